@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "log/log_sink.h"
+
+// Local time of day of a log entry, as the platform's local-time record holds it.
+struct LogTime {
+    std::uint16_t year = 0;
+    std::uint16_t month = 0;
+    std::uint16_t dayOfWeek = 0;
+    std::uint16_t day = 0;
+    std::uint16_t hour = 0;
+    std::uint16_t minute = 0;
+    std::uint16_t second = 0;
+    std::uint16_t milliseconds = 0;
+};
+
+struct DebugLogOptions {
+    // Folder of the log files; empty means the program's own folder, or the per-user state
+    // folder when the program's folder is not writable.
+    std::string folder;
+    int textPort = 23;
+    int dumpPort = 24;
+    // Address the listeners bind to; empty means any local address.
+    std::string listenAddress;
+    // Source of entry time stamps; empty means the local time of day.
+    std::function<LogTime()> now;
+};
+
+class C_Debug_Thread;
+
+// The log front: the calls every module logs through. Entries are queued here and written
+// by a worker thread (C_Debug_Thread) to the log files and the remote listeners.
+class C_Debug_Log final : public LogSink {
+public:
+    C_Debug_Log();
+    explicit C_Debug_Log(DebugLogOptions options);
+    ~C_Debug_Log() override;
+
+    C_Debug_Log(const C_Debug_Log&) = delete;
+    C_Debug_Log& operator=(const C_Debug_Log&) = delete;
+
+    void Log(int level, std::string_view text, int source) override;
+    void LogData(int level, std::span<const std::uint8_t> data, int source) override;
+    bool Wants(int level) const override;
+
+    int SetLevel(int level);
+    void SetDumpFormat(unsigned format);
+    int SetOutputs(bool textFile, bool dumpFile, bool textListener, bool dumpListener);
+    int GetOutputs(bool& textFile, bool& dumpFile, bool& textListener, bool& dumpListener) const;
+
+    // The folder the log files are written to.
+    std::string Folder() const;
+
+private:
+    std::shared_ptr<C_Debug_Thread> worker_;
+};
