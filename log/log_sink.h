@@ -7,7 +7,7 @@
 // What every module needs of the debug log: a text line and a dump of bytes, each with a
 // level (0..5, smaller is more important) and a source number naming the module.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
 
     virtual void Log(int level, std::string_view text, int source) = 0;
@@ -20,7 +20,7 @@ public:
 
 // A sink that drops everything (for callers that log nowhere).
 class NullLog final : public LogSink {
-public:
+  public:
     void Log(int, std::string_view, int) override {}
     void LogData(int, std::span<const std::uint8_t>, int) override {}
     bool Wants(int) const override { return false; }

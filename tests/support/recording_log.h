@@ -9,7 +9,7 @@
 
 // A log sink that keeps every entry, so tests can check lines by text, level and source.
 class RecordingLog final : public LogSink {
-public:
+  public:
     struct Entry {
         int level = 0;
         int source = 0;
@@ -29,7 +29,7 @@ public:
     std::size_t CountLines(const std::string& text) const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
 };

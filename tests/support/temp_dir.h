@@ -6,7 +6,7 @@
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,6 +17,6 @@ public:
     std::string Write(const std::string& name, std::string_view content) const;
     std::string Read(const std::string& name) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// The text a link page shows for the device id a bootloader reports.
+std::string DeviceText(unsigned id);
+void DeviceText(unsigned id, std::string& out);

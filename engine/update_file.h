@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The update file decoded into bytes: length-prefixed frames, each 2 + L bytes, L <= 276.
+struct UpdateImage {
+    std::vector<std::uint8_t> bytes;
+};
+
+enum class ReadOutcome { Ok, CannotOpen, OddSize, NoMemory, ShortRead };
+
+struct UpdateFileRead {
+    ReadOutcome outcome = ReadOutcome::CannotOpen;
+    UpdateImage image;
+    // The file size in bytes for OddSize, the system error code for ShortRead.
+    long long detail = 0;
+};
+
+// Reads and decodes the update file: an even number of hexadecimal characters, two per byte.
+UpdateFileRead ReadUpdateFile(const std::string& path);
+
+// One pair of characters into a byte: the text up to the first NUL, its leading hexadecimal
+// digits only (at most two); a single digit gives its own value, no digit gives 0.
+std::uint8_t DecodePair(char high, char low);
+
+// Length of the file in bytes, or nothing when it cannot be opened for reading.
+std::optional<long long> UpdateFileLength(const std::string& path);
+
+struct Frame {
+    std::size_t offset = 0;
+    unsigned length = 0;  // L, the body length
+    std::size_t Size() const { return 2 + static_cast<std::size_t>(length); }
+};
+
+// The frame at offset, or nothing when fewer than two bytes remain, L exceeds 276 or the
+// frame runs past the end. `length` is then set to the L the frame declares (missing
+// bytes read as 0).
+std::optional<Frame> FrameAt(std::span<const std::uint8_t> image, std::size_t offset,
+                             unsigned* length = nullptr);
+
+// Walks every frame from offset 0; returns the first malformed frame's L, or nothing when
+// the image splits exactly into well-formed frames.
+std::optional<unsigned> FindMalformedFrame(std::span<const std::uint8_t> image);
