@@ -31,6 +31,9 @@ struct DebugLogOptions {
     std::string listenAddress;
     // Source of entry time stamps; empty means the local time of day.
     std::function<LogTime()> now;
+    // False builds the front without its worker, as when the worker thread cannot be
+    // created: every call then does nothing.
+    bool startWorker = true;
 };
 
 class C_Debug_Thread;
@@ -38,7 +41,7 @@ class C_Debug_Thread;
 // The log front: the calls every module logs through. Entries are queued here and written
 // by a worker thread (C_Debug_Thread) to the log files and the remote listeners.
 class C_Debug_Log final : public LogSink {
-public:
+  public:
     C_Debug_Log();
     explicit C_Debug_Log(DebugLogOptions options);
     ~C_Debug_Log() override;
@@ -58,6 +61,9 @@ public:
     // The folder the log files are written to.
     std::string Folder() const;
 
-private:
+  private:
+    std::string folder_;
+    std::function<LogTime()> now_;
+    // Null without a worker. Shared with the worker's own thread, which may outlive the front.
     std::shared_ptr<C_Debug_Thread> worker_;
 };
