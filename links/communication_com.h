@@ -9,24 +9,23 @@
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
+#include "links/serial_port.h"
 #include "log/log_sink.h"
-
-// A serial port as the system lists it: its device path and the description it gives.
-struct SerialPortEntry {
-    std::string name;  // device path on Linux ("/dev/ttyUSB0"), "COMn" on Windows
-    std::string description;
-};
 
 // The serial link: the bootloader dialogue over a serial port, used synchronously.
 class CCommunication_COM {
   public:
     explicit CCommunication_COM(LogSink& log, Clock& clock = DefaultClock());
+    // Reaches the ports through `access` instead of the system's (tests inject failures).
+    CCommunication_COM(LogSink& log, Clock& clock, SerialPortAccess access);
     ~CCommunication_COM();
     CCommunication_COM(const CCommunication_COM&) = delete;
     CCommunication_COM& operator=(const CCommunication_COM&) = delete;
 
     // The ports present, in natural order (ttyS2 before ttyS10).
     void COM_EnumeratePorts(std::vector<SerialPortEntry>& ports);
+    // Linux: any device path, listed or not (a pseudo-terminal, an rfcomm port). Windows:
+    // "COMn" with n from 1 to 64.
     int COM_Open(const std::string& port, unsigned baud, unsigned parity, unsigned byteSize,
                  unsigned stopBits);
     int COM_SynchroniseBootloader();
