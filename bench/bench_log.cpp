@@ -44,45 +44,29 @@ LogTime NoonTime() {
     return t;
 }
 
-void BM_LogOutputsOff(benchmark::State& state) {
-    TempFolder folder;
-    DebugLogOptions options;
-    options.folder = folder.Path().string();
-    C_Debug_Log log(options);
-    log.SetLevel(5);
-    for (auto _ : state) {
-        log.Log(4, kText, 30);
-    }
-}
-BENCHMARK(BM_LogOutputsOff);
+enum class Outputs { kOff, kTextFile, kDumpFile };
 
-// The caller's side only: time stamp, copy and queueing; the worker writes meanwhile.
-void BM_LogTextFileOn(benchmark::State& state) {
+// The caller's side of a log call (a line, or a 64-byte dump into the dump file): time
+// stamp, copy and queueing; the worker writes meanwhile.
+void BM_Log(benchmark::State& state, Outputs outputs) {
     TempFolder folder;
     DebugLogOptions options;
     options.folder = folder.Path().string();
     C_Debug_Log log(options);
     log.SetLevel(5);
-    log.SetOutputs(true, false, false, false);
-    for (auto _ : state) {
-        log.Log(4, kText, 30);
-    }
-}
-BENCHMARK(BM_LogTextFileOn);
-
-void BM_LogDataDumpFileOn(benchmark::State& state) {
-    TempFolder folder;
-    DebugLogOptions options;
-    options.folder = folder.Path().string();
-    C_Debug_Log log(options);
-    log.SetLevel(5);
-    log.SetOutputs(false, true, false, false);
+    log.SetOutputs(outputs == Outputs::kTextFile, outputs == Outputs::kDumpFile, false, false);
     const std::vector<std::uint8_t> frame(64, 0xA5);
     for (auto _ : state) {
-        log.LogData(4, frame, 31);
+        if (outputs == Outputs::kDumpFile) {
+            log.LogData(4, frame, 31);
+        } else {
+            log.Log(4, kText, 30);
+        }
     }
 }
-BENCHMARK(BM_LogDataDumpFileOn);
+BENCHMARK_CAPTURE(BM_Log, outputs_off, Outputs::kOff);
+BENCHMARK_CAPTURE(BM_Log, text_file_on, Outputs::kTextFile);
+BENCHMARK_CAPTURE(BM_Log, dump_file_on, Outputs::kDumpFile);
 
 // Entries queued up front, then the worker started: the time until the text file holds
 // them all.

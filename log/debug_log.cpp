@@ -47,31 +47,26 @@ bool C_Debug_Log::Wants(int level) const {
 }
 
 void C_Debug_Log::Log(int level, std::string_view text, int source) {
-    if (!Wants(level)) {
-        return;
-    }
-    try {
-        LogEntry entry;
-        entry.time = now_();
-        entry.level = level;
-        entry.source = source;
-        entry.text = std::string(text);
-        worker_->Queue(std::move(entry));
-    } catch (const std::exception&) {
-        // Out of memory: the entry is dropped.
+    if (Wants(level)) {
+        Queue(level, source, text, {});
     }
 }
 
 void C_Debug_Log::LogData(int level, std::span<const std::uint8_t> data, int source) {
-    if (data.empty() || !Wants(level)) {
-        return;
+    if (!data.empty() && Wants(level)) {
+        Queue(level, source, {}, data);
     }
+}
+
+void C_Debug_Log::Queue(int level, int source, std::string_view text,
+                        std::span<const std::uint8_t> data) {
     try {
         LogEntry entry;
         entry.time = now_();
         entry.level = level;
         entry.source = source;
-        entry.isDump = true;
+        entry.isDump = !data.empty();
+        entry.text = std::string(text);
         entry.data.assign(data.begin(), data.end());
         worker_->Queue(std::move(entry));
     } catch (const std::exception&) {

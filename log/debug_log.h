@@ -62,6 +62,9 @@ class C_Debug_Log final : public LogSink {
     std::string Folder() const;
 
   private:
+    // Builds the entry (a dump when data is given) and hands it to the worker.
+    void Queue(int level, int source, std::string_view text, std::span<const std::uint8_t> data);
+
     std::string folder_;
     std::function<LogTime()> now_;
     // Null without a worker. Shared with the worker's own thread, which may outlive the front.

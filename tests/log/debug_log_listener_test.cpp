@@ -14,11 +14,17 @@ class DebugLogListeners : public ::testing::Test {
   protected:
     DebugLogListeners() : options_(TestOptions(dir_.Path())), log_(options_) { log_.SetLevel(5); }
 
-    std::optional<TcpClient> ConnectText() const {
-        return TcpClient::Connect(options_.listenAddress, options_.textPort);
+    std::optional<TcpClient> Connect(bool dump) const {
+        return TcpClient::Connect(options_.listenAddress,
+                                  dump ? options_.dumpPort : options_.textPort);
     }
-    std::optional<TcpClient> ConnectDump() const {
-        return TcpClient::Connect(options_.listenAddress, options_.dumpPort);
+    // A client that the worker has accepted; empty when that did not happen.
+    std::optional<TcpClient> ConnectServed(bool dump) {
+        std::optional<TcpClient> client = Connect(dump);
+        if (client && !WaitServed(log_, *client, dump)) {
+            client.reset();
+        }
+        return client;
     }
 
     TempDir dir_;
@@ -26,45 +32,41 @@ class DebugLogListeners : public ::testing::Test {
     C_Debug_Log log_;
 };
 
-TEST_F(DebugLogListeners, TextClientGetsLinesWithCrLfAndASecondClientIsRefused) {
-    log_.SetOutputs(false, false, true, false);
-    std::optional<TcpClient> client = ConnectText();
-    ASSERT_TRUE(client);
-    ASSERT_TRUE(WaitServed(log_, *client, false));
+TEST_F(DebugLogListeners, EachPortServesItsEntriesWithCrLfToOneClient) {
+    log_.SetOutputs(false, false, true, true);
+    std::optional<TcpClient> text = ConnectServed(false);
+    std::optional<TcpClient> dump = ConnectServed(true);
+    ASSERT_TRUE(text && dump);
 
     log_.Log(4, "OnButton_Program() - send update", 9);
-    log_.LogData(4, std::vector<std::uint8_t>{1, 2, 3}, 21);
+    log_.LogData(4, std::vector<std::uint8_t>{0xF0, 0x01, 0xFF}, 21);
     log_.Log(4, "multi\nline", 9);
-    EXPECT_TRUE(client->ReadUntil("14:03:07,045 | L:4 | S:009 | multi\r\nline\r\n"));
-    EXPECT_NE(client->Received().find(
+    log_.LogData(4, std::vector<std::uint8_t>{0x07}, 22);
+
+    EXPECT_TRUE(text->ReadUntil("14:03:07,045 | L:4 | S:009 | multi\r\nline\r\n"));
+    EXPECT_NE(text->Received().find(
                   "\r\n14:03:07,045 | L:4 | S:009 | OnButton_Program() - send update\r\n"),
               std::string::npos);
-    EXPECT_TRUE(AllLinesEndInCrLf(client->Received()));
-    EXPECT_EQ(client->Received().find("Length:3"), std::string::npos);
+    // A dump ends with an extra line end, so its last row is complete on the screen.
+    EXPECT_TRUE(dump->ReadUntil("\r\n14:03:07,045 | L:4 | S:022 | Length:1\r\n07 \r\n"));
+    EXPECT_NE(
+        dump->Received().find("\r\n14:03:07,045 | L:4 | S:021 | Length:3\r\nF0 01 FF \r\n\r\n"),
+        std::string::npos);
+    for (const TcpClient* client : {&*text, &*dump}) {
+        EXPECT_TRUE(AllLinesEndInCrLf(client->Received()));
+    }
+    EXPECT_EQ(text->Received().find("Length:"), std::string::npos);
+    EXPECT_EQ(dump->Received().find("multi"), std::string::npos);
 
-    EXPECT_FALSE(ConnectText());
-}
-
-TEST_F(DebugLogListeners, DumpClientGetsDumpsWithAClosingLineFeed) {
-    log_.SetOutputs(false, false, false, true);
-    std::optional<TcpClient> client = ConnectDump();
-    ASSERT_TRUE(client);
-    ASSERT_TRUE(WaitServed(log_, *client, true));
-
-    log_.Log(4, "not for the dump port", 9);
-    log_.LogData(4, std::vector<std::uint8_t>{0xF0, 0x01, 0xFF}, 21);
-    EXPECT_TRUE(client->ReadUntil("\r\n14:03:07,045 | L:4 | S:021 | Length:3\r\nF0 01 FF \r\n"));
-    EXPECT_TRUE(AllLinesEndInCrLf(client->Received()));
-    EXPECT_EQ(client->Received().find("not for the dump port"), std::string::npos);
-    EXPECT_FALSE(ConnectDump());
+    EXPECT_FALSE(Connect(false)) << "one client at a time";
+    EXPECT_FALSE(Connect(true)) << "one client at a time";
 }
 
 TEST_F(DebugLogListeners, ClientInputIsIgnoredAndThePortListensAgainAfterTheClientLeft) {
     log_.SetOutputs(true, false, true, false);
     {
-        std::optional<TcpClient> first = ConnectText();
+        std::optional<TcpClient> first = ConnectServed(false);
         ASSERT_TRUE(first);
-        ASSERT_TRUE(WaitServed(log_, *first, false));
         // More than one read's worth of input, with line ends and a command-like text.
         for (int i = 0; i < 20; ++i) {
             first->Send("quit\r\nSetOutputs(0,0,0,0)\r\n" + std::string(40, 'x'));
@@ -74,7 +76,7 @@ TEST_F(DebugLogListeners, ClientInputIsIgnoredAndThePortListensAgainAfterTheClie
     }
     std::optional<TcpClient> second;
     ASSERT_TRUE(WaitUntil([&] {
-        second = ConnectText();
+        second = Connect(false);
         return second.has_value();
     }));
     ASSERT_TRUE(WaitServed(log_, *second, false));
@@ -85,17 +87,15 @@ TEST_F(DebugLogListeners, ClientInputIsIgnoredAndThePortListensAgainAfterTheClie
 
 TEST_F(DebugLogListeners, SwitchingOffDropsTheClientsAndClosesThePorts) {
     log_.SetOutputs(false, false, true, true);
-    std::optional<TcpClient> text = ConnectText();
-    std::optional<TcpClient> dump = ConnectDump();
+    std::optional<TcpClient> text = ConnectServed(false);
+    std::optional<TcpClient> dump = ConnectServed(true);
     ASSERT_TRUE(text && dump);
-    ASSERT_TRUE(WaitServed(log_, *text, false));
-    ASSERT_TRUE(WaitServed(log_, *dump, true));
 
     log_.SetOutputs(false, false, false, false);
     EXPECT_TRUE(text->WaitClosed());
     EXPECT_TRUE(dump->WaitClosed());
-    EXPECT_FALSE(ConnectText());
-    EXPECT_FALSE(ConnectDump());
+    EXPECT_FALSE(Connect(false));
+    EXPECT_FALSE(Connect(true));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <vector>
 
 #include "log/debug_log.h"
@@ -168,10 +167,8 @@ TEST_F(DebugLogFiles, ImplausibleTimeWritesAnExceptionLineInstead) {
     }
     EXPECT_EQ(ReadFile(Text()), "\n" + Line(2, 9, "at hour 14"));
     const std::string exception = ReadFile(dir_.Path() / "_exception.txt");
-    EXPECT_TRUE(std::regex_match(
-        exception, std::regex(R"(\(\d+\) C_Debug_Thread::Run\(\) - Daten nicht plausibel )"
-                              R"(\(this 0x[0-9A-F]+ \| Adr\. 0x[0-9A-F]+\)!\n\n)")))
-        << exception;
+    EXPECT_EQ(MaskNumbers(exception),
+              "(#) C_Debug_Thread::Run() - Daten nicht plausibel (this 0x# | Adr. 0x#)!\n\n");
 }
 
 TEST_F(DebugLogFiles, ShutdownWritesWhatWasQueuedBeforeIt) {

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <numeric>
-#include <regex>
 #include <vector>
 
 #include "log/log_format.h"
@@ -62,11 +61,9 @@ TEST(LogFormat, CrLfConversionTurnsEachLineFeedIntoCrLf) {
 TEST(LogFormat, ExceptionLineNamesTimeAndAddresses) {
     int worker = 0;
     int entry = 0;
-    const std::string line = ExceptionLine(1234, &worker, &entry);
-    EXPECT_TRUE(std::regex_match(
-        line, std::regex(R"(\(1234\) C_Debug_Thread::Run\(\) - Daten nicht plausibel )"
-                         R"(\(this 0x[0-9A-F]+ \| Adr\. 0x[0-9A-F]+\)!\n)")))
-        << line;
+    EXPECT_EQ(MaskNumbers(ExceptionLine(1234, &worker, &entry)),
+              "(#) C_Debug_Thread::Run() - Daten nicht plausibel (this 0x# | Adr. 0x#)!\n");
+    EXPECT_TRUE(ExceptionLine(1234, &worker, &entry).starts_with("(1234) "));
 }
 
 TEST(LogTime, PlausibleOnlyWithinADay) {

@@ -65,5 +65,9 @@ class TcpClient {
 // accepted it. Entries are only sent to clients connected before they are written.
 bool WaitServed(C_Debug_Log& log, TcpClient& client, bool dump);
 
+// The text with the number in its leading "(...)" and every upper-case hexadecimal number
+// after "0x" replaced by "#", to compare lines that hold times and addresses.
+std::string MaskNumbers(std::string_view text);
+
 // True when every line feed the text holds follows a carriage return.
 bool AllLinesEndInCrLf(std::string_view text);
