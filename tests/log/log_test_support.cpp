@@ -136,12 +136,6 @@ bool TcpClient::ReadUntil(std::string_view needle, std::chrono::milliseconds pat
     return true;
 }
 
-void TcpClient::ReadFor(std::chrono::milliseconds time) {
-    const auto deadline = std::chrono::steady_clock::now() + time;
-    while (std::chrono::steady_clock::now() < deadline && ReadOnce(std::chrono::milliseconds(5))) {
-    }
-}
-
 bool TcpClient::WaitClosed() {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -175,25 +169,4 @@ bool AllLinesEndInCrLf(std::string_view text) {
         }
     }
     return true;
-}
-
-std::string MaskNumbers(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const bool hex = out.ends_with("0x");
-        if (hex || out == "(") {
-            std::size_t end = i;
-            while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') ||
-                                         (hex && text[end] >= 'A' && text[end] <= 'F'))) {
-                ++end;
-            }
-            if (end > i) {
-                out += '#';
-                i = end;
-                continue;
-            }
-        }
-        out += text[i++];
-    }
-    return out;
 }

@@ -46,8 +46,6 @@ class TcpClient {
     // Reads what arrives until the received text contains the needle; false on time-out or
     // when the server closes the connection first.
     bool ReadUntil(std::string_view needle, std::chrono::milliseconds patience = kPatience);
-    // Reads whatever arrives within the time.
-    void ReadFor(std::chrono::milliseconds time);
     // True when the server closes the connection within the patience.
     bool WaitClosed();
     const std::string& Received() const { return received_; }
@@ -64,10 +62,6 @@ class TcpClient {
 // Logs probe entries (text or dump) until the client receives one, i.e. until the worker has
 // accepted it. Entries are only sent to clients connected before they are written.
 bool WaitServed(C_Debug_Log& log, TcpClient& client, bool dump);
-
-// The text with the number in its leading "(...)" and every upper-case hexadecimal number
-// after "0x" replaced by "#", to compare lines that hold times and addresses.
-std::string MaskNumbers(std::string_view text);
 
 // True when every line feed the text holds follows a carriage return.
 bool AllLinesEndInCrLf(std::string_view text);

@@ -57,18 +57,4 @@ TEST(RemoteListener, FailedAcceptKeepsListeningAndServesTheClientLater) {
     EXPECT_TRUE(client->ReadUntil("hello\r\n"));
 }
 
-TEST(RemoteListener, TakenPortOrBadAddressLeavesItClosed) {
-    const std::string address = ProcessLoopbackAddress();
-    const int port = FreePort(address);
-    RemoteListener first;
-    ASSERT_EQ(first.Start(address, port), 0);
-    RemoteListener second;
-    EXPECT_EQ(second.Start(address, port), -2);
-    EXPECT_EQ(second.GetState(), State::kClosed);
-    EXPECT_EQ(second.Start("not an address", port), -2);
-    second.Serve();
-    second.Send("nobody listens");
-    EXPECT_EQ(second.GetState(), State::kClosed);
-}
-
 }  // namespace
