@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "log/log_sink.h"
+
+// A command keyword and what runs it: the operands are the tokens after the keyword.
+struct CommandKeyword {
+    std::string_view keyword;  // upper case; the first token matches it in any case
+    int (*run)(std::span<const std::string> operands, LogSink& log);
+};
+
+// The program's command line, the program's own name left out. Runs the command its first
+// token names (or prints the usage or the version) and returns the exit code; returns nothing
+// when the first token names no command, so the caller shows the desktop dialog.
+std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& log);
+
+// The usage text of --help.
+std::string_view CommandLineUsage();

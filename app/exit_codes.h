@@ -1,0 +1,19 @@
+#pragma once
+
+// Exit codes of the command-line network update. On POSIX systems the exit status a shell
+// sees is the code modulo 256: -10 gives 246.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitOpenFailed = -10;    // the network link could not be opened
+inline constexpr int kExitNoBootloader = -11;  // no bootloader answered within 10 s
+inline constexpr int kExitFileTooShort =
+    -12;  // shorter than 2 bytes, or the link could not open it
+inline constexpr int kExitFileUnreadable =
+    -13;  // cannot be opened, or reading it failed in the link
+inline constexpr int kExitFileMalformed = -14;   // odd size or a malformed frame
+inline constexpr int kExitTooManyErrors = -15;   // no or wrong response from the device
+inline constexpr int kExitSignatureError = -16;  // the update does not fit the device
+inline constexpr int kExitNotReady = -17;        // the bootloader is not ready
+
+// The exit code for the network link's update result and the signature-error flag; results
+// without a code of their own give -100 - result (-1 gives -99).
+int NetworkUpdateExitCode(int linkResult, bool signatureError);

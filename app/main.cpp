@@ -1,0 +1,39 @@
+// flashwright: the update tool. A command keyword runs the windowless update; otherwise the
+// desktop dialog opens.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "log/debug_log.h"
+
+namespace {
+
+// The hidden Debug box's effect, for tracing an update that runs without a window.
+void ApplyDebugLogSwitch(C_Debug_Log& log) {
+    const char* value = std::getenv("FLASHWRIGHT_DEBUG_LOG");
+    if (value != nullptr && std::string(value) == "1") {
+        log.SetOutputs(true, true, true, true);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    C_Debug_Log log;
+    log.SetDumpFormat(2);
+    log.SetLevel(5);
+    ApplyDebugLogSwitch(log);
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const std::optional<int> code = RunCommandLine(args, log)) {
+        return *code;
+    }
+    std::fputs(
+        "flashwright: the desktop dialog is not available in this build yet; see "
+        "flashwright --help for the command line.\n",
+        stderr);
+    return 1;
+}

@@ -1,0 +1,68 @@
+#include "app/network_update.h"
+
+#include <cstdio>
+
+#include "app/exit_codes.h"
+#include "app/terminal_progress.h"
+#include "app/update_verdict.h"
+#include "engine/update_file.h"
+#include "links/communication_udp.h"
+#include "log/text_format.h"
+
+namespace {
+
+struct Outcome {
+    int exitCode = 0;
+    std::string verdict;
+};
+
+Outcome Update(CCommunication_UDP1& link, const std::string& address, const std::string& path,
+               Clock& clock, UpdateObserver& observer) {
+    if (const int r = link.Open_Port(address); r != 0) {
+        return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
+    }
+    const std::uint64_t start = clock.NowMs();
+    const std::uint64_t deadline = start + kCommandLineSyncWindowMs;
+    while (link.SynchroniseBootloader() != 0) {
+        clock.Sleep(1);
+        const std::uint64_t now = clock.NowMs();
+        if (now > deadline) {
+            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
+        }
+        observer.WaitingForBootloader(now - start);
+    }
+    observer.Synchronised(link.GetBootloaderInfo());
+
+    const std::optional<long long> length = UpdateFileLength(path);
+    if (!length) {
+        return {kExitFileUnreadable, "Error: no valid update file!"};
+    }
+    if (*length < 2) {
+        return {kExitFileTooShort, "Error: no valid update file!"};
+    }
+    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
+    const int r = link.UpdateAVR(path, progress);
+    const bool signatureError = link.GetBootloaderInfo().signatureError;
+    return {NetworkUpdateExitCode(r, signatureError),
+            VerdictText(r, signatureError, NetworkVerdicts())};
+}
+
+}  // namespace
+
+int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
+                     Clock& clock, UpdateObserver& observer) {
+    Outcome outcome;
+    {
+        CCommunication_UDP1 link(log, clock);
+        outcome = Update(link, address, path, clock, observer);
+    }
+    observer.Finished(outcome.verdict, outcome.exitCode);
+    return outcome.exitCode;
+}
+
+int RunUdpCommand(std::span<const std::string> operands, LogSink& log) {
+    const std::string address = operands.size() > 0 ? operands[0] : std::string();
+    const std::string path = operands.size() > 1 ? operands[1] : std::string();
+    TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), address, DefaultClock());
+    return RunNetworkUpdate(address, path, log, DefaultClock(), display);
+}

@@ -1,0 +1,208 @@
+// The real flashwright program updating the simulated device over loopback.
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/exit_codes.h"
+#include "e2e_fixture.h"
+
+namespace {
+
+std::vector<Bytes> BytesOf(const std::vector<SimFrame>& frames) {
+    std::vector<Bytes> bytes;
+    for (const SimFrame& f : frames) {
+        bytes.push_back(f.bytes);
+    }
+    return bytes;
+}
+
+std::vector<unsigned> NumbersOf(const std::vector<SimFrame>& frames) {
+    std::vector<unsigned> numbers;
+    for (const SimFrame& f : frames) {
+        numbers.push_back(f.frameNumber);
+    }
+    return numbers;
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace
+
+TEST_F(NetworkUpdateTest, SuccessDeliversEveryFrameByteForByteAndPrintsNothingToAScript) {
+    StartDevice("127.0.3.1");
+    const std::string file = MakeUpdateFile("app.enc", 5000);
+
+    const ChildResult r = Flashwright({"UDP", "127.0.3.1", file});
+
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    const Bytes image = ImageOf(file);
+    EXPECT_EQ(BytesOf(DeviceFrames()), SplitFrames(image));
+    EXPECT_EQ(device_->Inspect([](const BootloaderSim& s) { return s.AcceptedImage(); }), image);
+}
+
+TEST_F(NetworkUpdateTest, KeywordMatchesInAnyCase) {
+    StartDevice("127.0.3.2");
+    const std::string file = MakeUpdateFile("app.enc", 600);
+
+    EXPECT_EQ(Flashwright({"udp", "127.0.3.2", file}).status, 0);
+    EXPECT_EQ(Flashwright({"uDp", "127.0.3.2", file}).status, 0);
+    EXPECT_EQ(DeviceFrames().size(), 2 * SplitFrames(ImageOf(file)).size());
+}
+
+TEST_F(NetworkUpdateTest, QuotedPathWithABlankIsOneOperand) {
+    StartDevice("127.0.3.3");
+    std::filesystem::create_directory(dir_.Path() / "my updates");
+    const std::string file = MakeUpdateFile("my updates/new firmware.enc", 1000);
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.3", file}).status, 0);
+    EXPECT_EQ(BytesOf(DeviceFrames()), SplitFrames(ImageOf(file)));
+}
+
+TEST_F(NetworkUpdateTest, PathSplitByTheShellNamesAMissingFileAndSendsNothing) {
+    StartDevice("127.0.3.4");
+    MakeUpdateFile("new firmware.enc", 1000);
+    const std::string firstPart = (dir_.Path() / "new").string();
+
+    const ChildResult r = Flashwright({"UDP", "127.0.3.4", firstPart, "firmware.enc"});
+
+    EXPECT_EQ(r.status, ExitStatus(kExitFileUnreadable));
+    EXPECT_TRUE(DeviceFrames().empty());
+}
+
+TEST_F(NetworkUpdateTest, ThreeCrcErrorsOnAFrameAreRetriedToSuccess) {
+    SimOptions device;
+    device.faults = {{2, 0x22, 3}};
+    StartDevice("127.0.3.5", device);
+    const std::string file = MakeUpdateFile("app.enc", 1500);
+    const std::vector<Bytes> sent = SplitFrames(ImageOf(file));
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.5", file}).status, 0);
+
+    const std::vector<SimFrame> got = DeviceFrames();
+    EXPECT_EQ(NumbersOf(got), (std::vector<unsigned>{0, 1, 2, 2, 2, 2, 3, 4, 5}));
+    for (const SimFrame& f : got) {
+        EXPECT_EQ(f.bytes, sent[f.frameNumber]) << "frame " << f.frameNumber;
+    }
+}
+
+TEST_F(NetworkUpdateTest, FourthCrcErrorOnOneFrameEndsWithTooManyErrors) {
+    SimOptions device;
+    device.faults = {{2, 0x22, 4}};
+    StartDevice("127.0.3.6", device);
+    const std::string file = MakeUpdateFile("app.enc", 1500);
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.6", file}).status, ExitStatus(kExitTooManyErrors));
+    EXPECT_EQ(NumbersOf(DeviceFrames()), (std::vector<unsigned>{0, 1, 2, 2, 2, 2}));
+}
+
+TEST_F(NetworkUpdateTest, NotReadyStopsAtOnce) {
+    SimOptions device;
+    device.faults = {{1, 0xFE, 1}};
+    StartDevice("127.0.3.7", device);
+    const std::string file = MakeUpdateFile("app.enc", 1500);
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.7", file}).status, ExitStatus(kExitNotReady));
+    EXPECT_EQ(NumbersOf(DeviceFrames()), (std::vector<unsigned>{0, 1}));
+}
+
+TEST_F(NetworkUpdateTest, SignatureErrorOnEveryFrameStillSendsEveryFrame) {
+    SimOptions device;
+    device.defaultReply = 0x33;
+    StartDevice("127.0.3.8", device);
+    const std::string file = MakeUpdateFile("app.enc", 1500);
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.8", file}).status, ExitStatus(kExitSignatureError));
+    EXPECT_EQ(BytesOf(DeviceFrames()), SplitFrames(ImageOf(file)));
+}
+
+TEST_F(NetworkUpdateTest, UnusableFilesEndAfterSynchronisationWithNothingSent) {
+    StartDevice("127.0.3.9");
+    const auto path = [&](const char* name) { return (dir_.Path() / name).string(); };
+    WriteText(path("one.enc"), "1");
+    WriteText(path("odd.enc"), "011");
+    // The second frame declares 0x14 body bytes but holds 2: refused before any is sent.
+    WriteText(path("malformed.enc"), "00014400144142");
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("missing.enc")}).status,
+              ExitStatus(kExitFileUnreadable));
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("one.enc")}).status,
+              ExitStatus(kExitFileTooShort));
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("odd.enc")}).status,
+              ExitStatus(kExitFileMalformed));
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("malformed.enc")}).status,
+              ExitStatus(kExitFileMalformed));
+
+    EXPECT_TRUE(DeviceFrames().empty());
+    EXPECT_EQ(device_->Inspect([](const BootloaderSim& s) { return s.SyncAnswers(); }), 4u);
+}
+
+TEST_F(NetworkUpdateTest, KeywordAloneCannotOpenTheLink) {
+    const ChildResult r = Flashwright({"UDP"});
+    EXPECT_EQ(r.status, ExitStatus(kExitOpenFailed));
+    EXPECT_EQ(r.status, 246);
+}
+
+TEST_F(NetworkUpdateTest, TerminalShowsProgressAndTheVerdict) {
+    SimOptions device;
+    device.faults = {{3, 0xFE, 1}};
+    StartDevice("127.0.3.10", device);
+    const std::string file = MakeUpdateFile("app.enc", 3000);
+    ChildOptions terminal;
+    terminal.stderrOnTerminal = true;
+
+    const ChildResult ok = Flashwright({"UDP", "127.0.3.10", file}, terminal);
+    EXPECT_EQ(ok.status, ExitStatus(kExitNotReady));
+    EXPECT_NE(ok.err.find("Bootloader version 1.05"), std::string::npos) << ok.err;
+    EXPECT_NE(ok.err.find("KiB"), std::string::npos) << ok.err;
+    EXPECT_NE(ok.err.find("Error: BootLoader is hanging! (exit code -17)"), std::string::npos)
+        << ok.err;
+    EXPECT_EQ(ok.out, "");
+}
+
+TEST_F(NetworkUpdateTest, TerminalShowsTheFullBarOnSuccess) {
+    StartDevice("127.0.3.11");
+    const std::string file = MakeUpdateFile("app.enc", 3000);
+    ChildOptions terminal;
+    terminal.stderrOnTerminal = true;
+
+    const ChildResult r = Flashwright({"UDP", "127.0.3.11", file}, terminal);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("100%  3.0 / 3.0 KiB"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Programming successful"), std::string::npos) << r.err;
+}
+
+TEST_F(NetworkUpdateTest, DebugLogSwitchTracesTheUpdateBesideTheProgram) {
+    StartDevice("127.0.3.12");
+    const std::string file = MakeUpdateFile("app.enc", 600);
+    // A copy of the program writes its log files in the copy's folder.
+    const auto copy = dir_.Path() / "bin" / "flashwright";
+    std::filesystem::create_directory(copy.parent_path());
+    std::filesystem::copy_file(FlashwrightProgram(), copy);
+    ChildOptions options;
+    options.environment = {{"FLASHWRIGHT_DEBUG_LOG", "1"}};
+
+    const ChildResult r = RunChild(copy.string(), {"UDP", "127.0.3.12", file}, options);
+
+    EXPECT_EQ(r.status, 0);
+    std::ifstream in(copy.parent_path() / "debug_log.txt");
+    const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(log.find("| L:4 | S:020 | UpdateAVR(" + file + ")"), std::string::npos) << log;
+    EXPECT_NE(log.find("~UpdateAVR() - done"), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::exists(copy.parent_path() / "debug_log.bin"));
+}
+
+TEST(CommandLineProgram, HelpAndVersionExitZero) {
+    const ChildResult help = RunChild(FlashwrightProgram(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("flashwright UDP <address> <file>"), std::string::npos);
+    EXPECT_NE(help.out.find("-10 gives 246"), std::string::npos);
+    EXPECT_NE(help.out.find("FLASHWRIGHT_DEBUG_LOG=1"), std::string::npos);
+
+    const ChildResult version = RunChild(FlashwrightProgram(), {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("flashwright ", 0), 0u) << version.out;
+}
