@@ -1,0 +1,46 @@
+#include "pages/ui_services.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+QString ProgramTitle() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+void QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request) {
+    const QMessageBox::Icon icon =
+        request.icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;
+    const QString caption = request.caption.isEmpty() ? ProgramTitle() : request.caption;
+    QMessageBox box(icon, caption, request.text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) {
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(request.filter);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.selectFile(request.initialName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+}
+
+void QtUiServices::SetWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void QtUiServices::OpenUrl(const QString& url) {
+    // A failure shows nothing: the address stays visible on the page to copy by hand.
+    QDesktopServices::openUrl(QUrl(url));
+}

@@ -1,0 +1,243 @@
+#include "pages/update_page.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <filesystem>
+#include <optional>
+
+#include "engine/device_identity.h"
+#include "engine/link_profiles.h"
+#include "engine/update_file.h"
+#include "log/text_format.h"
+#include "pages/progress_bar_sink.h"
+#include "pages/state_msg.h"
+
+namespace {
+
+constexpr int kTraceLevel = 4;
+
+const QString kStartUpdateCaption = QStringLiteral("Start Update");
+const QString kRestartText = QStringLiteral(
+    "Please switch of the power supply of the device\nand wait 5 seconds. Then switch on the "
+    "power supply.\nThe device will restart and activate a bootloader!");
+
+// Marks a run as under way and holds the page's controls disabled for it; puts back each
+// control's own enabled state afterwards.
+class RunScope {
+  public:
+    RunScope(bool& runInProgress, const std::vector<QWidget*>& controls)
+        : runInProgress_(runInProgress) {
+        runInProgress_ = true;
+        for (QWidget* control : controls) {
+            held_.push_back({control, !control->testAttribute(Qt::WA_ForceDisabled)});
+            control->setEnabled(false);
+        }
+    }
+    ~RunScope() {
+        for (const Held& held : held_) {
+            if (held.control != nullptr) {
+                held.control->setEnabled(held.wasEnabled);
+            }
+        }
+        runInProgress_ = false;
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+  private:
+    struct Held {
+        QPointer<QWidget> control;
+        bool wasEnabled;
+    };
+    bool& runInProgress_;
+    std::vector<Held> held_;
+};
+
+// Length of a regular file, or nothing. Other kinds of file are never update files, and a
+// named pipe would block the check while the user types a path.
+std::optional<long long> RegularFileLength(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        return std::nullopt;
+    }
+    return UpdateFileLength(path);
+}
+
+}  // namespace
+
+void MakePlainButton(QPushButton& button) {
+    button.setAutoDefault(false);
+    button.setDefault(false);
+}
+
+UpdatePage::UpdatePage(PageContext& context, const StepOneFrame& stepOne, QWidget* parent)
+    : QWidget(parent),
+      context_(context),
+      units_(DialogFont()),
+      stepOne_(new QGroupBox(stepOne.title, this)),
+      stepTwo_(new QGroupBox(QStringLiteral("2. Select update file"), this)),
+      stepThree_(new QGroupBox(QStringLiteral("3. Program update file"), this)),
+      path_(new QLineEdit(this)),
+      browse_(new QPushButton(QStringLiteral("Browse"), this)),
+      progress_(new QProgressBar(this)),
+      program_(new QPushButton(QStringLiteral("Program"), this)),
+      debug_(new QCheckBox(QStringLiteral("Debug"), this)),
+      bootloaderVersion_(new QLabel(QStringLiteral("BootLoader version"), this)),
+      deviceFound_(new QLabel(QStringLiteral("Device found"), this)) {
+    setFont(DialogFont());
+    setFixedSize(units_.Size(332, 170));
+    const QRect one = stepOne.unitsRect;
+    const int two = stepOne.stepTwoTop;
+    units_.Place(*stepOne_, one.x(), one.y(), one.width(), one.height());
+    units_.Place(*stepTwo_, 6, two, 318, 36);
+    units_.Place(*path_, 18, two + 12, 252, 14);
+    units_.Place(*browse_, 276, two + 13, 44, 12);
+    units_.Place(*stepThree_, 6, 117, 318, 36);
+    units_.Place(*progress_, 18, 129, 252, 14);
+    units_.Place(*program_, 276, 130, 44, 12);
+    units_.Place(*debug_, 1, 159, 37, 10);
+    units_.Place(*bootloaderVersion_, 204, 154, 128, 8);
+    units_.Place(*deviceFound_, 204, 162, 128, 8);
+
+    // The group boxes are frames only; the controls lie above them, in creation order.
+    stepOne_->lower();
+    stepTwo_->lower();
+    stepThree_->lower();
+    MakePlainButton(*browse_);
+    MakePlainButton(*program_);
+    bootloaderVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    deviceFound_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    progress_->setTextVisible(false);
+    debug_->setVisible(false);  // a service switch: never shown
+
+    path_->setEnabled(false);
+    browse_->setEnabled(false);
+    progress_->setEnabled(false);  // shows its position, never takes input
+    program_->setEnabled(false);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    bootloaderVersion_->clear();
+    deviceFound_->clear();
+
+    connect(browse_, &QPushButton::clicked, this, [this] { OnBrowse(); });
+    connect(path_, &QLineEdit::textChanged, this, [this] { OnPathChanged(); });
+    connect(program_, &QPushButton::clicked, this, [this] { OnButton_Program(); });
+    connect(debug_, &QCheckBox::clicked, this,
+            [this](bool checked) { context_.debug.setAll(checked); });
+}
+
+UpdatePage::~UpdatePage() = default;
+
+void UpdatePage::OnButton_Program() {
+    if (context_.runInProgress) {
+        return;
+    }
+    std::vector<QWidget*> held = StepOneControls();
+    held.insert(held.end(), {path_, browse_, program_});
+    RunScope scope(context_.runInProgress, held);
+    ProgramRun();
+}
+
+void UpdatePage::SetStepOneDone(bool done) {
+    path_->setEnabled(done);
+    browse_->setEnabled(done);
+}
+
+void UpdatePage::RunAfterRestart(const RestartRun& run) {
+    CStateMsg state(window());
+    state.SetShowCancel(true);
+    state.ShowState(kStartUpdateCaption, kRestartText);
+
+    const int opened = run.open();
+    if (opened != 0) {
+        state.HideState();
+        ShowMessage(StrPrintf("ERROR: Unable to open a connection (error %i)!", opened));
+        return;
+    }
+    if (run.sendDeviceCommand) {
+        run.sendDeviceCommand();
+    }
+    context_.log.Log(kTraceLevel, "OnButton_Program() - waiting for BootLoader", kSourcePages);
+    // The attempts dispatch events while they wait, which is how a click on Cancel arrives.
+    while (run.synchronise() != 0) {
+        context_.clock.Sleep(run.pauseBetweenAttemptsMs);
+        if (state.Cancelled()) {
+            break;
+        }
+    }
+    state.HideState();
+    if (state.Cancelled()) {
+        return;
+    }
+
+    WaitCursor cursor(context_.ui);
+    context_.log.Log(kTraceLevel, "OnButton_Program() - send update", kSourcePages);
+    const BootloaderInfo found = run.info();
+    bootloaderVersion_->setText(QString::fromStdString(BootloaderVersionText(found)));
+    deviceFound_->setText(QString::fromStdString(DeviceText(found.deviceId)));
+
+    const std::string path = PathText();
+    const std::optional<long long> length = RegularFileLength(path);
+    if (!length || *length < 2) {
+        cursor.Restore();
+        ShowMessage("Error: no valid update file!");
+        return;
+    }
+    ProgressBarSink progress(*progress_);
+    const int code = run.update(path, &progress);
+    const std::string verdict = VerdictText(code, run.info().signatureError, run.verdicts);
+    Logf(context_.log, kTraceLevel, kSourcePages, "~OnButton_Program() - finished (%s)",
+         verdict.c_str());
+    cursor.Restore();
+    ShowMessage(verdict);
+}
+
+void UpdatePage::ShowMessage(const std::string& text) {
+    context_.ui.ShowMessage(this, MessageBoxRequest{QString::fromStdString(text)});
+}
+
+void UpdatePage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    debug_->setChecked(context_.debug.isOn && context_.debug.isOn());
+}
+
+void UpdatePage::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape belong to dialogs that close; a page never closes itself.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+    }
+}
+
+void UpdatePage::OnBrowse() {
+    const QString chosen = context_.ui.ChooseFileToOpen(
+        this, FileOpenRequest{QStringLiteral("Encrypted Update (*.enc)"), QStringLiteral("*.enc"),
+                              QStringLiteral("enc")});
+    if (chosen.isEmpty()) {
+        return;
+    }
+    path_->setText(chosen);
+    program_->setEnabled(true);
+}
+
+void UpdatePage::OnPathChanged() {
+    progress_->setValue(0);
+    const std::optional<long long> length = RegularFileLength(PathText());
+    program_->setEnabled(length && *length > 0);
+}
+
+std::string UpdatePage::PathText() const {
+    return QFile::encodeName(path_->text()).toStdString();
+}

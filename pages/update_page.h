@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/progress_sink.h"
+#include "engine/protocol.h"
+#include "pages/dialog_units.h"
+#include "pages/page_context.h"
+#include "pages/verdict.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+// Where a page puts its step-1 group; steps 2 and 3 follow below it.
+struct StepOneFrame {
+    QString title;
+    QRect unitsRect;  // in dialog units
+    int stepTwoTop;   // dialog units: 66 under a short step 1, 76 under a device list
+};
+
+// The step-1 frame of the USB pages: a device list, with steps 2 and 3 further down.
+inline StepOneFrame DeviceListFrame() {
+    return StepOneFrame{QStringLiteral("1. Select device for update"), QRect(6, 6, 318, 66), 76};
+}
+
+// One programming run of a page whose device is restarted by hand: open the link, maybe send
+// a command that restarts the device, synchronise until the bootloader answers or the user
+// cancels, then send the update file.
+struct RestartRun {
+    std::function<int()> open;
+    std::function<void()> sendDeviceCommand;  // empty: no command
+    std::function<int()> synchronise;
+    unsigned pauseBetweenAttemptsMs = 0;
+    std::function<int(const std::string& path, ProgressSink* progress)> update;
+    std::function<BootloaderInfo()> info;
+    std::span<const VerdictEntry> verdicts;
+};
+
+// The steps of a restart run that every link takes alike: synchronise, update, report what
+// the bootloader told. The page adds how to open the link and any device command.
+template <class Link>
+RestartRun RestartRunOn(Link& link, unsigned pauseBetweenAttemptsMs,
+                        std::span<const VerdictEntry> verdicts) {
+    RestartRun run;
+    run.synchronise = [&link] { return link.SynchroniseBootloader(); };
+    run.pauseBetweenAttemptsMs = pauseBetweenAttemptsMs;
+    run.update = [&link](const std::string& path, ProgressSink* progress) {
+        return link.UpdateAVR(path, progress);
+    };
+    run.info = [&link] { return link.Info(); };
+    run.verdicts = verdicts;
+    return run;
+}
+
+// What the four link pages share: the three numbered steps (select the target, select the
+// update file, program it), the status labels, the hidden "Debug" box, the file check and
+// the outline of a programming run. A page adds its step-1 controls and its run.
+class UpdatePage : public QWidget {
+  public:
+    UpdatePage(PageContext& context, const StepOneFrame& stepOne, QWidget* parent);
+    ~UpdatePage() override;
+
+    // The "Program" button's handler. Does nothing while a run is under way anywhere in the
+    // program: a click dispatched during a run's waits must not start a second one.
+    void OnButton_Program();
+
+    QLineEdit& PathEdit() { return *path_; }
+    QPushButton& BrowseButton() { return *browse_; }
+    QPushButton& ProgramButton() { return *program_; }
+    QProgressBar& Progress() { return *progress_; }
+    QCheckBox& DebugBox() { return *debug_; }
+    QLabel& BootloaderVersionLabel() { return *bootloaderVersion_; }
+    QLabel& DeviceFoundLabel() { return *deviceFound_; }
+
+  protected:
+    // The page's own run; only called while no other run is under way.
+    virtual void ProgramRun() = 0;
+    // The page's step-1 controls, held disabled while a run is under way.
+    virtual std::vector<QWidget*> StepOneControls() = 0;
+
+    // The step-1 selection became valid or invalid: enables or disables the file controls.
+    void SetStepOneDone(bool done);
+    // The common run of a page whose device the user restarts by hand.
+    void RunAfterRestart(const RestartRun& run);
+    void ShowMessage(const std::string& text);
+
+    PageContext& Context() { return context_; }
+    const DialogUnits& Units() const { return units_; }
+    QGroupBox& StepOneGroup() { return *stepOne_; }
+
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void OnBrowse();
+    void OnPathChanged();
+    std::string PathText() const;
+
+    PageContext& context_;
+    DialogUnits units_;
+    QGroupBox* stepOne_;
+    QGroupBox* stepTwo_;
+    QGroupBox* stepThree_;
+    QLineEdit* path_;
+    QPushButton* browse_;
+    QProgressBar* progress_;
+    QPushButton* program_;
+    QCheckBox* debug_;
+    QLabel* bootloaderVersion_;
+    QLabel* deviceFound_;
+};
+
+// Turns a push button into one that Enter does not press: the pages ignore Enter.
+void MakePlainButton(QPushButton& button);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+// A page's own text for one result code of its update operation.
+struct VerdictEntry {
+    int code;
+    const char* text;
+};
+
+// The final message of a programming run: success only with code 0 and no signature error;
+// then the page's text for the code; then the signature error; then the bare code.
+std::string VerdictText(int code, bool signatureError, std::span<const VerdictEntry> pageTexts);
