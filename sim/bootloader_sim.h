@@ -93,6 +93,8 @@ class BootloaderSim {
     std::vector<SimSessionSummary> TakeEndedSessions();
 
     State CurrentState() const { return state_; }
+    // No frame is half received (a stream transport may then see other commands).
+    bool BetweenFrames() const { return partial_.empty(); }
     const SimOptions& Options() const { return options_; }
     unsigned SyncRequests() const { return syncRequests_; }
     unsigned SyncAnswers() const { return syncAnswers_; }

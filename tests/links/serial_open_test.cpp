@@ -9,7 +9,7 @@
 #include "engine/link_profiles.h"
 #include "links/communication_com.h"
 #include "links/natural_sort.h"
-#include "links/serial_pty_peer.h"
+#include "links/serial_sim_pty.h"
 #include "support/recording_log.h"
 
 namespace {
@@ -25,7 +25,7 @@ bool Holds(QSerialPort& holder, const std::string& path) {
 class SerialOpen : public ::testing::Test {
   protected:
     RecordingLog log;
-    PtyPair pty;
+    SimOnPty pty;
     CCommunication_COM link{log};
 };
 
@@ -111,7 +111,7 @@ TEST_F(SerialOpen, TheLinkHoldsItsPortExclusively) {
 }
 
 TEST_F(SerialOpen, ASecondOpenClosesTheFirstPort) {
-    PtyPair second;
+    SimOnPty second;
     ASSERT_EQ(0, link.COM_Open(pty.Path(), 115200, 0, 8, 0));
     ASSERT_EQ(0, link.COM_Open(second.Path(), 115200, 0, 8, 0));
     QSerialPort first;

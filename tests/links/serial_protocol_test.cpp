@@ -1,5 +1,5 @@
-// The bootloader dialogue over a real pseudo-terminal, with a scripted bootloader on the far
-// side, and the port failures the link must turn into its codes.
+// The bootloader dialogue over a pseudo-terminal with the simulated device on the far side,
+// and the port failures the link must turn into its codes.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,8 @@
 
 #include "engine/link_profiles.h"
 #include "links/communication_com.h"
-#include "links/serial_pty_peer.h"
+#include "links/serial_sim_pty.h"
+#include "sim/enc_maker.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
@@ -27,37 +28,53 @@ class RecordingProgress final : public ProgressSink {
     std::vector<std::string> calls;
 };
 
+SimOptions Faults(std::vector<SimFault> faults) {
+    SimOptions o;
+    o.faults = std::move(faults);
+    return o;
+}
+
+SimOptions AnswersSyncWith(Bytes answer) {
+    SimOptions o;
+    o.syncAnswer = std::move(answer);
+    return o;
+}
+
+// The link against a simulated device with the given behaviour.
 class SerialProtocol : public ::testing::Test {
   protected:
-    void Open() { ASSERT_EQ(0, link.COM_Open(pty.Path(), 115200, 0, 8, 0)); }
+    void Start(SimOptions options = {}) { sim.emplace(std::move(options)); }
+    void Open() { ASSERT_EQ(0, link.COM_Open(sim->Path(), 115200, 0, 8, 0)); }
     void OpenAndSynchronise() {
         Open();
         ASSERT_EQ(0, link.COM_SynchroniseBootloader());
     }
-    std::string File(const std::vector<unsigned>& bodies) {
-        return WriteUpdateFile(dir.Path().string(), bodies, &frames);
+    // A file of `frames` frames of 10 bytes each.
+    std::string File(unsigned frames) {
+        return WriteUpdate(dir.Path().string(), PseudoRandomBytes(frames * 10, 7), 10);
     }
 
     RecordingLog log;
     TempDir dir;
-    PtyPair pty;
-    ScriptedPtyPeer peer{pty};
+    std::optional<SimOnPty> sim;
     CCommunication_COM link{log};
     RecordingProgress progress;
-    std::vector<Bytes> frames;
 };
 
 }  // namespace
 
-TEST_F(SerialProtocol, SynchronisationStoresTheAnswerAndConfirms) {
-    peer.AnswerSyncWith({0xFE, 0x02, 0x0A, 0x21, 0xFF});
+TEST_F(SerialProtocol, SynchronisationStoresTheAnswerAndStartsTheDevice) {
+    SimOptions o;
+    o.versionHigh = 0x02;
+    o.versionLow = 0x0A;
+    o.deviceId = 0x21;
+    Start(o);
     Open();
     EXPECT_EQ(0, link.COM_SynchroniseBootloader());
-    EXPECT_EQ(0x02, link.GetBootloaderInfo().versionHigh);
-    EXPECT_EQ(0x0A, link.GetBootloaderInfo().versionLow);
+    EXPECT_EQ("Bootloader version 2.0A", BootloaderVersionText(link.GetBootloaderInfo()));
     EXPECT_EQ(0x21, link.GetBootloaderInfo().deviceId);
-    ASSERT_TRUE(peer.WaitForBytes(2));
-    EXPECT_EQ(Bytes({0xF0, 0xF1}), peer.Received());
+    EXPECT_EQ(BootloaderSim::State::ReceivingFrames,
+              sim->Server().Inspect([](const BootloaderSim& s) { return s.CurrentState(); }));
     EXPECT_TRUE(log.HasLine(4, S, "COM_SynchroniseBootloader()"));
     EXPECT_TRUE(log.HasLine(2, S, "~COM_SynchroniseBootloader()"));
 }
@@ -68,29 +85,24 @@ TEST_F(SerialProtocol, SynchronisationOutcomesOfBadAnswers) {
         int code;
         std::string line;
     };
-    const Bytes good{0xFE, 0x01, 0x05, 0x07, 0xFF};
-    Bytes six = good;
-    six.push_back(0x00);
     const std::vector<Case> cases{
         {{}, -4, "~COM_SynchroniseBootloader() nothing received"},
         {{0xF0}, -7, "~COM_SynchroniseBootloader() wrong number of byte received (1)"},
-        {six, -7, "~COM_SynchroniseBootloader() wrong number of byte received (6)"},
+        {{0xFE, 0x01, 0x05, 0x07, 0xFF, 0x00},
+         -7,
+         "~COM_SynchroniseBootloader() wrong number of byte received (6)"},
         {{0xFE, 0x01, 0x05, 0x07, 0xFE}, -8, "~COM_SynchroniseBootloader() data- or format-error"},
         {{0x00, 0x01, 0x05, 0x07, 0xFF}, -8, "~COM_SynchroniseBootloader() data- or format-error"},
-        {Bytes(33, 0xFE), -5, "~COM_SynchroniseBootloader() to much bytes received (33)"},
     };
-    Open();
     for (const Case& c : cases) {
-        peer.AnswerSyncWith(c.answer);
+        Start(AnswersSyncWith(c.answer));
+        Open();
         log.Clear();
         EXPECT_EQ(c.code, link.COM_SynchroniseBootloader()) << c.line;
         EXPECT_TRUE(log.HasLine(2, S, c.line)) << c.line;
         EXPECT_TRUE(link.IsOpen()) << "a failed attempt leaves the port open";
     }
     EXPECT_EQ(BootloaderInfo{}.deviceId, link.GetBootloaderInfo().deviceId);
-    // The flood was purged: a silent device now reads as silence, not as the old bytes.
-    peer.AnswerSyncWith({});
-    EXPECT_EQ(-4, link.COM_SynchroniseBootloader());
 }
 
 TEST_F(SerialProtocol, SynchronisationWithoutAPortFails) {
@@ -101,8 +113,8 @@ TEST_F(SerialProtocol, SynchronisationWithoutAPortFails) {
 TEST_F(SerialProtocol, ASilentDeviceIsGivenUpAfterFiftyMilliseconds) {
     VirtualClock clock;
     CCommunication_COM timed(log, clock);
-    peer.AnswerSyncWith({});
-    ASSERT_EQ(0, timed.COM_Open(pty.Path(), 115200, 0, 8, 0));
+    Start(AnswersSyncWith({}));
+    ASSERT_EQ(0, timed.COM_Open(sim->Path(), 115200, 0, 8, 0));
     EXPECT_EQ(-4, timed.COM_SynchroniseBootloader());
     ASSERT_EQ(1u, clock.Waits().size());
     EXPECT_TRUE(clock.Waits()[0].pump);
@@ -110,38 +122,48 @@ TEST_F(SerialProtocol, ASilentDeviceIsGivenUpAfterFiftyMilliseconds) {
 }
 
 TEST_F(SerialProtocol, UpdateSendsEveryFrameByteForByte) {
-    const std::string path = File({276, 1, 40, 0, 100});
+    const Bytes payload = PseudoRandomBytes(5 * 276 + 1, 3);
+    const std::string path = WriteUpdate(dir.Path().string(), payload);
+    Start();
     OpenAndSynchronise();
     EXPECT_EQ(0, link.COM_UpdateAVR(path, &progress));
-    EXPECT_EQ(frames, peer.Frames());
+    EXPECT_EQ(CutIntoFrames(payload, 276), [&] {
+        Bytes wire;
+        for (const Bytes& f : sim->Frames()) {
+            wire.insert(wire.end(), f.begin(), f.end());
+        }
+        return wire;
+    }());
+    EXPECT_EQ(6u, sim->Frames().size());
     EXPECT_FALSE(link.GetBootloaderInfo().signatureError);
     EXPECT_FALSE(link.IsOpen()) << "the transfer closes the port at its end";
     ASSERT_GE(progress.calls.size(), 3u);
     EXPECT_EQ("range 0..100", progress.calls.front());
     EXPECT_EQ("pos 100", progress.calls.back());
     EXPECT_TRUE(log.HasLine(4, S, "COM_UpdateAVR(" + path + ")"));
-    EXPECT_TRUE(log.HasLine(4, S, "COM_UpdateAVR() - send frame 4 (325, 0x0064)"));
+    EXPECT_TRUE(log.HasLine(4, S, "COM_UpdateAVR() - send frame 5 (1390, 0x0001)"));
     EXPECT_TRUE(log.HasLine(4, S, "~COM_UpdateAVR() - done"));
 }
 
 TEST_F(SerialProtocol, RejectedFramesGoAgainUpToThreeTimes) {
-    const std::string path = File({10, 20});
-    peer.ReplyToFrames({0x22, 0x22, 0x22, 0x11, 0x55, 0x11});
+    const std::string path = File(2);
+    Start(Faults({{0, 0x22, 3}, {1, 0x55, 1}}));
     OpenAndSynchronise();
     EXPECT_EQ(0, link.COM_UpdateAVR(path, nullptr));
-    const std::vector<Bytes> expected{frames[0], frames[0], frames[0],
-                                      frames[0], frames[1], frames[1]};
-    EXPECT_EQ(expected, peer.Frames());
+    const auto frames = sim->Frames();
+    ASSERT_EQ(6u, frames.size());
+    EXPECT_EQ(frames[0], frames[3]);
+    EXPECT_EQ(frames[4], frames[5]);
     EXPECT_EQ(3u, log.CountLines("COM_UpdateAVR() - CRC error"));
     EXPECT_TRUE(log.HasLine(4, S, "COM_UpdateAVR() - timeout (55)"));
 }
 
 TEST_F(SerialProtocol, TheFourthFailureInARowEndsTheUpdate) {
-    const std::string path = File({10, 20});
-    peer.ReplyToFrames({0x22, 0x22, 0x22, 0x22});
+    const std::string path = File(2);
+    Start(Faults({{0, 0x22, 4}}));
     OpenAndSynchronise();
     EXPECT_EQ(-10, link.COM_UpdateAVR(path, nullptr));
-    EXPECT_EQ(4u, peer.Frames().size());
+    EXPECT_EQ(4u, sim->Frames().size());
     EXPECT_TRUE(log.HasLine(4, S, "~COM_UpdateAVR() - too many errors"));
     EXPECT_FALSE(link.IsOpen());
 }
@@ -150,55 +172,58 @@ TEST_F(SerialProtocol, SilenceCountsAsAFailedAttempt) {
     // Virtual time: four waits of 2500 ms for replies that never come run at once.
     VirtualClock clock;
     CCommunication_COM timed(log, clock);
-    const std::string path = File({10});
-    peer.ReplyToFrames({std::nullopt, std::nullopt, std::nullopt, std::nullopt});
-    ASSERT_EQ(0, timed.COM_Open(pty.Path(), 115200, 0, 8, 0));
-    EXPECT_EQ(-10, timed.COM_UpdateAVR(path, nullptr));
+    SimOptions silent;
+    silent.defaultReply = std::nullopt;
+    Start(silent);
+    ASSERT_EQ(0, timed.COM_Open(sim->Path(), 115200, 0, 8, 0));
+    EXPECT_EQ(-10, timed.COM_UpdateAVR(File(1), nullptr));
     EXPECT_EQ(4u, log.CountLines("COM_UpdateAVR() - timeout (FF)"));
 }
 
 TEST_F(SerialProtocol, NotReadyStopsAtOnce) {
-    const std::string path = File({10, 20, 30});
-    peer.ReplyToFrames({0x11, 0xFE});
+    const std::string path = File(3);
+    Start(Faults({{1, 0xFE, 1}}));
     OpenAndSynchronise();
     EXPECT_EQ(-99, link.COM_UpdateAVR(path, nullptr));
-    EXPECT_EQ(2u, peer.Frames().size());
+    EXPECT_EQ(2u, sim->Frames().size());
     EXPECT_TRUE(log.HasLine(4, S, "~COM_UpdateAVR() - bootloader not ready (recv. 0x55)"));
     EXPECT_FALSE(link.IsOpen());
 }
 
 TEST_F(SerialProtocol, ASignatureErrorAcceptsTheFrameAndSetsTheFlag) {
-    const std::string path = File({10, 20});
-    peer.ReplyToFrames({0x33, 0x11});
+    const std::string path = File(2);
+    Start(Faults({{0, 0x33, 1}}));
     OpenAndSynchronise();
     EXPECT_EQ(0, link.COM_UpdateAVR(path, nullptr));
-    EXPECT_EQ(frames, peer.Frames());
+    EXPECT_EQ(2u, sim->Frames().size());
     EXPECT_TRUE(link.GetBootloaderInfo().signatureError);
 }
 
 TEST_F(SerialProtocol, UpdateWithoutAPortFailsAfterResettingTheProgress) {
-    const std::string path = File({10});
-    EXPECT_EQ(-1, link.COM_UpdateAVR(path, &progress));
+    EXPECT_EQ(-1, link.COM_UpdateAVR(File(1), &progress));
     EXPECT_EQ(std::vector<std::string>({"range 0..100", "pos 0"}), progress.calls);
     EXPECT_TRUE(log.HasLine(2, S, "~COM_UpdateAVR() no connection"));
 }
 
-TEST_F(SerialProtocol, ThePulledCableEndsTheUpdateWithTheSystemError) {
-    const std::string path = File({10, 20});
+TEST_F(SerialProtocol, ADeviceThatDisappearsEndsTheUpdateAndClosesThePort) {
+    const std::string path = File(2);
+    Start();
     OpenAndSynchronise();
-    pty.Hangup();
+    sim->Unplug();
     const int code = link.COM_UpdateAVR(path, nullptr);
     EXPECT_TRUE(code == -7 || code == -8) << code;
     EXPECT_FALSE(link.IsOpen());
 }
 
-TEST_F(SerialProtocol, TheDeviceCommandGoesOutBeforeTheFirstSync) {
+TEST_F(SerialProtocol, TheDeviceCommandRestartsTheDeviceBeforeTheFirstSync) {
     const Bytes command{0xFD, 0x07, 0x07, 0xFE};
-    Open();
+    Start();
+    OpenAndSynchronise();
+    ASSERT_EQ(0, link.COM_Open(sim->Path(), 115200, 0, 8, 0));
     EXPECT_EQ(0, link.COM_SendBuffer(command));
     EXPECT_EQ(0, link.COM_SynchroniseBootloader());
-    ASSERT_TRUE(peer.WaitForBytes(6));
-    EXPECT_EQ(Bytes({0xFD, 0x07, 0x07, 0xFE, 0xF0, 0xF1}), peer.Received());
+    EXPECT_EQ(0, link.COM_UpdateAVR(File(2), nullptr));
+    EXPECT_EQ(1u, sim->Server().DeviceCommands());
     EXPECT_TRUE(log.HasLine(4, S, "COM_SendBuffer()"));
     EXPECT_TRUE(log.HasLine(4, S, "~COM_SendBuffer()"));
 }
@@ -240,6 +265,25 @@ class FaultyPort final : public SerialPort {
     std::unique_ptr<SerialPort> real_;
 };
 
+// A link whose ports are FaultyPorts; the last one made stays reachable.
+struct FaultyLink {
+    explicit FaultyLink(LogSink& log, FaultyPort::Faults faults = {})
+        : link(log, DefaultClock(), Access(faults)) {}
+
+    SerialPortAccess Access(FaultyPort::Faults faults) {
+        SerialPortAccess access = SystemSerialPorts();
+        access.makePort = [this, faults] {
+            auto port = std::make_unique<FaultyPort>(faults);
+            last = port.get();
+            return port;
+        };
+        return access;
+    }
+
+    FaultyPort* last = nullptr;
+    CCommunication_COM link;
+};
+
 struct FaultCase {
     const char* name;
     FaultyPort::Faults faults;
@@ -253,8 +297,7 @@ class SerialPortFaults : public ::testing::TestWithParam<FaultCase> {
   protected:
     RecordingLog log;
     TempDir dir;
-    PtyPair pty;
-    ScriptedPtyPeer peer{pty};
+    SimOnPty sim;
 };
 
 const std::string kEio = std::to_string(EIO);
@@ -263,15 +306,14 @@ const std::string kEio = std::to_string(EIO);
 
 TEST_P(SerialPortFaults, EndWithTheirCodeAndLine) {
     const FaultCase& c = GetParam();
-    SerialPortAccess access = SystemSerialPorts();
-    access.makePort = [&] { return std::make_unique<FaultyPort>(c.faults); };
-    CCommunication_COM link(log, DefaultClock(), access);
-    ASSERT_EQ(0, link.COM_Open(pty.Path(), 115200, 0, 8, 0));
+    FaultyLink faulty(log, c.faults);
+    CCommunication_COM& link = faulty.link;
+    ASSERT_EQ(0, link.COM_Open(sim.Path(), 115200, 0, 8, 0));
     int code = 0;
     if (c.update) {
         // The attempt before takes writes 1 and 2, status query 1 and read 1.
         ASSERT_EQ(0, link.COM_SynchroniseBootloader());
-        code = link.COM_UpdateAVR(WriteUpdateFile(dir.Path().string(), {10, 20}), nullptr);
+        code = link.COM_UpdateAVR(WriteUpdate(dir.Path().string(), Bytes(20, 0x5A), 10), nullptr);
     } else {
         code = link.COM_SynchroniseBootloader();
     }
@@ -323,11 +365,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SerialPortFault, AFailedWriteOfRawBytesGivesMinus2) {
     RecordingLog log;
-    PtyPair pty;
-    SerialPortAccess access = SystemSerialPorts();
-    access.makePort = [] { return std::make_unique<FaultyPort>(FaultyPort::Faults{0, 0, 1}); };
-    CCommunication_COM link(log, DefaultClock(), access);
-    ASSERT_EQ(0, link.COM_Open(pty.Path(), 115200, 0, 8, 0));
-    EXPECT_EQ(-2, link.COM_SendBuffer(Bytes{0xFD, 0x07, 0x07, 0xFE}));
+    SimOnPty sim;
+    FaultyLink faulty(log, {0, 0, 1});
+    ASSERT_EQ(0, faulty.link.COM_Open(sim.Path(), 115200, 0, 8, 0));
+    EXPECT_EQ(-2, faulty.link.COM_SendBuffer(Bytes{0xFD, 0x07, 0x07, 0xFE}));
     EXPECT_TRUE(log.HasLine(2, S, "~COM_SendBuffer() error " + kEio + " in WriteFile()"));
+}
+
+TEST(SerialFlood, MoreThan32WaitingBytesArePurged) {
+    RecordingLog log;
+    SimOnPty sim(AnswersSyncWith(Bytes(33, 0xFE)));
+    FaultyLink faulty(log);
+    ASSERT_EQ(0, faulty.link.COM_Open(sim.Path(), 115200, 0, 8, 0));
+    EXPECT_EQ(-5, faulty.link.COM_SynchroniseBootloader());
+    EXPECT_TRUE(log.HasLine(2, S, "~COM_SynchroniseBootloader() to much bytes received (33)"));
+    EXPECT_EQ(0u, faulty.last->Waiting().count) << "the flood was not purged";
 }

@@ -1,0 +1,259 @@
+#include "sim/pty_transport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The longest the loop sleeps, so a stop request and idle sessions are noticed in time.
+constexpr auto kMaxWait = std::chrono::milliseconds(20);
+// The bootloader drops a half-received frame after this long without bytes; after such a
+// pause the stream is between frames again, where a device command may start (no frame
+// starts with 0xFD: its length would exceed the largest frame).
+constexpr auto kQuietGap = std::chrono::milliseconds(200);
+
+std::uint64_t ToMs(Clock::time_point t) {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+std::string SystemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+PtySimServer::PtySimServer(SimOptions options, unsigned baud, std::string linkPath)
+    : baud_(baud), linkPath_(std::move(linkPath)), sim_(std::move(options), ToMs(Clock::now())) {}
+
+PtySimServer::~PtySimServer() {
+    Stop();
+    if (linkMade_) {
+        ::unlink(linkPath_.c_str());
+    }
+    if (slave_ >= 0) {
+        ::close(slave_);
+    }
+    if (master_ >= 0) {
+        ::close(master_);
+    }
+}
+
+bool PtySimServer::Open(std::string& error) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        error = SystemError("cannot create a pseudo-terminal");
+        return false;
+    }
+    std::array<char, 256> name{};
+    if (::ptsname_r(master_, name.data(), name.size()) != 0) {
+        error = SystemError("cannot name the pseudo-terminal");
+        return false;
+    }
+    path_ = name.data();
+    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) {
+        error = SystemError("cannot open " + path_);
+        return false;
+    }
+    // Raw from the start: no echo and no line editing before the host sets the line up.
+    termios raw{};
+    ::tcgetattr(slave_, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave_, TCSANOW, &raw);
+
+    if (!linkPath_.empty()) {
+        struct stat st {};
+        if (::lstat(linkPath_.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                error = linkPath_ + " exists and is not a symbolic link";
+                return false;
+            }
+            ::unlink(linkPath_.c_str());
+        }
+        if (::symlink(path_.c_str(), linkPath_.c_str()) != 0) {
+            error = SystemError("cannot link " + linkPath_);
+            return false;
+        }
+        linkMade_ = true;
+    }
+    // The device starts when it is switched on, which is now.
+    std::lock_guard lock(mutex_);
+    sim_.Restart(ToMs(Clock::now()));
+    return true;
+}
+
+Clock::duration PtySimServer::LineTime(std::size_t bytes) const {
+    if (baud_ == 0) {
+        return Clock::duration::zero();
+    }
+    // 10 bits per byte: start bit, 8 data bits, stop bit.
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(bytes * 10 * 1'000'000'000ull / baud_));
+}
+
+void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSummary) {
+    while (!stop.load()) {
+        Clock::time_point now = Clock::now();
+        const auto wait = std::max(NextEvent(now) - now, Clock::duration::zero());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+        const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
+                               static_cast<long>(ns % 1'000'000'000)};
+        pollfd pfd{master_, POLLIN, 0};
+        ::ppoll(&pfd, 1, &timeout, nullptr);
+        now = Clock::now();
+        if (pfd.revents & POLLIN) {
+            Receive(now);
+        }
+        TakeArrivals(now);
+        SendDue(now);
+        ReportSessions(onSummary, false);
+    }
+    ReportSessions(onSummary, true);
+}
+
+Clock::time_point PtySimServer::NextEvent(Clock::time_point now) const {
+    Clock::time_point next = now + kMaxWait;
+    if (!arrivals_.empty()) {
+        next = std::min(next, arrivals_.front().at);
+    }
+    if (!departures_.empty()) {
+        next = std::min(next, departures_.front().at);
+    }
+    return next;
+}
+
+void PtySimServer::Receive(Clock::time_point now) {
+    std::array<std::uint8_t, 4096> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(master_, buffer.data(), buffer.size());
+        if (got <= 0) {
+            return;  // nothing more waiting
+        }
+        // The bytes cross the line one after the other, behind whatever is still crossing.
+        const Clock::time_point start = std::max(now, inboundFree_);
+        inboundFree_ = start + LineTime(static_cast<std::size_t>(got));
+        arrivals_.push_back({inboundFree_, {buffer.begin(), buffer.begin() + got}});
+    }
+}
+
+void PtySimServer::TakeArrivals(Clock::time_point now) {
+    while (!arrivals_.empty() && arrivals_.front().at <= now) {
+        const Arrival arrival = std::move(arrivals_.front());
+        arrivals_.pop_front();
+        Feed(arrival.bytes, arrival.at);
+    }
+}
+
+void PtySimServer::Feed(std::span<const std::uint8_t> bytes, Clock::time_point at) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint8_t> run;  // bytes for the bootloader, in order
+    const auto flush = [&] {
+        FeedStream(run, at);
+        run.clear();
+    };
+    for (const std::uint8_t b : bytes) {
+        if (!heldCommand_.empty()) {
+            if (b == kDeviceCommand[heldCommand_.size()]) {
+                heldCommand_.push_back(b);
+                if (heldCommand_.size() == std::size(kDeviceCommand)) {
+                    // The application restarts into its bootloader: replies still due from
+                    // before are never sent.
+                    ++deviceCommands_;
+                    heldCommand_.clear();
+                    sim_.Restart(ToMs(at));
+                    departures_.clear();
+                }
+                continue;
+            }
+            // Not the command after all: the held bytes go on as they came.
+            run.insert(run.end(), heldCommand_.begin(), heldCommand_.end());
+            heldCommand_.clear();
+        }
+        if (b == kDeviceCommand[0]) {
+            flush();
+            // Only between frames: inside a frame these bytes are frame data.
+            if (sim_.CurrentState() != BootloaderSim::State::ReceivingFrames ||
+                sim_.BetweenFrames() || at - lastFed_ > kQuietGap) {
+                heldCommand_.push_back(b);
+                continue;
+            }
+        }
+        run.push_back(b);
+    }
+    flush();
+    lastFed_ = at;
+}
+
+void PtySimServer::FeedStream(std::span<const std::uint8_t> bytes, Clock::time_point at) {
+    if (bytes.empty()) {
+        return;
+    }
+    const std::uint64_t atMs = ToMs(at);
+    for (SimOutput& out : sim_.OnStreamBytes(bytes, atMs)) {
+        // The reply starts when it is made and the line is free, and reaches the host one
+        // line time later, in one write.
+        const Clock::time_point made = at + std::chrono::milliseconds(out.atMs - atMs);
+        const Clock::time_point start = std::max(made, outboundFree_);
+        outboundFree_ = start + LineTime(out.bytes.size());
+        departures_.push_back({outboundFree_, std::move(out.bytes)});
+    }
+}
+
+void PtySimServer::SendDue(Clock::time_point now) {
+    while (!departures_.empty() && departures_.front().at <= now) {
+        const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
+        [[maybe_unused]] const ssize_t written = ::write(master_, bytes.data(), bytes.size());
+        departures_.pop_front();
+    }
+}
+
+void PtySimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
+    std::vector<SimSessionSummary> ended;
+    {
+        std::lock_guard lock(mutex_);
+        const std::uint64_t now = ToMs(Clock::now());
+        ended = sim_.TakeEndedSessions();
+        if (auto s = final ? sim_.EndSession(now) : sim_.EndIdleSession(now)) {
+            ended.push_back(*s);
+        }
+    }
+    if (onSummary) {
+        for (const SimSessionSummary& s : ended) {
+            onSummary(s);
+        }
+    }
+}
+
+unsigned PtySimServer::DeviceCommands() const {
+    std::lock_guard lock(mutex_);
+    return deviceCommands_;
+}
+
+bool PtySimServer::Start(std::string& error, SummaryHandler onSummary) {
+    if (!Open(error)) {
+        return false;
+    }
+    stop_ = false;
+    thread_ = std::thread([this, handler = std::move(onSummary)] { Run(stop_, handler); });
+    return true;
+}
+
+void PtySimServer::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
