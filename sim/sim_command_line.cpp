@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <map>
+#include <set>
 
 #include "engine/protocol.h"
 
@@ -136,6 +137,14 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
         c.once = true;
         return true;
     }
+    static const std::set<std::string> kWithText{
+        "--address", "--transport", "--image", "--payload",
+        "--version", "--reply",     "--fault", "--sync-answer",
+    };
+    if (!kWithText.contains(option)) {
+        error = "unknown option " + option;
+        return false;
+    }
     if (!r.Value(option, text, error)) {
         return false;
     }
@@ -173,9 +182,6 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
             return false;
         }
         c.sim.syncAnswer = bytes;
-    } else {
-        error = "unknown option " + option;
-        return false;
     }
     return true;
 }

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "sim/sim_command_line.h"
+
+namespace {
+
+std::optional<SimCommand> Parse(std::vector<std::string> args, std::string* error = nullptr) {
+    std::string e;
+    auto command = ParseSimCommandLine(args, e);
+    if (error != nullptr) {
+        *error = e;
+    }
+    return command;
+}
+
+}  // namespace
+
+TEST(SimCommandLine, FaultsNameFrameReplyAndCount) {
+    const auto crc = ParseFault("3:crcx3");
+    ASSERT_TRUE(crc.has_value());
+    EXPECT_EQ(crc->frame, 3u);
+    EXPECT_EQ(crc->reply, 0x22);
+    EXPECT_EQ(crc->count, 3u);
+
+    const auto byte = ParseFault("0:0x55");
+    ASSERT_TRUE(byte.has_value());
+    EXPECT_EQ(byte->reply, 0x55);
+    EXPECT_EQ(byte->count, 1u);
+
+    const auto byteTimes = ParseFault("7:0x55x2");
+    ASSERT_TRUE(byteTimes.has_value());
+    EXPECT_EQ(byteTimes->reply, 0x55);
+    EXPECT_EQ(byteTimes->count, 2u);
+
+    const auto silent = ParseFault("1:silent");
+    ASSERT_TRUE(silent.has_value());
+    EXPECT_FALSE(silent->reply.has_value());
+
+    EXPECT_FALSE(ParseFault("1").has_value());
+    EXPECT_FALSE(ParseFault("x:ack").has_value());
+    EXPECT_FALSE(ParseFault("1:maybe").has_value());
+    EXPECT_FALSE(ParseFault("1:ackx0").has_value());
+    EXPECT_FALSE(ParseFault("1:0x").has_value());
+}
+
+TEST(SimCommandLine, ServeOptionsFillTheDevice) {
+    const auto c = Parse(
+        {"--address",    "127.0.4.1", "--version",     "1.0A",       "--device-id",   "0x10",
+         "--sync-delay", "3000",      "--reply-delay", "2",          "--reply",       "signature",
+         "--fault",      "2:crcx4",   "--fault",       "5:notready", "--sync-answer", "FE01050100",
+         "--image",      "img.bin",   "--once"});
+    ASSERT_TRUE(c.has_value());
+    ASSERT_EQ(c->kind, SimCommand::Kind::Serve);
+    const ServeCommand& s = c->serve;
+    EXPECT_EQ(s.address, "127.0.4.1");
+    EXPECT_EQ(s.sim.versionHigh, 1);
+    EXPECT_EQ(s.sim.versionLow, 0x0A);
+    EXPECT_EQ(s.sim.deviceId, 16);
+    EXPECT_EQ(s.sim.syncDelayMs, 3000u);
+    EXPECT_EQ(s.sim.replyDelayMs, 2u);
+    EXPECT_EQ(s.sim.defaultReply, 0x33);
+    ASSERT_EQ(s.sim.faults.size(), 2u);
+    EXPECT_EQ(s.sim.faults[1].reply, 0xFE);
+    EXPECT_EQ(s.sim.syncAnswer, (std::vector<std::uint8_t>{0xFE, 1, 5, 1, 0}));
+    EXPECT_EQ(s.imageFile, "img.bin");
+    EXPECT_TRUE(s.once);
+}
+
+TEST(SimCommandLine, MakeEncTakesABinaryOrRandomBytes) {
+    const auto file = Parse({"make-enc", "app.bin", "app.enc", "--frame-size", "100"});
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->kind, SimCommand::Kind::MakeEnc);
+    EXPECT_EQ(file->makeEnc.input, "app.bin");
+    EXPECT_EQ(file->makeEnc.output, "app.enc");
+    EXPECT_EQ(file->makeEnc.frameSize, 100u);
+
+    const auto random = Parse({"make-enc", "--random", "4096", "--seed", "9", "r.enc"});
+    ASSERT_TRUE(random.has_value());
+    EXPECT_EQ(random->makeEnc.randomBytes, 4096u);
+    EXPECT_EQ(random->makeEnc.seed, 9u);
+    EXPECT_EQ(random->makeEnc.output, "r.enc");
+}
+
+TEST(SimCommandLine, MistakesAreNamed) {
+    std::string error;
+    EXPECT_FALSE(Parse({"--bogus"}, &error).has_value());
+    EXPECT_EQ(error, "unknown option --bogus");
+    EXPECT_FALSE(Parse({"--port"}, &error).has_value());
+    EXPECT_EQ(error, "--port needs a value");
+    EXPECT_FALSE(Parse({"--reply-delay", "soon"}, &error).has_value());
+    EXPECT_FALSE(Parse({"--sync-answer", "FE0"}, &error).has_value());
+    EXPECT_FALSE(Parse({"make-enc", "a.bin", "a.enc", "--frame-size", "277"}, &error));
+    EXPECT_FALSE(Parse({"make-enc", "a.bin"}, &error).has_value());
+    EXPECT_EQ(Parse({"--help"})->kind, SimCommand::Kind::Help);
+}
