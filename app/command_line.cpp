@@ -6,29 +6,43 @@
 #include <cstdio>
 
 #include "app/network_update.h"
+#include "app/serial_command_line.h"
 
 namespace {
 
 // The windowless commands. A new link's command adds its line here.
 constexpr std::array kCommands{
     CommandKeyword{"UDP", RunUdpCommand},
+    CommandKeyword{"COM", RunComCommand},
+    CommandKeyword{"--LIST-PORTS", RunListPortsCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
   flashwright                          open the desktop dialog
   flashwright UDP <address> <file>     update the device at <address> over the network
+  flashwright COM <port> <file> [<baud>] [--device-type mirabel]
+                                       update the device on a serial port
+  flashwright --list-ports             list the serial ports present
   flashwright --help | --version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
 keeps asking the bootloader to synchronise for up to 10 s (restart the device meanwhile),
 then sends the update file <file> (*.enc) frame by frame. Quote a path that holds blanks.
 
+COM (any case): opens the serial port <port> (a device path such as /dev/ttyUSB0, also a
+pseudo-terminal or an rfcomm port) with 8 data bits, no parity, one stop bit at <baud>:
+110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200 (default),
+128000 or 256000. With --device-type mirabel it first sends the device command FD 07 07 FE
+that restarts such a device into its bootloader. Then as UDP: synchronisation for up to
+10 s, the file check and the transfer. An unknown option or a baud text that is not a
+number exits with status 2 before anything is tried.
+
 Nothing is shown unless standard error is a terminal; then a progress bar and the final
 message appear there. The outcome is the exit code:
 
    code  status  meaning
       0     0    every frame accepted
-    -10   246    the network link could not be opened
+    -10   246    the network link or the serial port could not be opened
     -11   245    no bootloader answered within 10 s
     -12   244    the update file is shorter than 2 bytes, or the link could not open it
     -13   243    the update file cannot be opened, or reading it failed in the link

@@ -35,7 +35,12 @@ restarts it. It prints one summary line per update it served, and ends on Ctrl-C
                       made by make-enc: the original binary)
   --idle MS           an update counts as served after MS ms without a frame (default 3000)
   --once              exit after the first update served
-  --transport udp     the carriage to serve on (default udp)
+  --transport T       the carriage to serve on: udp (default) or pty, a serial line on a
+                      pseudo-terminal whose path is printed (the host opens it as its
+                      port); there the device command FD 07 07 FE restarts the bootloader
+  --pty-link PATH     with pty: also place a symbolic link to the port at PATH
+  --baud N            with pty: model the line's time at N baud (10 bits per byte), so a
+                      transfer takes as long as on a real line (default: no line time)
 
 Replies R: ack (0x11), crc (0x22, the frame is sent again), signature (0x33, accepted but not
 meant for this device), notready (0xFE, the host stops), silent (no reply: the host waits
@@ -133,13 +138,16 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
     if (option == "--idle") {
         return NumberOption(r, option, c.sim.sessionIdleMs, error);
     }
+    if (option == "--baud") {
+        return NumberOption(r, option, c.baud, error);
+    }
     if (option == "--once") {
         c.once = true;
         return true;
     }
     static const std::set<std::string> kWithText{
-        "--address", "--transport", "--image", "--payload",
-        "--version", "--reply",     "--fault", "--sync-answer",
+        "--address", "--transport", "--image",       "--payload",  "--version",
+        "--reply",   "--fault",     "--sync-answer", "--pty-link",
     };
     if (!kWithText.contains(option)) {
         error = "unknown option " + option;
@@ -152,6 +160,8 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
         c.address = text;
     } else if (option == "--transport") {
         c.transport = text;
+    } else if (option == "--pty-link") {
+        c.ptyLink = text;
     } else if (option == "--image") {
         c.imageFile = text;
     } else if (option == "--payload") {

@@ -18,6 +18,10 @@ struct ServeCommand {
     std::string imageFile;    // accepted frames as received, written after each update
     std::string payloadFile;  // accepted frame bodies, written after each update
     bool once = false;        // exit after the first update served
+    // Serial line ("--transport pty"): a symbolic link to the port, and the rate whose line
+    // time is modelled (0: none).
+    std::string ptyLink;
+    unsigned baud = 0;
 };
 
 struct MakeEncCommand {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/enc_maker.h"
+#include "sim/pty_transport.h"
 #include "sim/sim_command_line.h"
 #include "sim/udp_transport.h"
 
@@ -48,22 +49,11 @@ int MakeEnc(const MakeEncCommand& c) {
     return 0;
 }
 
-int Serve(const ServeCommand& c) {
-    if (c.transport != "udp") {
-        std::fprintf(stderr, "flashwright-sim: unknown transport %s\n", c.transport.c_str());
-        return 2;
-    }
-    UdpSimServer server(c.sim, c.address, c.port);
-    std::string error;
-    if (!server.Bind(error)) {
-        std::fprintf(stderr, "flashwright-sim: %s\n", error.c_str());
-        return 1;
-    }
+// Serves on the opened transport until a signal (or the first update with --once).
+template <typename Server>
+int ServeOn(Server& server, const ServeCommand& c) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    std::printf("flashwright-sim: bootloader %X.%.2X, device id %u, listening on %s:%u (UDP)\n",
-                c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, c.address.c_str(), c.port);
-    std::fflush(stdout);
 
     int status = 0;
     server.Run(g_stop, [&](const SimSessionSummary& summary) {
@@ -83,6 +73,35 @@ int Serve(const ServeCommand& c) {
         }
     });
     return status;
+}
+
+int Serve(const ServeCommand& c) {
+    std::string error;
+    if (c.transport == "pty") {
+        PtySimServer server(c.sim, c.baud, c.ptyLink);
+        if (!server.Open(error)) {
+            std::fprintf(stderr, "flashwright-sim: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("flashwright-sim: bootloader %X.%.2X, device id %u, serial port %s%s%s\n",
+                    c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, server.Path().c_str(),
+                    c.ptyLink.empty() ? "" : " linked from ", c.ptyLink.c_str());
+        std::fflush(stdout);
+        return ServeOn(server, c);
+    }
+    if (c.transport != "udp") {
+        std::fprintf(stderr, "flashwright-sim: unknown transport %s\n", c.transport.c_str());
+        return 2;
+    }
+    UdpSimServer server(c.sim, c.address, c.port);
+    if (!server.Bind(error)) {
+        std::fprintf(stderr, "flashwright-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("flashwright-sim: bootloader %X.%.2X, device id %u, listening on %s:%u (UDP)\n",
+                c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, c.address.c_str(), c.port);
+    std::fflush(stdout);
+    return ServeOn(server, c);
 }
 
 }  // namespace

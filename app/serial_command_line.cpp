@@ -1,0 +1,183 @@
+#include "app/serial_command_line.h"
+
+#include <QCoreApplication>
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "app/exit_codes.h"
+#include "app/network_update.h"
+#include "app/terminal_progress.h"
+#include "engine/update_file.h"
+#include "links/communication_com.h"
+#include "log/text_format.h"
+
+namespace {
+
+// Usage errors of the serial command line (a wrong option or baud rate): nothing was tried.
+constexpr int kExitUsage = 2;
+// Pause between two synchronisation attempts, as on the COM Port page.
+constexpr unsigned kSyncPauseMs = 10;
+constexpr std::array<std::uint8_t, 4> kMirabelDeviceCommand{0xFD, 0x07, 0x07, 0xFE};
+
+struct Outcome {
+    int exitCode = 0;
+    std::string verdict;
+};
+
+Outcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clock& clock,
+               UpdateObserver& observer) {
+    if (const int r = link.COM_Open(request.port, request.baud, 0, 8, 0); r != 0) {
+        return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
+    }
+    if (request.mirabel) {
+        link.COM_SendBuffer(kMirabelDeviceCommand);  // the device answers by restarting
+    }
+    const std::uint64_t start = clock.NowMs();
+    while (link.COM_SynchroniseBootloader() != 0) {
+        clock.Sleep(kSyncPauseMs);
+        const std::uint64_t elapsed = clock.NowMs() - start;
+        if (elapsed > kCommandLineSyncWindowMs) {
+            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
+        }
+        observer.WaitingForBootloader(elapsed);
+    }
+    observer.Synchronised(link.GetBootloaderInfo());
+
+    const std::optional<long long> length = UpdateFileLength(request.path);
+    if (!length) {
+        return {kExitFileUnreadable, "Error: no valid update file!"};
+    }
+    if (*length < 2) {
+        return {kExitFileTooShort, "Error: no valid update file!"};
+    }
+    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
+    const int r = link.COM_UpdateAVR(request.path, progress);
+    const bool signatureError = link.GetBootloaderInfo().signatureError;
+    return {SerialUpdateExitCode(r, signatureError),
+            VerdictText(r, signatureError, SerialVerdicts())};
+}
+
+// Serial ports need a QCoreApplication in the thread; a windowless run makes its own.
+std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
+    if (QCoreApplication::instance() != nullptr) {
+        return nullptr;
+    }
+    static int argc = 1;
+    static char name[] = "flashwright";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+// Splits the operands into the request; false with `error` set on a usage error.
+bool ParseOperands(std::span<const std::string> operands, SerialUpdateRequest& request,
+                   std::string& error) {
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        if (operands[i] != "--device-type") {
+            positional.push_back(operands[i]);
+            continue;
+        }
+        const std::string type = i + 1 < operands.size() ? operands[++i] : std::string();
+        if (type == "mirabel" || type == "Mirabel") {
+            request.mirabel = true;
+        } else if (type != "unknown") {
+            error = "--device-type: expected unknown or mirabel, got \"" + type + "\"";
+            return false;
+        }
+    }
+    // A missing port or file stays empty: opening or reading it then fails with its code.
+    request.port = positional.size() > 0 ? positional[0] : std::string();
+    request.path = positional.size() > 1 ? positional[1] : std::string();
+    if (positional.size() > 2) {
+        const std::string& text = positional[2];
+        const auto [end, ec] =
+            std::from_chars(text.data(), text.data() + text.size(), request.baud);
+        if (ec != std::errc() || end != text.data() + text.size()) {
+            error = "not a baud rate: \"" + text + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int SerialUpdateExitCode(int linkResult, bool signatureError) {
+    switch (linkResult) {
+        case 0:
+            if (!signatureError) {
+                return kExitSuccess;
+            }
+            break;
+        case -99:
+            return kExitNotReady;
+        case -10:
+            return kExitTooManyErrors;
+        case -6:
+        case -3:
+            return kExitFileMalformed;
+        case -5:
+            return kExitFileUnreadable;
+        case -2:
+            return kExitFileTooShort;
+        default:
+            break;
+    }
+    return signatureError ? kExitSignatureError : -100 - linkResult;
+}
+
+std::span<const VerdictEntry> SerialVerdicts() {
+    static constexpr std::array<VerdictEntry, 8> kTable{{
+        {-99, "Error: BootLoader is hanging!"},
+        {-10, "Error: No or wrong response from target device!"},
+        {-9, "Error: No or wrong response from target device!"},
+        {-7, "Error: unable to send data!"},
+        {-6, "Error: Format error in update file!"},
+        {-3, "Error: Format error in update file!"},
+        {-5, "Error: can not read update file!"},
+        {-2, "Error: can not read update file!"},
+    }};
+    return kTable;
+}
+
+int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
+                    UpdateObserver& observer) {
+    Outcome outcome;
+    {
+        CCommunication_COM link(log, clock);
+        outcome = Update(link, request, clock, observer);
+    }
+    observer.Finished(outcome.verdict, outcome.exitCode);
+    return outcome.exitCode;
+}
+
+int RunComCommand(std::span<const std::string> operands, LogSink& log) {
+    SerialUpdateRequest request;
+    std::string error;
+    if (!ParseOperands(operands, request, error)) {
+        std::fprintf(stderr, "flashwright COM: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const auto app = EnsureCoreApplication();
+    TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), request.port,
+                             DefaultClock());
+    return RunSerialUpdate(request, log, DefaultClock(), display);
+}
+
+int RunListPortsCommand(std::span<const std::string>, LogSink& log) {
+    const auto app = EnsureCoreApplication();
+    std::vector<SerialPortEntry> ports;
+    CCommunication_COM(log).COM_EnumeratePorts(ports);
+    for (const SerialPortEntry& port : ports) {
+        if (port.description.empty()) {
+            std::printf("%s\n", port.name.c_str());
+        } else {
+            std::printf("%s  %s\n", port.name.c_str(), port.description.c_str());
+        }
+    }
+    return 0;
+}

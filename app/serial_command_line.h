@@ -1,0 +1,38 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "app/update_observer.h"
+#include "app/update_verdict.h"
+#include "engine/clock.h"
+#include "log/log_sink.h"
+
+// What the serial command line asks for.
+struct SerialUpdateRequest {
+    std::string port;  // a device path ("/dev/ttyUSB0", a pseudo-terminal) or "COMn"
+    std::string path;  // the update file
+    unsigned baud = 115200;
+    bool mirabel = false;  // restart the device into its bootloader with its device command
+};
+
+// The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends
+// the device command when asked, synchronises for up to 10 s, checks the file, sends it and
+// returns the exit code (app/exit_codes.h). The link object lives only for the update and is
+// gone before the observer hears the outcome. Needs a QCoreApplication in the thread.
+int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
+                    UpdateObserver& observer);
+
+// The exit code for the serial link's update result and the signature-error flag; results
+// without a code of their own give -100 - result (-1 gives -99).
+int SerialUpdateExitCode(int linkResult, bool signatureError);
+
+// The result texts of the serial link's update, as the COM Port page shows them.
+std::span<const VerdictEntry> SerialVerdicts();
+
+// "COM <port> <file> [<baud>] [--device-type unknown|mirabel]": the operands after the keyword.
+// Shows the terminal display when standard error is a terminal.
+int RunComCommand(std::span<const std::string> operands, LogSink& log);
+
+// "--list-ports": prints the serial ports present, one a line with their descriptions.
+int RunListPortsCommand(std::span<const std::string> operands, LogSink& log);
