@@ -6,7 +6,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFW_WERROR=ON
 
-.PHONY: all deps build test test-main test-asan test-tsan demo bench clean
+.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update clean
 
 all: build
 
@@ -36,6 +36,18 @@ test: test-main test-asan test-tsan
 
 bench: build
 	@$(BUILD)/bench/flashwright_bench
+
+# Builds only the program and the simulator, then updates the simulator on 127.0.0.1.
+demo: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target flashwright flashwright-sim -- --no-print-directory
+	@bash scripts/demo.sh $(BUILD)
+
+# A 128 KiB update through the real program to the simulator, against the protocol's floor.
+bench-update: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_update_bench -- --no-print-directory
+	@$(BUILD)/bench/flashwright_update_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
