@@ -1,0 +1,121 @@
+// The serial command line in-process: exit codes, texts, operands, the synchronisation window
+// in virtual time and the device command, against the simulated device on a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include "app/exit_codes.h"
+#include "app/serial_command_line.h"
+#include "links/serial_sim_pty.h"
+#include "support/recording_log.h"
+#include "support/temp_dir.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+// Records what the update told its front end.
+class RecordingObserver final : public UpdateObserver {
+  public:
+    void WaitingForBootloader(std::uint64_t elapsedMs) override { lastWaitMs = elapsedMs; }
+    void Synchronised(const BootloaderInfo&) override { synchronised = true; }
+    ProgressSink* TransferStarting(std::size_t) override { return nullptr; }
+    void Finished(std::string_view text, int code) override {
+        verdict = text;
+        exitCode = code;
+    }
+    std::uint64_t lastWaitMs = 0;
+    bool synchronised = false;
+    std::string verdict;
+    int exitCode = 1;
+};
+
+}  // namespace
+
+TEST(SerialExitCodes, LinkResultsMapToTheCommandLineCodes) {
+    EXPECT_EQ(SerialUpdateExitCode(0, false), 0);
+    EXPECT_EQ(SerialUpdateExitCode(0, true), -16);
+    EXPECT_EQ(SerialUpdateExitCode(-99, true), -17);
+    EXPECT_EQ(SerialUpdateExitCode(-10, true), -15);
+    EXPECT_EQ(SerialUpdateExitCode(-6, false), -14);
+    EXPECT_EQ(SerialUpdateExitCode(-3, false), -14);
+    EXPECT_EQ(SerialUpdateExitCode(-5, false), -13);
+    EXPECT_EQ(SerialUpdateExitCode(-2, false), -12);
+    EXPECT_EQ(SerialUpdateExitCode(-7, true), -16);
+    EXPECT_EQ(SerialUpdateExitCode(-1, false), -99);
+    EXPECT_EQ(SerialUpdateExitCode(-8, false), -92);
+    EXPECT_EQ(SerialUpdateExitCode(-9, false), -91);
+    // Unlike the network link's, -8 is a port status failure here, not too many errors.
+    EXPECT_NE(SerialUpdateExitCode(-8, false), kExitTooManyErrors);
+    for (int r = -99; r <= 0; ++r) {
+        for (const bool flag : {false, true}) {
+            EXPECT_EQ((SerialUpdateExitCode(r, flag) & 0xFF) == 0, r == 0 && !flag) << r << flag;
+        }
+    }
+}
+
+TEST(SerialVerdict, TextsAreThoseOfTheComPortPage) {
+    const auto text = [](int code, bool flag) { return VerdictText(code, flag, SerialVerdicts()); };
+    EXPECT_EQ(text(0, false), "Programming successful");
+    EXPECT_EQ(text(-10, false), "Error: No or wrong response from target device!");
+    EXPECT_EQ(text(-9, false), "Error: No or wrong response from target device!");
+    EXPECT_EQ(text(-7, true), "Error: unable to send data!");
+    EXPECT_EQ(text(-8, true), "Error: this is not a valid device!");
+    EXPECT_EQ(text(-8, false), "Update_AVR() = -8\n");
+}
+
+TEST(SerialCommand, UsageErrorsTryNothing) {
+    RecordingLog log;
+    for (const std::vector<std::string>& operands :
+         {std::vector<std::string>{"/dev/ttyS0", "u.enc", "fast"},
+          std::vector<std::string>{"/dev/ttyS0", "u.enc", "115200x"},
+          std::vector<std::string>{"/dev/ttyS0", "u.enc", "--device-type", "other"}}) {
+        EXPECT_EQ(RunComCommand(operands, log), 2) << operands.back();
+    }
+    EXPECT_TRUE(log.Entries().empty());
+}
+
+TEST(SerialCommand, MissingOperandsAndRefusedRatesFailToOpen) {
+    RecordingLog log;
+    EXPECT_EQ(RunComCommand({}, log), kExitOpenFailed);
+    EXPECT_TRUE(log.HasLine(4, 30, "COM_Open(, 115200)"));
+    SimOnPty sim;
+    const std::vector<std::string> fast{sim.Path(), "u.enc", "230400"};
+    EXPECT_EQ(RunComCommand(fast, log), kExitOpenFailed);
+    EXPECT_TRUE(log.HasLine(2, 30, "~COM_Open() parameter error"));
+}
+
+TEST(SerialCommand, NoBootloaderWithinTenSecondsGivesMinus11) {
+    SimOptions silent;
+    silent.syncAnswer = std::vector<std::uint8_t>{};
+    SimOnPty sim(silent);
+    RecordingLog log;
+    VirtualClock clock;
+    RecordingObserver observer;
+    EXPECT_EQ(RunSerialUpdate({sim.Path(), "u.enc"}, log, clock, observer), kExitNoBootloader);
+    EXPECT_EQ(observer.exitCode, kExitNoBootloader);
+    EXPECT_FALSE(observer.synchronised);
+    EXPECT_GE(observer.lastWaitMs + 100, 10000u);
+    // Attempts are 10 ms plain sleeps apart.
+    std::size_t sleeps = 0;
+    for (const auto& wait : clock.Waits()) {
+        if (!wait.pump) {
+            EXPECT_EQ(wait.ms, 10u);
+            ++sleeps;
+        }
+    }
+    EXPECT_GT(sleeps, 100u);
+}
+
+TEST(SerialCommand, TheDeviceCommandGoesOutOnlyForMirabel) {
+    TempDir dir;
+    const std::string file = WriteUpdate(dir.Path().string(), std::vector<std::uint8_t>(600, 1));
+    for (const bool mirabel : {false, true}) {
+        SimOnPty sim;
+        RecordingLog log;
+        RecordingObserver observer;
+        EXPECT_EQ(
+            RunSerialUpdate({sim.Path(), file, 115200, mirabel}, log, DefaultClock(), observer), 0);
+        EXPECT_EQ(observer.verdict, "Programming successful");
+        EXPECT_EQ(sim.Server().DeviceCommands(), mirabel ? 1u : 0u);
+        EXPECT_EQ(log.HasLine(4, 30, "COM_SendBuffer()"), mirabel);
+    }
+}
