@@ -1,15 +1,37 @@
 #include "pages/ip_address_edit.h"
 
 #include <QFontMetrics>
-#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
+#include <QValidator>
 
 namespace {
 
 constexpr int kMaxDigits = 3;
+constexpr int kMaxValue = 255;
+
+// Up to three digits worth at most 255: a number that would not fit is never shown.
+class FieldValidator final : public QValidator {
+  public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& /*pos*/) const override {
+        if (input.isEmpty()) {
+            return Intermediate;
+        }
+        if (input.size() > kMaxDigits) {
+            return Invalid;
+        }
+        for (const QChar c : input) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                return Invalid;
+            }
+        }
+        return input.toInt() <= kMaxValue ? Acceptable : Invalid;
+    }
+};
 
 }  // namespace
 
@@ -22,7 +44,7 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         edit->setFrame(false);
         edit->setAlignment(Qt::AlignCenter);
         edit->setMaxLength(kMaxDigits);
-        edit->setValidator(new QIntValidator(0, 255, edit));
+        edit->setValidator(new FieldValidator(edit));
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textEdited, this, [this, i](const QString& text) {
             // A full field moves the caret on, as a typist of addresses expects.

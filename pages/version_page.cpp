@@ -46,11 +46,23 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
+// The pictures are compiled into this static library; a program linking it registers them
+// on first use, since nothing else would pull their object file in.
+static void RegisterPictures() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(flashwright);
+        return true;
+    }();
+    (void)registered;
+}
+
 QPixmap LogoPixmap() {
+    RegisterPictures();
     return QPixmap(QStringLiteral(":/flashwright/logo.png"));
 }
 
 QIcon ProgramIcon() {
+    RegisterPictures();
     return QIcon(QStringLiteral(":/flashwright/icon.png"));
 }
 
