@@ -24,20 +24,15 @@ TEST(CommandLine, KeywordAloneTriesAnEmptyAddressAndLogsIt) {
     EXPECT_TRUE(log.HasLine(2, 20, "~Open_Port() IP_Addr to short"));
 }
 
-TEST(ExitCodes, LinkResultsMapToTheCommandLineCodes) {
-    EXPECT_EQ(NetworkUpdateExitCode(0, false), 0);
+TEST(ExitCodes, ResultsWithoutACodeOfTheirOwn) {
     EXPECT_EQ(NetworkUpdateExitCode(0, true), -16);
-    EXPECT_EQ(NetworkUpdateExitCode(-99, false), -17);
     EXPECT_EQ(NetworkUpdateExitCode(-99, true), -17);
     EXPECT_EQ(NetworkUpdateExitCode(-8, true), -15);
-    EXPECT_EQ(NetworkUpdateExitCode(-6, false), -14);
-    EXPECT_EQ(NetworkUpdateExitCode(-3, false), -14);
     EXPECT_EQ(NetworkUpdateExitCode(-5, false), -13);
     EXPECT_EQ(NetworkUpdateExitCode(-2, false), -12);
     EXPECT_EQ(NetworkUpdateExitCode(-7, true), -16);
     EXPECT_EQ(NetworkUpdateExitCode(-1, false), -99);
     EXPECT_EQ(NetworkUpdateExitCode(-7, false), -93);
-    EXPECT_EQ(NetworkUpdateExitCode(-4, false), -96);
 }
 
 TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {

@@ -30,15 +30,6 @@ class Capture {
 
 }  // namespace
 
-TEST(TerminalProgress, BarShowsPerCentBytesAndTime) {
-    EXPECT_EQ(TerminalProgress::BarLine(0, 2048, 0),
-              "[------------------------------]   0%  0.0 / 2.0 KiB  0.0 s");
-    EXPECT_EQ(TerminalProgress::BarLine(50, 2048, 1250),
-              "[###############---------------]  50%  1.0 / 2.0 KiB  1.2 s");
-    EXPECT_EQ(TerminalProgress::BarLine(100, 2048, 2000),
-              "[##############################] 100%  2.0 / 2.0 KiB  2.0 s");
-}
-
 TEST(TerminalProgress, NotATerminalShowsNothing) {
     Capture out;
     VirtualClock clock;

@@ -35,17 +35,6 @@ TEST(EncMaker, FileDecodesToTheFramesAndTheyCarryThePayload) {
     EXPECT_EQ(HexText(Bytes{0x00, 0xAB, 0x7F}), "00AB7F");
 }
 
-TEST(EncMaker, PseudoRandomBytesAreReproducible) {
-    EXPECT_EQ(PseudoRandomBytes(64, 5), PseudoRandomBytes(64, 5));
-    EXPECT_NE(PseudoRandomBytes(64, 5), PseudoRandomBytes(64, 6));
-}
-
-TEST(EncMaker, UnwritablePathIsReported) {
-    std::string error;
-    EXPECT_FALSE(WriteUpdateFile("/nonexistent-folder/x.enc", Bytes{1}, 276, error));
-    EXPECT_NE(error.find("/nonexistent-folder/x.enc"), std::string::npos);
-}
-
 TEST(SampleUpdate, ShippedSampleIsAWellFormedImageOfTensOfKiB) {
     const UpdateFileRead read = ReadUpdateFile(FLASHWRIGHT_SAMPLE_UPDATE);
     ASSERT_EQ(read.outcome, ReadOutcome::Ok);
