@@ -3,12 +3,10 @@
 
 #include <sys/prctl.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "app/command_line.h"
+#include "app/flashwright_app.h"
 #include "log/debug_log.h"
 
 namespace {
@@ -32,18 +30,8 @@ void AskForPreciseSleeps() {
 
 int main(int argc, char** argv) {
     AskForPreciseSleeps();
-    C_Debug_Log log;
-    log.SetDumpFormat(2);
-    log.SetLevel(5);
-    ApplyDebugLogSwitch(log);
-
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (const std::optional<int> code = RunCommandLine(args, log)) {
-        return *code;
-    }
-    std::fputs(
-        "flashwright: the desktop dialog is not available in this build yet; see "
-        "flashwright --help for the command line.\n",
-        stderr);
-    return 1;
+    CFlashwrightApp app(argc, argv);
+    ApplyDebugLogSwitch(app.Log());
+    app.InitInstance();
+    return app.ExitInstance();
 }
