@@ -115,6 +115,13 @@ UpdatePage::UpdatePage(PageContext& context, const StepOneFrame& stepOne, QWidge
     bootloaderVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     deviceFound_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     progress_->setTextVisible(false);
+    // Disabled only against input: it shows its position in the colours of an enabled bar.
+    QPalette progressColours = progress_->palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::Base, QPalette::Window}) {
+        progressColours.setColor(QPalette::Disabled, role,
+                                 progressColours.color(QPalette::Active, role));
+    }
+    progress_->setPalette(progressColours);
     debug_->setVisible(false);  // a service switch: never shown
 
     path_->setEnabled(false);
