@@ -198,6 +198,15 @@ std::vector<SimSessionSummary> BootloaderSim::TakeEndedSessions() {
     return std::exchange(ended_, {});
 }
 
+std::vector<SimSessionSummary> BootloaderSim::CollectEndedSessions(std::uint64_t nowMs,
+                                                                   bool final) {
+    std::vector<SimSessionSummary> ended = TakeEndedSessions();
+    if (auto s = final ? EndSession(nowMs) : EndIdleSession(nowMs)) {
+        ended.push_back(*s);
+    }
+    return ended;
+}
+
 std::vector<std::uint8_t> BootloaderSim::AcceptedPayload() const {
     std::vector<std::uint8_t> payload;
     std::size_t offset = 0;

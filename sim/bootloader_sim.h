@@ -91,6 +91,9 @@ class BootloaderSim {
     std::optional<SimSessionSummary> EndSession(std::uint64_t nowMs);
     // Summaries of sessions ended by a restart or a new synchronisation, not yet taken.
     std::vector<SimSessionSummary> TakeEndedSessions();
+    // What a transport reports after each pass: the sessions ended since the last call, and
+    // the open one when it went idle (or, with `final`, at shutdown).
+    std::vector<SimSessionSummary> CollectEndedSessions(std::uint64_t nowMs, bool final);
 
     State CurrentState() const { return state_; }
     // No frame is half received (a stream transport may then see other commands).

@@ -122,10 +122,7 @@ void UdpSimServer::ReportSessions(std::uint64_t nowMs, const SummaryHandler& onS
     std::vector<SimSessionSummary> ended;
     {
         std::lock_guard lock(mutex_);
-        ended = sim_.TakeEndedSessions();
-        if (auto s = final ? sim_.EndSession(nowMs) : sim_.EndIdleSession(nowMs)) {
-            ended.push_back(*s);
-        }
+        ended = sim_.CollectEndedSessions(nowMs, final);
     }
     if (onSummary) {
         for (const SimSessionSummary& s : ended) {

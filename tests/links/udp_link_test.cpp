@@ -111,6 +111,14 @@ std::string WriteFile(const TempDir& dir, const std::string& name, const std::st
     return dir.Write(name, text);
 }
 
+// Opens the link to the device socket and lets the device learn where the host is.
+bool Connect(CCommunication_UDP1& link, DevicePeer& device, const std::string& address) {
+    if (link.Open_Port(address) != 0 || link.ResetDevice("x") != 0) {
+        return false;
+    }
+    return device.Receive() == Bytes{'x'};
+}
+
 class UdpLink : public ::testing::Test {
   protected:
     RecordingLog log_;
@@ -194,9 +202,7 @@ TEST_F(UdpLink, ResetCommandGoesAsOneDatagramToPort4107) {
 TEST_F(UdpLink, SynchronisationTakesTheAnswerAndConfirmsWithStart) {
     DevicePeer device("127.0.2.2");
     CCommunication_UDP1 link(log_);
-    ASSERT_EQ(link.Open_Port("127.0.2.2"), 0);
-    ASSERT_EQ(link.ResetDevice("x"), 0);
-    device.Receive();  // learns the host's address
+    ASSERT_TRUE(Connect(link, device, "127.0.2.2"));
     device.Send({0xFE, 0x02, 0x0A, 0x07, 0xFF});
 
     EXPECT_EQ(link.SynchroniseBootloader(), 0);
@@ -213,9 +219,7 @@ TEST_F(UdpLink, SynchronisationTakesTheAnswerAndConfirmsWithStart) {
 TEST_F(UdpLink, WrongOrMissingOrOversizedAnswersFailAndKeepTheLinkOpen) {
     DevicePeer device("127.0.2.3");
     CCommunication_UDP1 link(log_);
-    ASSERT_EQ(link.Open_Port("127.0.2.3"), 0);
-    ASSERT_EQ(link.ResetDevice("x"), 0);
-    device.Receive();
+    ASSERT_TRUE(Connect(link, device, "127.0.2.3"));
 
     device.Send({0xFE, 0x01, 0x05, 0x01, 0xFF, 0x00});
     EXPECT_EQ(link.SynchroniseBootloader(), -4);
@@ -236,9 +240,7 @@ TEST_F(UdpLink, WrongOrMissingOrOversizedAnswersFailAndKeepTheLinkOpen) {
 TEST_F(UdpLink, LateSyncAnswerOrEmptyDatagramWhilePollingIsNoReply) {
     DevicePeer device("127.0.2.4");
     CCommunication_UDP1 link(log_);
-    ASSERT_EQ(link.Open_Port("127.0.2.4"), 0);
-    ASSERT_EQ(link.ResetDevice("x"), 0);
-    device.Receive();
+    ASSERT_TRUE(Connect(link, device, "127.0.2.4"));
     // Queued before the frame goes: a repeated synchronisation answer (its first byte is the
     // not-ready byte), an empty datagram, then the acknowledgement.
     device.Send({0xFE, 0x01, 0x05, 0x01, 0xFF});
