@@ -18,17 +18,6 @@ constexpr std::array<unsigned, 13> kBaudRates{110,   300,   1200,   2400,   4800
                                               38400, 57600, 115200, 230400, 460800, 921600};
 constexpr int kDefaultBaudIndex = 9;  // 115200
 
-constexpr VerdictEntry kVerdicts[] = {
-    {-99, "Error: BootLoader is hanging!"},
-    {-10, "Error: No or wrong response from target device!"},
-    {-9, "Error: No or wrong response from target device!"},
-    {-7, "Error: unable to send data!"},
-    {-6, "Error: Format error in update file!"},
-    {-3, "Error: Format error in update file!"},
-    {-5, "Error: can not read update file!"},
-    {-2, "Error: can not read update file!"},
-};
-
 const QString kSelectPort = QStringLiteral(" - select port - ");
 
 // What the port list shows for a port: on Windows its number, elsewhere its device path with
@@ -132,7 +121,7 @@ void CProperty_COM_port::ProgramRun() {
     }
     const bool mirabel = deviceTypes_->currentData().toInt() == kMirabel;
 
-    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, kVerdicts);
+    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, SerialUpdateVerdicts());
     run.open = [&] { return link_->Open(port, baud); };
     if (mirabel) {
         run.sendDeviceCommand = [&] { link_->SendBuffer(kMirabelBootCommand); };

@@ -11,15 +11,6 @@ namespace {
 constexpr int kKorvo = 1;
 constexpr unsigned kPauseBetweenAttemptsMs = 1;
 
-constexpr VerdictEntry kVerdicts[] = {
-    {-99, "Error: BootLoader is hanging!"},
-    {-8, "Error: No or wrong response from target device!"},
-    {-6, "Error: Format error in update file!"},
-    {-3, "Error: Format error in update file!"},
-    {-5, "Error: can not read update file!"},
-    {-2, "Error: can not read update file!"},
-};
-
 }  // namespace
 
 CProperty_NETWORK::CProperty_NETWORK(PageContext& context, QWidget* parent,
@@ -72,7 +63,7 @@ void CProperty_NETWORK::ProgramRun() {
     const std::string address = AddressText();
     const bool korvo = deviceTypes_->currentData().toInt() == kKorvo;
 
-    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, kVerdicts);
+    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, NetworkUpdateVerdicts());
     run.open = [&] { return link_->Open_Port(address); };
     if (korvo) {
         run.sendDeviceCommand = [&] { link_->ResetDevice("Boot"); };

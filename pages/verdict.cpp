@@ -1,5 +1,7 @@
 #include "pages/verdict.h"
 
+#include <array>
+
 #include "log/text_format.h"
 
 std::string VerdictText(int code, bool signatureError, std::span<const VerdictEntry> pageTexts) {
@@ -15,4 +17,30 @@ std::string VerdictText(int code, bool signatureError, std::span<const VerdictEn
         return "Error: this is not a valid device!";
     }
     return StrPrintf("Update_AVR() = %i\n", code);
+}
+
+std::span<const VerdictEntry> SerialUpdateVerdicts() {
+    static constexpr std::array<VerdictEntry, 8> kTexts{{
+        {-99, "Error: BootLoader is hanging!"},
+        {-10, "Error: No or wrong response from target device!"},
+        {-9, "Error: No or wrong response from target device!"},
+        {-7, "Error: unable to send data!"},
+        {-6, "Error: Format error in update file!"},
+        {-3, "Error: Format error in update file!"},
+        {-5, "Error: can not read update file!"},
+        {-2, "Error: can not read update file!"},
+    }};
+    return kTexts;
+}
+
+std::span<const VerdictEntry> NetworkUpdateVerdicts() {
+    static constexpr std::array<VerdictEntry, 6> kTexts{{
+        {-99, "Error: BootLoader is hanging!"},
+        {-8, "Error: No or wrong response from target device!"},
+        {-6, "Error: Format error in update file!"},
+        {-3, "Error: Format error in update file!"},
+        {-5, "Error: can not read update file!"},
+        {-2, "Error: can not read update file!"},
+    }};
+    return kTexts;
 }

@@ -12,3 +12,8 @@ struct VerdictEntry {
 // The final message of a programming run: success only with code 0 and no signature error;
 // then the page's text for the code; then the signature error; then the bare code.
 std::string VerdictText(int code, bool signatureError, std::span<const VerdictEntry> pageTexts);
+
+// The texts of the serial link's update results (COM Port page, serial command line).
+std::span<const VerdictEntry> SerialUpdateVerdicts();
+// The texts of the network link's update results (Network page, network command line).
+std::span<const VerdictEntry> NetworkUpdateVerdicts();
