@@ -107,27 +107,16 @@ bool ParseOperands(std::span<const std::string> operands, SerialUpdateRequest& r
 }  // namespace
 
 int SerialUpdateExitCode(int linkResult, bool signatureError) {
+    // The serial link's codes match the network link's but for two: its too-many-errors result
+    // is -10, and its -8 is a failed status query of the port, which has no code of its own.
     switch (linkResult) {
-        case 0:
-            if (!signatureError) {
-                return kExitSuccess;
-            }
-            break;
-        case -99:
-            return kExitNotReady;
         case -10:
             return kExitTooManyErrors;
-        case -6:
-        case -3:
-            return kExitFileMalformed;
-        case -5:
-            return kExitFileUnreadable;
-        case -2:
-            return kExitFileTooShort;
+        case -8:
+            return signatureError ? kExitSignatureError : -100 - linkResult;
         default:
-            break;
+            return NetworkUpdateExitCode(linkResult, signatureError);
     }
-    return signatureError ? kExitSignatureError : -100 - linkResult;
 }
 
 std::span<const VerdictEntry> SerialVerdicts() {
