@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
+#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "pages/state_msg.h"
 
@@ -109,6 +111,27 @@ TEST_F(StateMsgTest, WithoutAnOwnerTheActiveWindowIsDisabled) {
     EXPECT_EQ(state.Owner(), &owner);
     state.ShowState("c", "t");
     EXPECT_FALSE(owner.isEnabled());
+}
+
+// The main dialog runs modally; a click on Cancel must still reach the state message, which
+// lives in no loop of its own.
+TEST_F(StateMsgTest, CancelClickReachesItAboveAModalDialog) {
+    QDialog modal;
+    bool cancelled = false;
+    QTimer::singleShot(0, [&] {
+        CStateMsg state(&modal);
+        state.SetShowCancel(true);
+        state.ShowState("Start Update", "text");
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&state));
+        QPushButton& cancel = CancelButton(state);
+        QTest::mouseClick(state.windowHandle(), Qt::LeftButton, {},
+                          cancel.mapTo(&state, cancel.rect().center()));
+        cancelled = state.Cancelled();
+        state.HideState();
+        modal.reject();
+    });
+    modal.exec();
+    EXPECT_TRUE(cancelled);
 }
 
 TEST_F(StateMsgTest, AnOwnerDestroyedFirstIsNotTouched) {
