@@ -12,6 +12,10 @@ std::string FlashwrightProgram() {
     return FLASHWRIGHT_PROGRAM;
 }
 
+std::string SimulatorProgram() {
+    return FLASHWRIGHT_SIM_PROGRAM;
+}
+
 std::vector<Bytes> SplitFrames(const Bytes& image) {
     std::vector<Bytes> frames;
     std::size_t offset = 0;

@@ -13,8 +13,9 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The flashwright program under test.
+// The programs under test: the update tool and the device simulator.
 std::string FlashwrightProgram();
+std::string SimulatorProgram();
 
 // The frames of an update image, each with its length bytes.
 std::vector<Bytes> SplitFrames(const Bytes& image);

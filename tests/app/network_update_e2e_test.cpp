@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "app/exit_codes.h"
 #include "e2e_fixture.h"
@@ -195,6 +196,32 @@ TEST_F(NetworkUpdateTest, DebugLogSwitchTracesTheUpdateBesideTheProgram) {
     EXPECT_TRUE(std::filesystem::exists(copy.parent_path() / "debug_log.bin"));
 }
 
+TEST_F(NetworkUpdateTest, SimulatorProgramServesAnUpdateAndWritesWhatItAccepted) {
+    const auto path = [&](const char* name) { return (dir_.Path() / name).string(); };
+    WriteText(path("app.bin"), std::string(3000, 'A') + std::string(100, 'B'));
+    const ChildResult made = RunChild(
+        SimulatorProgram(), {"make-enc", path("app.bin"), path("app.enc"), "--frame-size", "200"});
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    auto served = std::async(std::launch::async, [&] {
+        return RunChild(SimulatorProgram(),
+                        {"--address", "127.0.3.13", "--fault", "4:crc", "--image", path("got.img"),
+                         "--payload", path("got.bin"), "--idle", "300", "--once"});
+    });
+    // The device may still be starting: the update keeps asking for up to 10 s.
+    EXPECT_EQ(Flashwright({"UDP", "127.0.3.13", path("app.enc")}).status, 0);
+    const ChildResult device = served.get();
+
+    EXPECT_EQ(device.status, 0) << device.err;
+    EXPECT_NE(device.out.find("update 1 served: 16 frames accepted (3132 bytes) of 17 received, "
+                              "1 CRC errors"),
+              std::string::npos)
+        << device.out;
+    EXPECT_EQ(dir_.Read("got.bin"), dir_.Read("app.bin"));
+    const Bytes image = ImageOf(path("app.enc"));
+    EXPECT_EQ(dir_.Read("got.img"), std::string(image.begin(), image.end()));
+}
+
 TEST(CommandLineProgram, HelpAndVersionExitZero) {
     const ChildResult help = RunChild(FlashwrightProgram(), {"--help"});
     EXPECT_EQ(help.status, 0);
@@ -205,4 +232,8 @@ TEST(CommandLineProgram, HelpAndVersionExitZero) {
     const ChildResult version = RunChild(FlashwrightProgram(), {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("flashwright ", 0), 0u) << version.out;
+
+    const ChildResult simHelp = RunChild(SimulatorProgram(), {"--help"});
+    EXPECT_EQ(simHelp.status, 0);
+    EXPECT_NE(simHelp.out.find("flashwright-sim make-enc"), std::string::npos);
 }
