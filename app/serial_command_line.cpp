@@ -120,17 +120,7 @@ int SerialUpdateExitCode(int linkResult, bool signatureError) {
 }
 
 std::span<const VerdictEntry> SerialVerdicts() {
-    static constexpr std::array<VerdictEntry, 8> kTable{{
-        {-99, "Error: BootLoader is hanging!"},
-        {-10, "Error: No or wrong response from target device!"},
-        {-9, "Error: No or wrong response from target device!"},
-        {-7, "Error: unable to send data!"},
-        {-6, "Error: Format error in update file!"},
-        {-3, "Error: Format error in update file!"},
-        {-5, "Error: can not read update file!"},
-        {-2, "Error: can not read update file!"},
-    }};
-    return kTable;
+    return SerialUpdateVerdicts();
 }
 
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
