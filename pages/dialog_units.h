@@ -23,9 +23,6 @@ class DialogUnits {
     // Sets the widget's geometry from a template position.
     void Place(QWidget& widget, int x, int y, int width, int height) const;
 
-    int BaseWidth() const { return baseWidth_; }
-    int BaseHeight() const { return baseHeight_; }
-
   private:
     int baseWidth_;
     int baseHeight_;

@@ -81,15 +81,6 @@ std::array<int, IpAddressEdit::kFieldCount> IpAddressEdit::Numbers() const {
     return numbers;
 }
 
-bool IpAddressEdit::IsBlank() const {
-    for (const QLineEdit* edit : fields_) {
-        if (!edit->text().isEmpty()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void IpAddressEdit::SetAddress(const QString& dotted) {
     const QStringList parts = dotted.split(QLatin1Char('.'));
     for (int i = 0; i < kFieldCount; ++i) {

@@ -23,7 +23,6 @@ class IpAddressEdit final : public QFrame {
     std::optional<int> Field(int index) const;
     // The four numbers; a blank field reads as 0.
     std::array<int, kFieldCount> Numbers() const;
-    bool IsBlank() const;
 
     // Fills the fields from a dotted address; a part that is not a number leaves its field blank.
     void SetAddress(const QString& dotted);

@@ -94,7 +94,6 @@ class UpdatePage : public QWidget {
 
     PageContext& Context() { return context_; }
     const DialogUnits& Units() const { return units_; }
-    QGroupBox& StepOneGroup() { return *stepOne_; }
 
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
