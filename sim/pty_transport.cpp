@@ -224,11 +224,7 @@ void PtySimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
     std::vector<SimSessionSummary> ended;
     {
         std::lock_guard lock(mutex_);
-        const std::uint64_t now = ToMs(Clock::now());
-        ended = sim_.TakeEndedSessions();
-        if (auto s = final ? sim_.EndSession(now) : sim_.EndIdleSession(now)) {
-            ended.push_back(*s);
-        }
+        ended = sim_.CollectEndedSessions(ToMs(Clock::now()), final);
     }
     if (onSummary) {
         for (const SimSessionSummary& s : ended) {
