@@ -76,7 +76,7 @@ TEST_F(ComPortPageTest, StepOneWantsAPortListedOrTyped) {
 TEST_F(ComPortPageTest, SearchNewPortRefillsWithoutTouchingTheFileControls) {
     Prepare(1);
     ASSERT_TRUE(page.PathEdit().isEnabled());
-    link->Ports().push_back({"/dev/ttyACM0", "Arduino"});
+    link->Ports().push_back({"/dev/ttyACM0", "USB serial"});
 
     page.SearchButton().click();
 
