@@ -108,24 +108,6 @@ TEST_F(ComPortPageTest, MirabelIsSentItsCommandOnceBeforeTheFirstAttempt) {
     EXPECT_FALSE(clock.Waits()[0].pump);
 }
 
-TEST_F(ComPortPageTest, UnknownDeviceGetsNoCommand) {
-    Prepare(1);
-    page.ProgramButton().click();
-    EXPECT_EQ(script.calls[0], "Open(/dev/ttyS0, 115200)");
-    EXPECT_EQ(script.calls[1], "Sync");
-}
-
-TEST_F(ComPortPageTest, RefusedRateShowsTheOpenCodeAfterTheStateMessageClosed) {
-    Prepare(1, "921600");
-    script.openResult = -2;
-    page.ProgramButton().click();
-    EXPECT_EQ(script.calls, std::vector<std::string>{"Open(/dev/ttyS0, 921600)"});
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "ERROR: Unable to open a connection (error -2)!");
-    EXPECT_EQ(ShownStateMsg(), nullptr);
-    EXPECT_TRUE(window.isEnabled());
-}
-
 class ComPortVerdictTest : public ComPortPageTest, public ::testing::WithParamInterface<Verdict> {};
 
 TEST_P(ComPortVerdictTest, ResultBecomesTheFinalMessage) {
@@ -141,11 +123,9 @@ TEST_P(ComPortVerdictTest, ResultBecomesTheFinalMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Codes, ComPortVerdictTest,
     ::testing::Values(Verdict{-99, false, "Error: BootLoader is hanging!"},
-                      Verdict{-10, false, "Error: No or wrong response from target device!"},
                       Verdict{-9, true, "Error: No or wrong response from target device!"},
                       Verdict{-7, false, "Error: unable to send data!"},
                       Verdict{-6, false, "Error: Format error in update file!"},
-                      Verdict{-5, false, "Error: can not read update file!"},
                       Verdict{-4, false, "Update_AVR() = -4\n"},
                       Verdict{-8, true, "Error: this is not a valid device!"}),
     VerdictName);
