@@ -40,6 +40,7 @@ CTabCtrl_new::CTabCtrl_new(PageContext& context, QWidget* parent)
         }
     }
     bar_->adjustSize();
+    context.heldDuringRuns.push_back(bar_);
 
     pages_ = {comPort_, usbFtdi_, usbSilabs_, network_, version_};
     for (QWidget* page : pages_) {

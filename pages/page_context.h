@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QPointer>
+#include <QWidget>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "engine/clock.h"
 #include "log/log_sink.h"
@@ -20,9 +24,15 @@ DebugSwitch DebugSwitchFor(C_Debug_Log& log);
 // the pauses between attempts, and the one flag that keeps a second programming run from
 // starting while a run is under way anywhere in the program.
 struct PageContext {
+    PageContext(LogSink& logSink, DebugSwitch debugSwitch, UiServices& services, Clock& waits)
+        : log(logSink), debug(std::move(debugSwitch)), ui(services), clock(waits) {}
+
     LogSink& log;
     DebugSwitch debug;
     UiServices& ui;
     Clock& clock;
     bool runInProgress = false;
+    // Controls outside the pages that a run holds disabled as well: the tab bar, so that no
+    // other page's dialog can open inside a run's waits and stall its transfer.
+    std::vector<QPointer<QWidget>> heldDuringRuns;
 };

@@ -148,6 +148,11 @@ void UpdatePage::OnButton_Program() {
     }
     std::vector<QWidget*> held = StepOneControls();
     held.insert(held.end(), {path_, browse_, program_});
+    for (const QPointer<QWidget>& shared : context_.heldDuringRuns) {
+        if (shared != nullptr) {
+            held.push_back(shared);
+        }
+    }
     RunScope scope(context_.runInProgress, held);
     ProgramRun();
 }

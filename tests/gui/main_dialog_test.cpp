@@ -48,6 +48,8 @@ TEST_F(MainDialogTest, StartsOnTheComPortPageWithFiveTabs) {
     EXPECT_EQ(dialog.Tabs().ShownPage(), 0);
     EXPECT_EQ(Visible(), (std::vector<bool>{true, false, false, false, false}));
     EXPECT_TRUE(dialog.Tabs().Page(0)->isEnabled());
+    // A run holds the tab bar along with its page's controls.
+    EXPECT_EQ(context.heldDuringRuns, std::vector<QPointer<QWidget>>{&bar});
 }
 
 TEST_F(MainDialogTest, SwitchingTabsHidesAndDisablesThePreviousPage) {

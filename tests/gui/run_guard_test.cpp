@@ -26,6 +26,7 @@ class RunGuardTest : public GuiTest {
         comPort.PathEdit().setText(file);
         network.AddressEdit().SetAddress("127.0.0.1");
         network.PathEdit().setText(file);
+        context.heldDuringRuns.push_back(&tabBar);
     }
 
     // A click on the button as the user makes it, delivered by the next dispatching wait.
@@ -41,6 +42,7 @@ class RunGuardTest : public GuiTest {
                           [](const std::string& c) { return c.starts_with("Open"); }));
     }
 
+    QWidget tabBar;  // stands for the main dialog's tab bar
     LinkScript otherScript;
     CProperty_COM_port comPort;
     CProperty_NETWORK network;
@@ -52,7 +54,7 @@ TEST_F(RunGuardTest, ClicksDuringTheTransferStartNothing) {
         heldDuringRun = !comPort.ProgramButton().isEnabled() &&
                         !comPort.BrowseButton().isEnabled() && !comPort.PathEdit().isEnabled() &&
                         !comPort.SearchButton().isEnabled() && !comPort.PortList().isEnabled() &&
-                        !comPort.BaudList().isEnabled();
+                        !comPort.BaudList().isEnabled() && !tabBar.isEnabled();
         ClickDuringNextWait(comPort.ProgramButton());
         ClickDuringNextWait(comPort.SearchButton());
         comPort.OnButton_Program();
@@ -71,6 +73,7 @@ TEST_F(RunGuardTest, ClicksDuringTheTransferStartNothing) {
     EXPECT_TRUE(comPort.PathEdit().isEnabled());
     EXPECT_TRUE(comPort.SearchButton().isEnabled());
     EXPECT_TRUE(comPort.PortList().isEnabled());
+    EXPECT_TRUE(tabBar.isEnabled());
     EXPECT_EQ(comPort.PortList().currentIndex(), 1);
 
     comPort.ProgramButton().click();
