@@ -17,7 +17,7 @@ struct LogLine {
     int source = 0;
 };
 
-struct DumpSpec {
+struct DumpRule {
     int level = 4;
     int source = 0;
 };
@@ -32,14 +32,14 @@ struct Outcome {
 struct SingleSyncProfile {
     Outcome notOpen;
     Outcome syncWriteFailed;  // args: error
-    DumpSpec sent;
+    DumpRule sent;
     unsigned answerWaitMs = 50;
     unsigned answerCapacity = 32;  // bytes one read of the answer takes
     Outcome statusFailed;          // args: error
     Outcome nothing;
     Outcome tooMany;     // args: count
     Outcome readFailed;  // args: error
-    DumpSpec received;
+    DumpRule received;
     Outcome wrongCount;  // args: count
     Outcome badFormat;
     Outcome startWriteFailed;  // args: error
@@ -53,9 +53,9 @@ struct HuntingSyncProfile {
     unsigned deadlineMs = 2500;
     WaitKind waits = WaitKind::Sleep;
     LogLine syncWriteFailed;  // args: error; no format: the write's result is ignored
-    DumpSpec sent;
+    DumpRule sent;
     LogLine byteReceived;  // args: byte
-    DumpSpec received;
+    DumpRule received;
     unsigned huntWindowMs = 50;
     unsigned noAnswerPauseMs = 50;
     unsigned beforeRestMs = 5;
@@ -85,13 +85,13 @@ struct TransferProfile {
     Outcome formatError;    // args: L
     LogLine sendFrame;      // args: frame number, offset, L
     bool logFrameBeforeWrite = true;
-    DumpSpec sentFrame;
+    DumpRule sentFrame;
     Outcome writeFailed;  // args: error
     unsigned afterFrameMs = 10;
     WaitKind afterFrameWait = WaitKind::Pump;
     Outcome statusFailed;  // args: error
     Outcome readFailed;    // args: error
-    DumpSpec replyDump;
+    DumpRule replyDump;
     LogLine replyByte;  // args: byte
     WaitKind emptyPollWait = WaitKind::Pump;
     WaitKind acceptWait = WaitKind::Pump;

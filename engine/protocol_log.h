@@ -22,9 +22,9 @@ void LogLineOf(LogSink& log, const LogLine& line, Args... args) {
     }
 }
 
-inline void Dump(LogSink& log, const DumpSpec& spec, std::span<const std::uint8_t> bytes) {
+inline void Dump(LogSink& log, const DumpRule& rule, std::span<const std::uint8_t> bytes) {
     if (!bytes.empty()) {
-        log.LogData(spec.level, bytes, spec.source);
+        log.LogData(rule.level, bytes, rule.source);
     }
 }
 
