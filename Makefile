@@ -29,7 +29,7 @@ test-asan: deps
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(CMAKE_FLAGS) -DFW_SANITIZE=thread -DFW_TESTS_ONLY_THREADS=ON >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS)
-	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j 2 -L threads
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j 2
 
 test: test-main test-asan test-tsan
 	@echo "All test runs passed (main, AddressSanitizer+UBSan, ThreadSanitizer)."
