@@ -6,7 +6,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFW_WERROR=ON
 
-.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update clean
+.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync clean
 
 all: build
 
@@ -48,6 +48,13 @@ bench-update: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_update_bench -- --no-print-directory
 	@$(BUILD)/bench/flashwright_update_bench
+
+# How long a failed synchronisation attempt of the network link takes (50 ms plus the 5 ms
+# receive bound).
+bench-sync: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_sync_bench -- --no-print-directory
+	@$(BUILD)/bench/flashwright_sync_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

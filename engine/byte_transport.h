@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // Result of one write or read on a link: ok, or failed with the system's or library's error.
 struct IoResult {
@@ -58,6 +59,11 @@ class ByteTransport {
     // Hunting synchronisation: one read of up to buffer.size() bytes; returns what came
     // within the link's read time-out (count may be 0).
     virtual IoResult Read(std::span<std::uint8_t> buffer) = 0;
+
+    // Takes whatever input is already waiting on the link and returns it, without waiting
+    // for more. The protocol has no frame numbers: a byte that arrived before a frame went
+    // out (a duplicated or late reply, line noise) must not be taken as that frame's reply.
+    virtual std::vector<std::uint8_t> DiscardInput() = 0;
 
     virtual void Close() = 0;
 };

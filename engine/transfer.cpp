@@ -117,6 +117,8 @@ class Transfer {
     }
 
     int SendFrame(const Frame& frame, int frameNumber, std::span<const std::uint8_t> bytes) {
+        // Whatever waits now was sent before this frame, so it cannot answer it.
+        Dump(log(), p_.replyDump, link_.transport.DiscardInput());
         const auto logFrame = [&] {
             LogLineOf(log(), p_.sendFrame, frameNumber, static_cast<int>(frame.offset),
                       frame.length);

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr int S = kSourceSerial;
+// The most stale input taken off before one frame; a line that keeps sending more cannot
+// hold the transfer here.
+constexpr std::size_t kMaxDiscardedBytes = 4096;
 
 // The rates the link accepts; the others a system may offer are refused as parameter errors.
 constexpr std::array<unsigned, 15> kBaudRates{110,   300,   600,    1200,   2400,
@@ -109,6 +112,26 @@ class SerialTransport final : public ByteTransport {
 
     // The serial link takes the answer in one read; the hunting form is not used on it.
     IoResult Read(std::span<std::uint8_t>) override { return {false, 0, 0}; }
+
+    // Reads off what is waiting rather than purging, so the log can show what was dropped.
+    // A failing port is left for the reply poll to report with its own code.
+    std::vector<std::uint8_t> DiscardInput() override {
+        std::vector<std::uint8_t> discarded;
+        while (discarded.size() < kMaxDiscardedBytes) {
+            const IoResult waiting = port_->Waiting();
+            if (!waiting.ok || waiting.count == 0) {
+                break;
+            }
+            const std::size_t before = discarded.size();
+            discarded.resize(before + std::min(waiting.count, kMaxDiscardedBytes - before));
+            const IoResult read = port_->Read(std::span(discarded).subspan(before));
+            discarded.resize(before + (read.ok ? read.count : 0));
+            if (!read.ok || read.count == 0) {
+                break;
+            }
+        }
+        return discarded;
+    }
 
     void Close() override { link_.COM_Close(); }
 

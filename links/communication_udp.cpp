@@ -14,6 +14,10 @@ namespace {
 constexpr unsigned kSocketTimeoutMs = 5;
 // The longest synchronisation answer one receive takes.
 constexpr std::size_t kAnswerBufferSize = 16;
+// Draining stale datagrams before a frame: the bytes of each that are kept for the log, and
+// the most datagrams taken in one go.
+constexpr std::size_t kDrainBufferSize = 512;
+constexpr unsigned kMaxDrainedDatagrams = 64;
 // A device needs a moment after the reset command before it listens.
 constexpr unsigned kAfterResetMs = 10;
 
@@ -68,6 +72,21 @@ struct CCommunication_UDP1::Impl final : ByteTransport {
     IoResult Read(std::span<std::uint8_t> buffer) override {
         const DatagramReceive r = socket->Receive(buffer);
         return {r.ok, r.error, r.count};
+    }
+
+    std::vector<std::uint8_t> DiscardInput() override {
+        std::vector<std::uint8_t> discarded;
+        std::array<std::uint8_t, kDrainBufferSize> buffer{};
+        // Bounded, so a peer that floods the socket cannot hold the transfer here.
+        for (unsigned i = 0; isOpen && i < kMaxDrainedDatagrams; ++i) {
+            const DatagramReceive r = socket->ReceiveWaiting(buffer);
+            if (!r.ok) {
+                break;
+            }
+            const std::size_t kept = std::min(r.count, buffer.size());
+            discarded.insert(discarded.end(), buffer.begin(), buffer.begin() + kept);
+        }
+        return discarded;
     }
 
     void Close() override {

@@ -38,6 +38,10 @@ class UdpSocket {
     // One datagram into the buffer, waiting at most the receive time-out. A datagram longer
     // than the buffer is a failed receive and is dropped, on every platform alike.
     virtual DatagramReceive Receive(std::span<std::uint8_t> buffer) = 0;
+    // One datagram that is already waiting, without waiting for one: fails at once (as a
+    // time-out does) when none is there. `count` is the datagram's real length, which may
+    // exceed the buffer: the bytes beyond it are dropped.
+    virtual DatagramReceive ReceiveWaiting(std::span<std::uint8_t> buffer) = 0;
     virtual void Close() = 0;
 };
 

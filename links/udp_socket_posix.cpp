@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -23,7 +24,12 @@ class PosixUdpSocket final : public UdpSocket {
     }
 
     SocketCall SetSendTimeout(unsigned ms) override { return SetTimeout(SO_SNDTIMEO, ms); }
-    SocketCall SetReceiveTimeout(unsigned ms) override { return SetTimeout(SO_RCVTIMEO, ms); }
+    SocketCall SetReceiveTimeout(unsigned ms) override {
+        // The socket option is set as well, but the kernel rounds it up to its tick (a 5 ms
+        // time-out waits 8 to 13 ms); Receive keeps to the bound itself with poll().
+        receiveTimeoutMs_ = ms;
+        return SetTimeout(SO_RCVTIMEO, ms);
+    }
 
     SocketCall Resolve(const std::string& name, std::uint32_t& address) override {
         addrinfo hints{};
@@ -55,13 +61,26 @@ class PosixUdpSocket final : public UdpSocket {
     }
 
     DatagramReceive Receive(std::span<std::uint8_t> buffer) override {
-        // MSG_TRUNC makes recv return the datagram's real length, so a longer one shows.
-        const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), MSG_TRUNC);
-        if (got < 0) {
+        pollfd pfd{fd_, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, static_cast<int>(receiveTimeoutMs_));
+        if (ready < 0) {
             return {false, errno, 0};
         }
-        if (static_cast<std::size_t>(got) > buffer.size()) {
+        if (ready == 0) {
+            return {false, EAGAIN, 0};  // the receive time-out, as the socket option reports it
+        }
+        const DatagramReceive got = ReceiveWaiting(buffer);
+        if (got.ok && got.count > buffer.size()) {
             return {false, EMSGSIZE, 0};
+        }
+        return got;
+    }
+
+    DatagramReceive ReceiveWaiting(std::span<std::uint8_t> buffer) override {
+        // MSG_TRUNC makes recv return the datagram's real length, so a longer one shows.
+        const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);
+        if (got < 0) {
+            return {false, errno, 0};
         }
         return {true, 0, static_cast<std::size_t>(got)};
     }
@@ -84,6 +103,8 @@ class PosixUdpSocket final : public UdpSocket {
     }
 
     int fd_ = -1;
+    // 0 until set: a receive then only takes what is already waiting.
+    unsigned receiveTimeoutMs_ = 0;
 };
 
 }  // namespace

@@ -134,6 +134,8 @@ std::optional<std::uint8_t> BootloaderSim::NextReply() {
 void BootloaderSim::OnFrame(std::span<const std::uint8_t> frame, bool wellFormed,
                             std::uint64_t nowMs, std::vector<SimOutput>& out) {
     lastFrameMs_ = nowMs;
+    const unsigned answered = frameNumber_;
+    const bool firstAttempt = attempt_ == 0;
     ++session_.framesReceived;
     const std::optional<std::uint8_t> reply =
         wellFormed ? NextReply() : std::optional<std::uint8_t>(BL_CRC_ERROR);
@@ -165,7 +167,13 @@ void BootloaderSim::OnFrame(std::span<const std::uint8_t> frame, bool wellFormed
             ++session_.otherReplies;
             break;
     }
-    out.push_back({nowMs + options_.replyDelayMs, {*reply}});
+    const std::uint64_t replyAt = nowMs + options_.replyDelayMs;
+    out.push_back({replyAt, {*reply}});
+    for (const SimExtraByte& extra : options_.extraBytes) {
+        if (firstAttempt && extra.frame == answered) {
+            out.push_back({replyAt, {extra.byte.value_or(*reply)}});
+        }
+    }
 }
 
 void BootloaderSim::CloseSession() {

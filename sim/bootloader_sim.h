@@ -23,6 +23,13 @@ struct SimFault {
     unsigned count = 1;
 };
 
+// A byte the device sends right after its first reply to frame `frame`, as a write (or
+// datagram) of its own: a copy of the reply (a reply duplicated on its way) or a stray byte.
+struct SimExtraByte {
+    unsigned frame = 0;
+    std::optional<std::uint8_t> byte;  // none: a copy of the reply
+};
+
 struct SimOptions {
     std::uint8_t versionHigh = 1;
     std::uint8_t versionLow = 5;
@@ -34,6 +41,7 @@ struct SimOptions {
     // Reply to every frame the fault script does not name; none: silence.
     std::optional<std::uint8_t> defaultReply = 0x11;
     std::vector<SimFault> faults;
+    std::vector<SimExtraByte> extraBytes;
     // Answer to BL_SYNC instead of the well-formed one (to act as a broken device).
     std::optional<std::vector<std::uint8_t>> syncAnswer;
     // An update session counts as served after this long without a frame.

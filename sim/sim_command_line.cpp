@@ -28,6 +28,10 @@ restarts it. It prints one summary line per update it served, and ends on Ctrl-C
   --reply R           reply to every frame that no --fault names (default ack)
   --fault F:R[xN]     reply R to the next N attempts (default 1) of frame F, counted from 0
                       as the host counts them; repeat the option to script more, in order
+  --duplicate-reply F the first reply to frame F goes out twice, the copy as a datagram or
+                      write of its own (as a network may duplicate it)
+  --stray-byte F:B    right after the first reply to frame F, also send the byte B (0xNN),
+                      like noise on the line; repeat either option for more frames
   --sync-answer HEX   answer synchronisation with these bytes instead (a broken device),
                       for example FE0105010000 (6 bytes) or FE01050100 (wrong end byte)
   --image FILE        after each update write the accepted frames as received
@@ -141,13 +145,21 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
     if (option == "--baud") {
         return NumberOption(r, option, c.baud, error);
     }
+    if (option == "--duplicate-reply") {
+        SimExtraByte copy;
+        if (!NumberOption(r, option, copy.frame, error)) {
+            return false;
+        }
+        c.sim.extraBytes.push_back(copy);
+        return true;
+    }
     if (option == "--once") {
         c.once = true;
         return true;
     }
     static const std::set<std::string> kWithText{
         "--address", "--transport", "--image",       "--payload",  "--version",
-        "--reply",   "--fault",     "--sync-answer", "--pty-link",
+        "--reply",   "--fault",     "--sync-answer", "--pty-link", "--stray-byte",
     };
     if (!kWithText.contains(option)) {
         error = "unknown option " + option;
@@ -185,6 +197,19 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
             return false;
         }
         c.sim.faults.push_back(*fault);
+    } else if (option == "--stray-byte") {
+        const std::size_t colon = text.find(':');
+        SimExtraByte stray;
+        std::uint8_t byte = 0;
+        if (colon == std::string::npos ||
+            !ParseNumber(std::string_view(text).substr(0, colon), stray.frame) ||
+            !text.substr(colon + 1).starts_with("0x") ||
+            !ParseNumber(std::string_view(text).substr(colon + 1), byte)) {
+            error = "--stray-byte: expected FRAME:0xNN, got " + text;
+            return false;
+        }
+        stray.byte = byte;
+        c.sim.extraBytes.push_back(stray);
     } else if (option == "--sync-answer") {
         std::vector<std::uint8_t> bytes;
         if (!ParseHexBytes(text, bytes)) {

@@ -70,6 +70,28 @@ TEST_F(SerialUpdateTest, DeviceVerdictsGiveTheirExitCodes) {
     }
 }
 
+TEST_F(SerialUpdateTest, BytesThatAnswerNoFrameAreDropped) {
+    const std::string file = MakeUpdateFile(1500);
+    const std::vector<Bytes> frames = SplitFrames(ReadUpdateFile(file).image.bytes);
+    // A doubled acknowledgement of frame 0 followed by a CRC error for frame 1 sends frame 1
+    // again; an acknowledgement out of nowhere after frame 2 is not taken for frame 3's reply.
+    SimOptions doubled;
+    doubled.extraBytes = {{0, std::nullopt}};
+    doubled.faults = {{1, 0x22, 1}};
+    SimOptions stray;
+    stray.extraBytes = {{2, 0x11}};
+    stray.faults = {{3, 0x22, 1}};
+    for (const SimOptions& options : {doubled, stray}) {
+        StartDevice(options);
+        EXPECT_EQ(Flashwright({"COM", device_->Path(), file}).status, 0);
+        EXPECT_EQ(
+            device_->Server().Inspect([](const BootloaderSim& s) { return s.AcceptedImage(); }),
+            ReadUpdateFile(file).image.bytes);
+    }
+    // The last device served: every frame once, frame 3 twice.
+    EXPECT_EQ(DeviceFrames().size(), frames.size() + 1);
+}
+
 TEST_F(SerialUpdateTest, FileChecksComeAfterTheSynchronisationAndSendNothing) {
     StartDevice();
     const std::string oneByte = (dir_.Path() / "one.enc").string();

@@ -417,6 +417,69 @@ TEST_P(Transfer, NoProgressSinkMeansNoMessages) {
     EXPECT_TRUE(progress.calls.empty());
 }
 
+TEST_P(Transfer, InputWaitingBeforeAFrameIsDroppedAndLogged) {
+    struct Case {
+        const char* what;
+        std::uint8_t behindFirstReply;
+        std::vector<Bytes> frames;
+        std::size_t crcErrors;
+    };
+    // A copy of frame 0's acknowledgement must not answer frame 1, whose CRC error then
+    // counts and makes it go again; a stray byte between frames changes nothing.
+    for (const Case& c : {Case{"duplicated acknowledgement",
+                               0x11,
+                               {kFrames[0], kFrames[1], kFrames[1], kFrames[2]},
+                               1},
+                          Case{"stray byte", 0x22, kFrames, 0}}) {
+        ScriptedTransport link{clock};
+        link.AddReply(0x11, 1, {c.behindFirstReply});
+        link.AddReply(c.crcErrors > 0 ? 0x22 : 0x11);
+        RecordingLog trace;
+        const TransferRequest request{Good(), nullptr, [&link] { return link.open = true; }};
+        link.open = !GetParam().opensItself;
+        EXPECT_EQ(RunTransfer({link, clock, trace}, GetParam().profile(), request, info), 0)
+            << c.what;
+        EXPECT_EQ(link.Frames(), c.frames) << c.what;
+        const auto lines = trace.Lines();
+        EXPECT_EQ(
+            static_cast<std::size_t>(std::count(lines.begin(), lines.end(), GetParam().crcLine)),
+            c.crcErrors)
+            << c.what;
+        // The dropped byte shows in the trace as input of the link, right before frame 1.
+        const auto& entries = trace.Entries();
+        const auto frame1 = std::find_if(entries.begin(), entries.end(), [&](const auto& e) {
+            return e.isDump && e.source == GetParam().sentSource && e.data == c.frames[1];
+        });
+        ASSERT_NE(frame1, entries.end()) << c.what;
+        const auto dropped = std::find_if(entries.begin(), frame1, [&](const auto& e) {
+            return e.isDump && e.source == GetParam().replySource &&
+                   e.level == GetParam().replyLevel && e.data == Bytes{c.behindFirstReply};
+        });
+        EXPECT_NE(dropped, frame1) << c.what;
+    }
+}
+
+TEST_P(Transfer, AReplyJustInsideTheReplyTimeCounts) {
+    transport.AddReply(0x11, GetParam().afterFrameMs + 2499);
+    ASSERT_EQ(Run(Image(kFrames[0])), 0);
+    EXPECT_EQ(transport.Frames().size(), 1u);
+    EXPECT_FALSE(Logged(GetParam().timeoutFFLine));
+}
+
+// The protocol numbers no frames: a device that answers later than the reply time gets the
+// frame again, and its late answer is taken for the resend, each later answer for the frame
+// after the one it answers. The transfer ends as if all went well while the device received
+// frame 0 twice; the README tells users what such a device gets.
+TEST_P(Transfer, RepliesLaterThanTheReplyTimeCountForTheFollowingFrame) {
+    for (int i = 0; i < 4; ++i) {
+        transport.AddReply(0x11, GetParam().afterFrameMs + 2600);
+    }
+    EXPECT_EQ(Run(Good()), 0);
+    EXPECT_EQ(transport.Frames(),
+              (std::vector<Bytes>{kFrames[0], kFrames[0], kFrames[1], kFrames[2]}));
+    EXPECT_EQ(Count(GetParam().timeoutFFLine), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, Transfer, ::testing::Values(kSerial, kFtdi, kSilabs, kNetwork),
                          [](const auto& info) { return std::string(info.param.name); });
 

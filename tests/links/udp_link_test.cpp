@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
+#include <thread>
 #include <fstream>
 
 #include "links/communication_udp.h"
@@ -99,6 +101,9 @@ class FailingSocket final : public UdpSocket {
         s_.replies.pop_front();
         std::copy(d.begin(), d.end(), buffer.begin());
         return {true, 0, d.size()};
+    }
+    DatagramReceive ReceiveWaiting(std::span<std::uint8_t> buffer) override {
+        return Receive(buffer);
     }
     void Close() override { ++closes; }
 
@@ -237,24 +242,35 @@ TEST_F(UdpLink, WrongOrMissingOrOversizedAnswersFailAndKeepTheLinkOpen) {
     EXPECT_EQ(device.Receive(), Bytes{0xF0});
 }
 
-TEST_F(UdpLink, LateSyncAnswerOrEmptyDatagramWhilePollingIsNoReply) {
+TEST_F(UdpLink, StaleDatagramsAreDroppedAndOnlyAByteAnswersAFrame) {
     DevicePeer device("127.0.2.4");
     CCommunication_UDP1 link(log_);
     ASSERT_TRUE(Connect(link, device, "127.0.2.4"));
-    // Queued before the frame goes: a repeated synchronisation answer (its first byte is the
-    // not-ready byte), an empty datagram, then the acknowledgement.
-    device.Send({0xFE, 0x01, 0x05, 0x01, 0xFF});
-    device.Send({});
+    // Waiting before the frame goes: an acknowledgement and a synchronisation answer.
     device.Send({0x11});
+    device.Send({0xFE, 0x01, 0x05, 0x01, 0xFF});
+    // After the frame: a repeated synchronisation answer (its first byte is the not-ready
+    // byte), an empty datagram, then the acknowledgement.
+    std::thread answering([&device] {
+        if (device.Receive().size() > 1) {
+            device.Send({0xFE, 0x01, 0x05, 0x01, 0xFF});
+            device.Send({});
+            device.Send({0x11});
+        }
+    });
     const std::string file = WriteFile(dir_, "one.enc", "0003414243");
 
     EXPECT_EQ(link.UpdateAVR(file, nullptr), 0);
+    answering.join();
 
     EXPECT_EQ(log_.CountLines("UpdateAVR() - recv. byte (0x11)"), 1u);
     EXPECT_EQ(log_.CountLines("UpdateAVR() - recv. byte (0xFE)"), 0u);
     EXPECT_TRUE(log_.HasLine(4, 20, "~UpdateAVR() - done"));
     EXPECT_FALSE(link.IsOpen());
-    EXPECT_EQ(device.Receive(), (Bytes{0x00, 0x03, 0x41, 0x42, 0x43}));
+    const auto entries = log_.Entries();
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const auto& e) {
+        return e.isDump && e.source == 22 && e.data == Bytes{0x11, 0xFE, 0x01, 0x05, 0x01, 0xFF};
+    })) << "the dropped datagrams are traced as received bytes";
 }
 
 TEST_F(UdpLink, FullUpdateAgainstTheSimulatorWithBootRestart) {

@@ -35,13 +35,16 @@ IoResult ScriptedTransport::Write(std::span<const std::uint8_t> bytes) {
             }
         }
     } else if (bytes.size() > 1) {
-        Reply reply{0x11, 1};
+        Reply reply{0x11, 1, {}};
         if (!replies.empty()) {
             reply = replies.front();
             replies.pop_front();
         }
         if (reply.byte) {
             Schedule(clock_.NowMs() + reply.delayMs, *reply.byte);
+        }
+        for (const std::uint8_t b : reply.then) {
+            Schedule(clock_.NowMs() + reply.delayMs, b);
         }
     }
     return {true, 0, bytes.size()};
@@ -79,6 +82,12 @@ IoResult ScriptedTransport::Read(std::span<std::uint8_t> buffer) {
         incoming_.pop_front();
     }
     return {true, 0, n};
+}
+
+std::vector<std::uint8_t> ScriptedTransport::DiscardInput() {
+    std::vector<std::uint8_t> discarded(Arrived());
+    Read(discarded);
+    return discarded;
 }
 
 void ScriptedTransport::Close() {

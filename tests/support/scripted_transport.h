@@ -16,6 +16,7 @@ class ScriptedTransport final : public ByteTransport {
     struct Reply {
         std::optional<std::uint8_t> byte;  // none: the device stays silent
         unsigned delayMs = 1;
+        std::vector<std::uint8_t> then;  // bytes arriving right behind the reply
     };
 
     explicit ScriptedTransport(VirtualClock& clock) : clock_(clock) {}
@@ -25,8 +26,9 @@ class ScriptedTransport final : public ByteTransport {
     unsigned syncAnswerDelayMs = 5;
     bool answerSync = true;
     std::deque<Reply> replies;
-    void AddReply(std::optional<std::uint8_t> byte, unsigned delayMs = 1) {
-        replies.push_back({byte, delayMs});
+    void AddReply(std::optional<std::uint8_t> byte, unsigned delayMs = 1,
+                  std::vector<std::uint8_t> then = {}) {
+        replies.push_back({byte, delayMs, std::move(then)});
     }
     // Bytes that arrive at the given time, whatever was written.
     void Arrive(std::vector<std::uint8_t> bytes, unsigned afterMs = 0);
@@ -55,6 +57,7 @@ class ScriptedTransport final : public ByteTransport {
     PollResult PollByte() override;
     AnswerResult ReadAnswer(std::span<std::uint8_t> buffer) override;
     IoResult Read(std::span<std::uint8_t> buffer) override;
+    std::vector<std::uint8_t> DiscardInput() override;
     void Close() override;
 
   private:
