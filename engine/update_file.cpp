@@ -2,25 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <new>
 
+#include "engine/regular_file.h"
+
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// A folder opens for reading on some systems but is never an update file.
-File OpenForReading(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        return nullptr;
-    }
-    return File(std::fopen(path.c_str(), "rb"));
-}
 
 std::optional<long long> Length(std::FILE* f) {
     if (std::fseek(f, 0, SEEK_END) != 0) {
@@ -61,7 +47,7 @@ std::uint8_t DecodePair(char high, char low) {
 }
 
 std::optional<long long> UpdateFileLength(const std::string& path) {
-    File f = OpenForReading(path);
+    FileHandle f = OpenRegularFile(path);
     if (!f) {
         return std::nullopt;
     }
@@ -70,7 +56,7 @@ std::optional<long long> UpdateFileLength(const std::string& path) {
 
 UpdateFileRead ReadUpdateFile(const std::string& path) {
     UpdateFileRead result;
-    File f = OpenForReading(path);
+    FileHandle f = OpenRegularFile(path);
     if (!f) {
         result.outcome = ReadOutcome::CannotOpen;
         return result;

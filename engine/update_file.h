@@ -22,13 +22,15 @@ struct UpdateFileRead {
 };
 
 // Reads and decodes the update file: an even number of hexadecimal characters, two per byte.
+// Only a regular file is read; anything else cannot be opened.
 UpdateFileRead ReadUpdateFile(const std::string& path);
 
 // One pair of characters into a byte: the text up to the first NUL, its leading hexadecimal
 // digits only (at most two); a single digit gives its own value, no digit gives 0.
 std::uint8_t DecodePair(char high, char low);
 
-// Length of the file in bytes, or nothing when it cannot be opened for reading.
+// Length of the file in bytes, or nothing when it cannot be opened for reading or is no
+// regular file.
 std::optional<long long> UpdateFileLength(const std::string& path);
 
 struct Frame {

@@ -9,7 +9,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <filesystem>
 #include <optional>
 
 #include "engine/device_identity.h"
@@ -59,16 +58,6 @@ class RunScope {
     bool& runInProgress_;
     std::vector<Held> held_;
 };
-
-// Length of a regular file, or nothing. Other kinds of file are never update files, and a
-// named pipe would block the check while the user types a path.
-std::optional<long long> RegularFileLength(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return std::nullopt;
-    }
-    return UpdateFileLength(path);
-}
 
 }  // namespace
 
@@ -157,6 +146,18 @@ void UpdatePage::OnButton_Program() {
     ProgramRun();
 }
 
+void UpdatePage::OrderTabStops() {
+    // Steps 2 and 3 move behind the last control of step 1: Tab then runs step 1, step 2,
+    // step 3 and on to the tab bar.
+    const std::vector<QWidget*> stepOne = StepOneControls();
+    if (stepOne.empty()) {
+        return;
+    }
+    QWidget::setTabOrder(stepOne.back(), path_);
+    QWidget::setTabOrder(path_, browse_);
+    QWidget::setTabOrder(browse_, program_);
+}
+
 void UpdatePage::SetStepOneDone(bool done) {
     path_->setEnabled(done);
     browse_->setEnabled(done);
@@ -196,7 +197,7 @@ void UpdatePage::RunAfterRestart(const RestartRun& run) {
     deviceFound_->setText(QString::fromStdString(DeviceText(found.deviceId)));
 
     const std::string path = PathText();
-    const std::optional<long long> length = RegularFileLength(path);
+    const std::optional<long long> length = UpdateFileLength(path);
     if (!length || *length < 2) {
         cursor.Restore();
         ShowMessage("Error: no valid update file!");
@@ -246,7 +247,7 @@ void UpdatePage::OnBrowse() {
 
 void UpdatePage::OnPathChanged() {
     progress_->setValue(0);
-    const std::optional<long long> length = RegularFileLength(PathText());
+    const std::optional<long long> length = UpdateFileLength(PathText());
     program_->setEnabled(length && *length > 0);
 }
 

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "engine/update_file.h"
 #include "support/temp_dir.h"
@@ -45,6 +48,23 @@ TEST(ReadUpdateFile, EmptyFileReadsAsEmptyImage) {
     const UpdateFileRead r = ReadUpdateFile(dir.Write("empty.enc", ""));
     EXPECT_EQ(r.outcome, ReadOutcome::Ok);
     EXPECT_TRUE(r.image.bytes.empty());
+}
+
+TEST(ReadUpdateFile, OnlyARegularFileIsOpenedAndNothingElseBlocks) {
+    TempDir dir;
+    const std::filesystem::path fifo = dir.Path() / "pipe.enc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it plainly would block
+    const std::filesystem::path zero = dir.Path() / "zero.enc";
+    std::filesystem::create_symlink("/dev/zero", zero);
+    const std::filesystem::path folder = dir.Path() / "folder.enc";
+    std::filesystem::create_directory(folder);
+    for (const std::filesystem::path& path : {fifo, zero, folder}) {
+        EXPECT_EQ(ReadUpdateFile(path.string()).outcome, ReadOutcome::CannotOpen) << path;
+        EXPECT_FALSE(UpdateFileLength(path.string()).has_value()) << path;
+    }
+    // A symbolic link to a regular file is that file.
+    std::filesystem::create_symlink(dir.Write("real.enc", "0001AA"), dir.Path() / "link.enc");
+    EXPECT_EQ(UpdateFileLength((dir.Path() / "link.enc").string()), 6);
 }
 
 TEST(UpdateFileLength, LengthOrNothing) {
