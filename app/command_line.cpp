@@ -4,8 +4,10 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 #include "app/network_update.h"
+#include "app/operands.h"
 #include "app/serial_command_line.h"
 
 namespace {
@@ -27,21 +29,30 @@ constexpr std::string_view kUsage = R"(Usage:
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
 keeps asking the bootloader to synchronise for up to 10 s (restart the device meanwhile),
-then sends the update file <file> (*.enc) frame by frame. Quote a path that holds blanks.
+then sends the update file <file> (*.enc) frame by frame. Quote a path that holds blanks:
+operands after <file> are ignored.
 
 COM (any case): opens the serial port <port> (a device path such as /dev/ttyUSB0, also a
 pseudo-terminal or an rfcomm port) with 8 data bits, no parity, one stop bit at <baud>:
 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200 (default),
 128000 or 256000. With --device-type mirabel it first sends the device command FD 07 07 FE
 that restarts such a device into its bootloader. Then as UDP: synchronisation for up to
-10 s, the file check and the transfer. An unknown option or a baud text that is not a
-number exits with status 2 before anything is tried.
+10 s, the file check and the transfer.
+
+Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
+ends them, for a path that starts with "-". An unknown option, an option without its value,
+an operand too many for COM or --list-ports, or a baud that is not a number exits with
+status 2 before anything is tried. The update file must be a regular file.
+
+Without a command keyword the desktop dialog opens; where no display can be reached the
+program says so and exits with status 2.
 
 Nothing is shown unless standard error is a terminal; then a progress bar and the final
 message appear there. The outcome is the exit code:
 
    code  status  meaning
       0     0    every frame accepted
+             2    usage error or no display: nothing was tried
     -10   246    the network link or the serial port could not be opened
     -11   245    no bootloader answered within 10 s
     -12   244    the update file is shorter than 2 bytes, or the link could not open it
@@ -55,8 +66,19 @@ message appear there. The outcome is the exit code:
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
 
 Environment:
-  FLASHWRIGHT_DEBUG_LOG=1   switch all four debug log outputs on (debug_log.txt,
-                            debug_log.bin, TCP ports 23 and 24) to trace the update
+  FLASHWRIGHT_DEBUG_LOG=1     trace the update in the debug log files debug_log.txt and
+                              debug_log.bin (also FLASHWRIGHT_DEBUG_LOG=files)
+  FLASHWRIGHT_DEBUG_LOG=all   the two files, and the log served on TCP ports 23 (lines) and
+                              24 (dumps) of every interface, as the dialog's Debug box does.
+                              The listeners ask for no password: anyone who can reach this
+                              machine on those ports reads the trace (addresses, file paths,
+                              every byte sent and received) while the program runs.
+)";
+
+// The forms a user without a display can turn to.
+constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
+  flashwright COM <port> <file> [<baud>] [--device-type mirabel]
+  flashwright --list-ports
 )";
 
 std::string UpperCase(std::string_view text) {
@@ -66,10 +88,59 @@ std::string UpperCase(std::string_view text) {
     return upper;
 }
 
+// Edit distance with adjacent transpositions ("upd" is one step from "udp").
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 }  // namespace
 
 std::string_view CommandLineUsage() {
     return kUsage;
+}
+
+std::string_view CommandForms() {
+    return kCommandForms;
+}
+
+int PrintUsage() {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+    return 0;
+}
+
+std::optional<std::string> SuggestKeyword(std::string_view word) {
+    const std::string upper = UpperCase(word);
+    constexpr std::array<std::string_view, 5> kWords{"UDP", "COM", "--LIST-PORTS", "--HELP",
+                                                     "--VERSION"};
+    for (const std::string_view keyword : kWords) {
+        // One slip in a short keyword, two in a long one; a file name is far from all.
+        const std::size_t allowed = keyword.size() <= 3 ? 1 : 2;
+        if (upper != keyword && EditDistance(upper, keyword) <= allowed) {
+            std::string shown(keyword);
+            if (shown.starts_with("--")) {
+                std::transform(shown.begin(), shown.end(), shown.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            }
+            return shown;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& log) {
@@ -77,10 +148,13 @@ std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& lo
         return std::nullopt;
     }
     if (args[0] == "--help" || args[0] == "-h") {
-        std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-        return 0;
+        return PrintUsage();
     }
     if (args[0] == "--version") {
+        std::string error;
+        if (!SplitOperands(args.subspan(1), {}, 0, error)) {
+            return UsageError("--version", error);
+        }
         std::printf("flashwright %s\n", FLASHWRIGHT_VERSION);
         return 0;
     }

@@ -20,3 +20,11 @@ std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& lo
 
 // The usage text of --help.
 std::string_view CommandLineUsage();
+// Prints the usage text on standard output; returns the exit code 0.
+int PrintUsage();
+// The windowless command forms, one a line, for a user who cannot open the dialog.
+std::string_view CommandForms();
+
+// The command keyword a first word was probably meant to be ("upd": "UDP"), or nothing when
+// it is close to none.
+std::optional<std::string> SuggestKeyword(std::string_view word);

@@ -13,6 +13,9 @@ inline constexpr int kExitFileMalformed = -14;   // odd size or a malformed fram
 inline constexpr int kExitTooManyErrors = -15;   // no or wrong response from the device
 inline constexpr int kExitSignatureError = -16;  // the update does not fit the device
 inline constexpr int kExitNotReady = -17;        // the bootloader is not ready
+// A command line that cannot be carried out as written (an unknown option, a missing value,
+// an operand too many, no display for the dialog): exit status 2, and nothing was tried.
+inline constexpr int kExitUsage = 2;
 
 // The exit code for the network link's update result and the signature-error flag; results
 // without a code of their own give -100 - result (-1 gives -99).

@@ -1,6 +1,15 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "log/debug_log.h"
+
+class UiServices;
+
+// Tells the user, in the application's message box with OK and Cancel (the answer changes
+// nothing), that the log's worker thread could not be started.
+void ReportLogWorkerFailure(const C_Debug_Log& log, UiServices& ui);
 
 // The application object: owns the debug log for the program's whole life, runs a command
 // line's windowless update, or else shows the main dialog.
@@ -19,6 +28,8 @@ class CFlashwrightApp {
     C_Debug_Log& Log() { return log_; }
 
   private:
+    // Without a display the dialog cannot open: says so on standard error. False then.
+    bool DisplayUsable(const std::vector<std::string>& args);
     void RunDialog();
 
     int& argc_;

@@ -4,20 +4,11 @@
 #include <sys/prctl.h>
 
 #include <cstdlib>
-#include <string>
 
+#include "app/debug_log_switch.h"
 #include "app/flashwright_app.h"
-#include "log/debug_log.h"
 
 namespace {
-
-// The hidden Debug box's effect, for tracing an update that runs without a window.
-void ApplyDebugLogSwitch(C_Debug_Log& log) {
-    const char* value = std::getenv("FLASHWRIGHT_DEBUG_LOG");
-    if (value != nullptr && std::string(value) == "1") {
-        log.SetOutputs(true, true, true, true);
-    }
-}
 
 // The protocol paces every frame with waits of 10 ms and 1 ms. The kernel may let each sleep
 // run late by the thread's timer slack (50 us by default), which over thousands of waits adds
@@ -31,7 +22,7 @@ void AskForPreciseSleeps() {
 int main(int argc, char** argv) {
     AskForPreciseSleeps();
     CFlashwrightApp app(argc, argv);
-    ApplyDebugLogSwitch(app.Log());
+    ApplyDebugLogSwitch(app.Log(), std::getenv("FLASHWRIGHT_DEBUG_LOG"));
     app.InitInstance();
     return app.ExitInstance();
 }

@@ -1,8 +1,11 @@
 #include "app/network_update.h"
 
 #include <cstdio>
+#include <limits>
 
+#include "app/command_line.h"
 #include "app/exit_codes.h"
+#include "app/operands.h"
 #include "app/terminal_progress.h"
 #include "app/update_verdict.h"
 #include "engine/update_file.h"
@@ -60,9 +63,21 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
     return outcome.exitCode;
 }
 
-int RunUdpCommand(std::span<const std::string> operands, LogSink& log) {
-    const std::string address = operands.size() > 0 ? operands[0] : std::string();
-    const std::string path = operands.size() > 1 ? operands[1] : std::string();
+int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
+    std::string error;
+    // Operands after the file are ignored, as they always were: an unquoted path with a blank
+    // is cut there and then names a file that does not exist.
+    const std::optional<Operands> operands =
+        SplitOperands(tokens, {}, std::numeric_limits<std::size_t>::max(), error);
+    if (!operands) {
+        return UsageError("UDP", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
+    const std::vector<std::string>& positional = operands->positional;
+    const std::string address = positional.size() > 0 ? positional[0] : std::string();
+    const std::string path = positional.size() > 1 ? positional[1] : std::string();
     TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), address, DefaultClock());
     return RunNetworkUpdate(address, path, log, DefaultClock(), display);
 }

@@ -17,5 +17,6 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
                      Clock& clock, UpdateObserver& observer);
 
 // "UDP <address> <file>": the operands after the keyword; a missing one is empty, further
-// ones are ignored. Shows the terminal display when standard error is a terminal.
+// ones are ignored; an option (there are none but --help) is a usage error. Shows the
+// terminal display when standard error is a terminal.
 int RunUdpCommand(std::span<const std::string> operands, LogSink& log);

@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/command_line.h"
 #include "app/exit_codes.h"
 #include "app/network_update.h"
+#include "app/operands.h"
 #include "app/terminal_progress.h"
 #include "engine/update_file.h"
 #include "links/communication_com.h"
@@ -17,8 +19,6 @@
 
 namespace {
 
-// Usage errors of the serial command line (a wrong option or baud rate): nothing was tried.
-constexpr int kExitUsage = 2;
 // Pause between two synchronisation attempts, as on the COM Port page.
 constexpr unsigned kSyncPauseMs = 10;
 constexpr std::array<std::uint8_t, 4> kMirabelDeviceCommand{0xFD, 0x07, 0x07, 0xFE};
@@ -72,23 +72,19 @@ std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-// Splits the operands into the request; false with `error` set on a usage error.
-bool ParseOperands(std::span<const std::string> operands, SerialUpdateRequest& request,
-                   std::string& error) {
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < operands.size(); ++i) {
-        if (operands[i] != "--device-type") {
-            positional.push_back(operands[i]);
-            continue;
-        }
-        const std::string type = i + 1 < operands.size() ? operands[++i] : std::string();
-        if (type == "mirabel" || type == "Mirabel") {
+constexpr std::array kComOptions{OptionSpec{"--device-type", true}};
+
+// The request the operands ask for; false with `error` set on a usage error.
+bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::string& error) {
+    if (const std::optional<std::string> type = operands.Option("--device-type")) {
+        if (*type == "mirabel" || *type == "Mirabel") {
             request.mirabel = true;
-        } else if (type != "unknown") {
-            error = "--device-type: expected unknown or mirabel, got \"" + type + "\"";
+        } else if (*type != "unknown") {
+            error = "--device-type: expected unknown or mirabel, got \"" + *type + "\"";
             return false;
         }
     }
+    const std::vector<std::string>& positional = operands.positional;
     // A missing port or file stays empty: opening or reading it then fails with its code.
     request.port = positional.size() > 0 ? positional[0] : std::string();
     request.path = positional.size() > 1 ? positional[1] : std::string();
@@ -96,7 +92,7 @@ bool ParseOperands(std::span<const std::string> operands, SerialUpdateRequest& r
         const std::string& text = positional[2];
         const auto [end, ec] =
             std::from_chars(text.data(), text.data() + text.size(), request.baud);
-        if (ec != std::errc() || end != text.data() + text.size()) {
+        if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
             error = "not a baud rate: \"" + text + "\"";
             return false;
         }
@@ -134,12 +130,15 @@ int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clo
     return outcome.exitCode;
 }
 
-int RunComCommand(std::span<const std::string> operands, LogSink& log) {
+int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
     SerialUpdateRequest request;
     std::string error;
-    if (!ParseOperands(operands, request, error)) {
-        std::fprintf(stderr, "flashwright COM: %s\n", error.c_str());
-        return kExitUsage;
+    const std::optional<Operands> operands = SplitOperands(tokens, kComOptions, 3, error);
+    if (!operands || !ParseRequest(*operands, request, error)) {
+        return UsageError("COM", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
     }
     const auto app = EnsureCoreApplication();
     TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), request.port,
@@ -147,7 +146,15 @@ int RunComCommand(std::span<const std::string> operands, LogSink& log) {
     return RunSerialUpdate(request, log, DefaultClock(), display);
 }
 
-int RunListPortsCommand(std::span<const std::string>, LogSink& log) {
+int RunListPortsCommand(std::span<const std::string> tokens, LogSink& log) {
+    std::string error;
+    const std::optional<Operands> operands = SplitOperands(tokens, {}, 0, error);
+    if (!operands) {
+        return UsageError("--list-ports", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
     const auto app = EnsureCoreApplication();
     std::vector<SerialPortEntry> ports;
     CCommunication_COM(log).COM_EnumeratePorts(ports);

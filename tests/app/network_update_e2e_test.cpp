@@ -1,5 +1,7 @@
 // The real flashwright program updating the simulated device over loopback.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -120,6 +122,32 @@ TEST_F(NetworkUpdateTest, SignatureErrorOnEveryFrameStillSendsEveryFrame) {
     EXPECT_EQ(BytesOf(DeviceFrames()), SplitFrames(ImageOf(file)));
 }
 
+TEST_F(NetworkUpdateTest, ADatagramThatAnswersNoFrameIsDropped) {
+    struct Case {
+        const char* address;
+        SimExtraByte extra;
+        std::vector<SimFault> faults;
+        std::vector<unsigned> numbers;
+    };
+    // Frame 0's acknowledgement duplicated by the network, then a CRC error for frame 1: the
+    // copy must not pass for frame 1's reply. A stray byte after frame 0 changes nothing.
+    for (const Case& c :
+         {Case{"127.0.3.14", {0, std::nullopt}, {{1, 0x22, 1}}, {0, 1, 1, 2, 3, 4, 5}},
+          Case{"127.0.3.15", {0, 0x22}, {}, {0, 1, 2, 3, 4, 5}}}) {
+        SimOptions device;
+        device.extraBytes = {c.extra};
+        device.faults = c.faults;
+        StartDevice(c.address, device);
+        const std::string file = MakeUpdateFile("app.enc", 1500);
+
+        EXPECT_EQ(Flashwright({"UDP", c.address, file}).status, 0) << c.address;
+        EXPECT_EQ(NumbersOf(DeviceFrames()), c.numbers) << c.address;
+        EXPECT_EQ(device_->Inspect([](const BootloaderSim& s) { return s.AcceptedImage(); }),
+                  ImageOf(file))
+            << c.address;
+    }
+}
+
 TEST_F(NetworkUpdateTest, UnusableFilesEndAfterSynchronisationWithNothingSent) {
     StartDevice("127.0.3.9");
     const auto path = [&](const char* name) { return (dir_.Path() / name).string(); };
@@ -130,6 +158,13 @@ TEST_F(NetworkUpdateTest, UnusableFilesEndAfterSynchronisationWithNothingSent) {
 
     EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("missing.enc")}).status,
               ExitStatus(kExitFileUnreadable));
+    // A named pipe without a writer is refused at once instead of blocking the program.
+    ASSERT_EQ(::mkfifo(path("pipe.enc").c_str(), 0600), 0);
+    ChildOptions bounded;
+    bounded.limit = std::chrono::seconds(20);
+    const ChildResult pipe = Flashwright({"UDP", "127.0.3.9", path("pipe.enc")}, bounded);
+    EXPECT_FALSE(pipe.killed);
+    EXPECT_EQ(pipe.status, ExitStatus(kExitFileUnreadable));
     EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("one.enc")}).status,
               ExitStatus(kExitFileTooShort));
     EXPECT_EQ(Flashwright({"UDP", "127.0.3.9", path("odd.enc")}).status,
@@ -138,7 +173,7 @@ TEST_F(NetworkUpdateTest, UnusableFilesEndAfterSynchronisationWithNothingSent) {
               ExitStatus(kExitFileMalformed));
 
     EXPECT_TRUE(DeviceFrames().empty());
-    EXPECT_EQ(device_->Inspect([](const BootloaderSim& s) { return s.SyncAnswers(); }), 4u);
+    EXPECT_EQ(device_->Inspect([](const BootloaderSim& s) { return s.SyncAnswers(); }), 5u);
 }
 
 TEST_F(NetworkUpdateTest, KeywordAloneCannotOpenTheLink) {
@@ -236,4 +271,21 @@ TEST(CommandLineProgram, HelpAndVersionExitZero) {
     const ChildResult simHelp = RunChild(SimulatorProgram(), {"--help"});
     EXPECT_EQ(simHelp.status, 0);
     EXPECT_NE(simHelp.out.find("flashwright-sim make-enc"), std::string::npos);
+}
+
+TEST(CommandLineProgram, WithoutADisplayTheProgramSaysWhatToDoAndExitsWithStatus2) {
+    ChildOptions noDisplay;
+    noDisplay.environment = {{"DISPLAY", ""},
+                             {"WAYLAND_DISPLAY", ""},
+                             {"XDG_SESSION_TYPE", ""},
+                             {"QT_QPA_PLATFORM", ""}};
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"upd", "127.0.0.1", "app.enc"}}) {
+        const ChildResult r = RunChild(FlashwrightProgram(), args, noDisplay);
+        EXPECT_EQ(r.status, kExitUsage) << r.err;
+        EXPECT_NE(r.err.find("no X display (DISPLAY is not set)"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("flashwright UDP <address> <file>"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("flashwright --help"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("did you mean \"UDP\"?") != std::string::npos, !args.empty()) << r.err;
+    }
 }

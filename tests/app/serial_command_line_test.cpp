@@ -62,17 +62,6 @@ TEST(SerialVerdict, TextsAreThoseOfTheComPortPage) {
     EXPECT_EQ(text(-8, false), "Update_AVR() = -8\n");
 }
 
-TEST(SerialCommand, UsageErrorsTryNothing) {
-    RecordingLog log;
-    for (const std::vector<std::string>& operands :
-         {std::vector<std::string>{"/dev/ttyS0", "u.enc", "fast"},
-          std::vector<std::string>{"/dev/ttyS0", "u.enc", "115200x"},
-          std::vector<std::string>{"/dev/ttyS0", "u.enc", "--device-type", "other"}}) {
-        EXPECT_EQ(RunComCommand(operands, log), 2) << operands.back();
-    }
-    EXPECT_TRUE(log.Entries().empty());
-}
-
 TEST(SerialCommand, MissingOperandsAndRefusedRatesFailToOpen) {
     RecordingLog log;
     EXPECT_EQ(RunComCommand({}, log), kExitOpenFailed);

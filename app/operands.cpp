@@ -1,0 +1,71 @@
+#include "app/operands.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/exit_codes.h"
+
+std::optional<std::string> Operands::Option(std::string_view name) const {
+    for (auto it = options.rbegin(); it != options.rend(); ++it) {
+        if (it->first == name) {
+            return it->second;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
+                                      std::span<const OptionSpec> known, std::size_t maxPositional,
+                                      std::string& error) {
+    Operands operands;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& token = tokens[i];
+        if (optionsEnded || token.size() < 2 || token[0] != '-') {
+            operands.positional.push_back(token);
+            continue;
+        }
+        if (token == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (token == "--help" || token == "-h") {
+            operands.help = true;
+            continue;
+        }
+        const std::size_t equals = token.find('=');
+        const std::string name = token.substr(0, equals);
+        const auto spec = std::find_if(known.begin(), known.end(),
+                                       [&](const OptionSpec& o) { return o.name == name; });
+        if (spec == known.end()) {
+            error = "unknown option " + name;
+            return std::nullopt;
+        }
+        if (!spec->takesValue) {
+            if (equals != std::string::npos) {
+                error = name + " takes no value";
+                return std::nullopt;
+            }
+            operands.options.emplace_back(name, std::string());
+        } else if (equals != std::string::npos) {
+            operands.options.emplace_back(name, token.substr(equals + 1));
+        } else if (i + 1 < tokens.size()) {
+            operands.options.emplace_back(name, tokens[++i]);
+        } else {
+            error = name + " needs a value";
+            return std::nullopt;
+        }
+    }
+    if (operands.positional.size() > maxPositional) {
+        error = "unexpected operand \"" + operands.positional[maxPositional] + "\"";
+        return std::nullopt;
+    }
+    return operands;
+}
+
+int UsageError(std::string_view command, std::string_view error) {
+    std::fprintf(stderr, "flashwright %.*s: %.*s\nRun \"flashwright --help\" for the usage.\n",
+                 static_cast<int>(command.size()), command.data(), static_cast<int>(error.size()),
+                 error.data());
+    return kExitUsage;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The tokens after a command keyword, checked alike on every command line: positional
+// operands and options, wherever they stand.
+
+struct OptionSpec {
+    std::string_view name;    // "--device-type"
+    bool takesValue = false;  // given as "--name value" or "--name=value"
+};
+
+struct Operands {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;  // name and value, as given
+    bool help = false;                                         // --help or -h among them
+
+    // The value of the option given last under this name, or nothing.
+    std::optional<std::string> Option(std::string_view name) const;
+};
+
+// Splits the tokens. One that starts with '-' (other than "-" alone) is an option, until "--",
+// after which every token is positional. An unknown option, a missing value, a value given to
+// an option that takes none, or more than `maxPositional` positional operands is a usage
+// error: nothing is returned and `error` says what was wrong.
+std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
+                                      std::span<const OptionSpec> known, std::size_t maxPositional,
+                                      std::string& error);
+
+// Reports a usage error on standard error ("flashwright <command>: <error>" and a pointer to
+// --help) and returns the exit status for it, 2: nothing was tried.
+int UsageError(std::string_view command, std::string_view error);
