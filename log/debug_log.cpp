@@ -1,7 +1,6 @@
 #include "log/debug_log.h"
 
 #include <chrono>
-#include <cstdio>
 #include <exception>
 
 #include "log/debug_thread.h"
@@ -27,8 +26,7 @@ C_Debug_Log::C_Debug_Log(DebugLogOptions options)
     std::shared_ptr<C_Debug_Thread> worker = C_Debug_Thread::Create(
         {folder_, options.listenAddress, options.textPort, options.dumpPort});
     if (!worker->Start()) {
-        // There is no window in the core to show it in; the program runs on without logging.
-        std::fputs("Unable to Create Debug thread!\n", stderr);
+        // The program runs on without logging; the application tells the user (HasWorker).
         return;
     }
     worker_ = std::move(worker);

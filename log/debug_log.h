@@ -60,6 +60,8 @@ class C_Debug_Log final : public LogSink {
 
     // The folder the log files are written to.
     std::string Folder() const;
+    // False when the worker thread could not be started: every call then does nothing.
+    bool HasWorker() const { return worker_ != nullptr; }
 
   private:
     // Builds the entry (a dump when data is given) and hands it to the worker.

@@ -78,6 +78,7 @@ CProperty_COM_port::CProperty_COM_port(PageContext& context, QWidget* parent,
     connect(ports_, &QComboBox::currentIndexChanged, this, [this] { CheckStepOne(); });
     connect(ports_, &QComboBox::editTextChanged, this, [this] { CheckStepOne(); });
     connect(bauds_, &QComboBox::currentIndexChanged, this, [this] { CheckStepOne(); });
+    OrderTabStops();
 }
 
 CProperty_COM_port::~CProperty_COM_port() = default;

@@ -33,6 +33,7 @@ CProperty_NETWORK::CProperty_NETWORK(PageContext& context, QWidget* parent,
     deviceTypes_->setCurrentIndex(0);
 
     connect(address_, &IpAddressEdit::fieldChanged, this, [this] { CheckAddress(); });
+    OrderTabStops();
 }
 
 CProperty_NETWORK::~CProperty_NETWORK() = default;

@@ -15,7 +15,10 @@ void QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request)
     const QMessageBox::Icon icon =
         request.icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;
     const QString caption = request.caption.isEmpty() ? ProgramTitle() : request.caption;
-    QMessageBox box(icon, caption, request.text, QMessageBox::Ok, owner);
+    const QMessageBox::StandardButtons buttons =
+        request.buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                    : QMessageBox::StandardButtons(QMessageBox::Ok);
+    QMessageBox box(icon, caption, request.text, buttons, owner);
     box.exec();
 }
 

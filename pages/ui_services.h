@@ -6,16 +6,18 @@
 class QWidget;
 
 enum class MessageIcon { Exclamation, None };
+enum class MessageButtons { Ok, OkCancel };
 
 struct MessageBoxRequest {
     explicit MessageBoxRequest(QString message, MessageIcon kind = MessageIcon::Exclamation,
-                               QString title = {})
-        : text(std::move(message)), icon(kind), caption(std::move(title)) {}
+                               QString title = {}, MessageButtons choice = MessageButtons::Ok)
+        : text(std::move(message)), icon(kind), caption(std::move(title)), buttons(choice) {}
 
     QString text;
     MessageIcon icon = MessageIcon::Exclamation;
     // Empty: the program file's name without its extension.
     QString caption;
+    MessageButtons buttons = MessageButtons::Ok;
 };
 
 struct FileOpenRequest {
@@ -31,7 +33,8 @@ class UiServices {
   public:
     virtual ~UiServices() = default;
 
-    // A message box with only an OK button; returns when the user has closed it.
+    // A message box with an OK button (and Cancel when asked); returns when the user has
+    // closed it. Which button closed it is of no interest to any caller.
     virtual void ShowMessage(QWidget* owner, const MessageBoxRequest& request) = 0;
     // The full path of an existing file the user chose, or an empty string.
     virtual QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) = 0;

@@ -88,6 +88,9 @@ class UpdatePage : public QWidget {
 
     // The step-1 selection became valid or invalid: enables or disables the file controls.
     void SetStepOneDone(bool done);
+    // Each page calls this once its step-1 controls exist: they were made after steps 2 and
+    // 3, so Tab would leave step 1 for the tab bar before reaching step 2.
+    void OrderTabStops();
     // The common run of a page whose device the user restarts by hand.
     void RunAfterRestart(const RestartRun& run);
     void ShowMessage(const std::string& text);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/flashwright_app.h"
+#include "pages/ui_services.h"
 
 namespace {
 
@@ -25,6 +26,34 @@ TEST(FlashwrightApp, CommandKeywordRunsWithoutAnyWindowAndGivesTheExitCode) {
         EXPECT_EQ(app.ExitInstance(), -10) << keyword;
         EXPECT_EQ(QCoreApplication::instance(), nullptr);
     }
+}
+
+// Records the message boxes asked for; never shows one.
+class RecordingUi final : public UiServices {
+  public:
+    void ShowMessage(QWidget*, const MessageBoxRequest& request) override {
+        shown.push_back(request);
+    }
+    QString ChooseFileToOpen(QWidget*, const FileOpenRequest&) override { return {}; }
+    void SetWaitCursor(bool) override {}
+    void OpenUrl(const QString&) override {}
+    std::vector<MessageBoxRequest> shown;
+};
+
+TEST(FlashwrightApp, ALogWorkerThatCouldNotStartIsReportedInAMessageBoxWithOkAndCancel) {
+    DebugLogOptions failed;
+    failed.startWorker = false;  // as when the thread cannot be created
+    const C_Debug_Log withoutWorker(failed);
+    RecordingUi ui;
+    ReportLogWorkerFailure(withoutWorker, ui);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, "Unable to Create Debug thread!");
+    EXPECT_EQ(ui.shown[0].buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Exclamation);
+
+    const C_Debug_Log working;
+    ReportLogWorkerFailure(working, ui);
+    EXPECT_EQ(ui.shown.size(), 1u) << "a running worker is not reported";
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabBar>
@@ -10,6 +12,7 @@
 #include "app/main_dialog.h"
 #include "app/tab_ctrl.h"
 #include "gui_fakes.h"
+#include "pages/ip_address_edit.h"
 #include "pages/property_com_port.h"
 #include "pages/property_network.h"
 #include "pages/version_page.h"
@@ -104,6 +107,57 @@ TEST_F(MainDialogTest, EnterAndEscapeOnAPageKeepTheDialogOpen) {
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.Tabs().ShownPage(), 0);
     EXPECT_TRUE(page.isVisible());
+}
+
+TEST_F(MainDialogTest, TabRunsThroughStepsOneTwoThreeThenTheTabBar) {
+    const std::string file = files.Write("u.enc", "000111");
+    CTabCtrl_new& tabs = dialog.Tabs();
+    CProperty_COM_port& com = tabs.ComPortPage();
+    com.PortList().setEditText("/dev/ttyS0");
+    com.PathEdit().setText(QString::fromStdString(file));
+    CProperty_NETWORK& network = tabs.NetworkPage();
+    for (int i = 0; i < IpAddressEdit::kFieldCount; ++i) {
+        network.AddressEdit().FieldEdit(i).setText("10");
+    }
+    network.PathEdit().setText(QString::fromStdString(file));
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+    struct Case {
+        int tab;
+        QWidget* first;
+        std::vector<QWidget*> stops;  // after `first`, one per Tab
+    };
+    QWidget* bar = &tabs.Bar();
+    const std::vector<Case> cases{
+        Case{0,
+             &com.PortList(),
+             {&com.BaudList(), &com.DeviceTypeList(), &com.SearchButton(), &com.PathEdit(),
+              &com.BrowseButton(), &com.ProgramButton(), bar, &com.PortList()}},
+        Case{3,
+             &network.AddressEdit(),
+             {&network.DeviceTypeList(), &network.PathEdit(), &network.BrowseButton(),
+              &network.ProgramButton(), bar, &network.AddressEdit()}},
+    };
+    for (const Case& c : cases) {
+        tabs.SelectTab(c.tab);
+        c.first->setFocus(Qt::TabFocusReason);
+        for (QWidget* expected : c.stops) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* now = QApplication::focusWidget();
+            // The address's four fields are one stop here: Tab goes through them first.
+            while (now != nullptr && now->parentWidget() == &network.AddressEdit() &&
+                   expected != &network.AddressEdit()) {
+                QTest::keyClick(now, Qt::Key_Tab);
+                now = QApplication::focusWidget();
+            }
+            const bool reached = now == expected || (now != nullptr && expected->isAncestorOf(now));
+            ASSERT_TRUE(reached) << "tab " << c.tab << ": expected "
+                                 << expected->metaObject()->className() << ", got "
+                                 << (now ? now->metaObject()->className() : "nothing");
+        }
+    }
 }
 
 TEST_F(MainDialogTest, VersionPageShowsTheVersionAndOpensItsAddresses) {
