@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <deque>
-#include <thread>
 #include <fstream>
+#include <thread>
 
 #include "links/communication_udp.h"
 #include "links/udp_socket.h"
