@@ -44,11 +44,12 @@ TEST(SimCommandLine, FaultsNameFrameReplyAndCount) {
 }
 
 TEST(SimCommandLine, ServeOptionsFillTheDevice) {
-    const auto c = Parse(
-        {"--address",    "127.0.4.1", "--version",     "1.0A",       "--device-id",   "0x10",
-         "--sync-delay", "3000",      "--reply-delay", "2",          "--reply",       "signature",
-         "--fault",      "2:crcx4",   "--fault",       "5:notready", "--sync-answer", "FE01050100",
-         "--image",      "img.bin",   "--once"});
+    const auto c =
+        Parse({"--address",  "127.0.4.1",         "--version",  "1.0A",          "--device-id",
+               "0x10",       "--sync-delay",      "3000",       "--reply-delay", "2",
+               "--reply",    "signature",         "--fault",    "2:crcx4",       "--fault",
+               "5:notready", "--sync-answer",     "FE01050100", "--image",       "img.bin",
+               "--once",     "--duplicate-reply", "0",          "--stray-byte",  "4:0x11"});
     ASSERT_TRUE(c.has_value());
     ASSERT_EQ(c->kind, SimCommand::Kind::Serve);
     const ServeCommand& s = c->serve;
@@ -62,6 +63,11 @@ TEST(SimCommandLine, ServeOptionsFillTheDevice) {
     ASSERT_EQ(s.sim.faults.size(), 2u);
     EXPECT_EQ(s.sim.faults[1].reply, 0xFE);
     EXPECT_EQ(s.sim.syncAnswer, (std::vector<std::uint8_t>{0xFE, 1, 5, 1, 0}));
+    ASSERT_EQ(s.sim.extraBytes.size(), 2u);
+    EXPECT_EQ(s.sim.extraBytes[0].frame, 0u);
+    EXPECT_FALSE(s.sim.extraBytes[0].byte.has_value()) << "a copy of the reply";
+    EXPECT_EQ(s.sim.extraBytes[1].frame, 4u);
+    EXPECT_EQ(s.sim.extraBytes[1].byte, 0x11);
     EXPECT_EQ(s.imageFile, "img.bin");
     EXPECT_TRUE(s.once);
 }
@@ -88,4 +94,8 @@ TEST(SimCommandLine, MistakesAreNamed) {
     EXPECT_FALSE(Parse({"--port"}, &error).has_value());
     EXPECT_EQ(error, "--port needs a value");
     EXPECT_FALSE(Parse({"make-enc", "a.bin", "a.enc", "--frame-size", "277"}, &error));
+    for (const char* stray : {"4", "4:17", "x:0x11", "4:0x"}) {
+        EXPECT_FALSE(Parse({"--stray-byte", stray}, &error).has_value()) << stray;
+        EXPECT_EQ(error, std::string("--stray-byte: expected FRAME:0xNN, got ") + stray);
+    }
 }
