@@ -35,13 +35,13 @@ std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
         }
         const std::size_t equals = token.find('=');
         const std::string name = token.substr(0, equals);
-        const auto spec = std::find_if(known.begin(), known.end(),
-                                       [&](const OptionSpec& o) { return o.name == name; });
-        if (spec == known.end()) {
+        const auto option = std::find_if(known.begin(), known.end(),
+                                         [&](const OptionSpec& o) { return o.name == name; });
+        if (option == known.end()) {
             error = "unknown option " + name;
             return std::nullopt;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 error = name + " takes no value";
                 return std::nullopt;
