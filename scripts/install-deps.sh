@@ -7,6 +7,7 @@ packages=(
     cmake make g++ pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-serialport-dev
+    libftdi1-dev
     xvfb xauth fonts-dejavu-core
 )
 
