@@ -65,3 +65,13 @@ inline constexpr std::uint32_t kFtdiPurgeTx = 2;
 
 // The system's FTDI library (libftdi1 over libusb).
 std::unique_ptr<FtdiLibrary> MakeLibFtdiLibrary();
+
+// FTDI devices simulated on a bus folder (one file per attached device): the backend for
+// trying the tool and for tests without hardware.
+std::unique_ptr<FtdiLibrary> MakeSimulatedFtdiLibrary(const std::string& busFolder);
+
+// The environment variable that puts the simulated devices in place of the system's library.
+inline constexpr const char* kFtdiBusVariable = "FLASHWRIGHT_FTDI_BUS";
+
+// The simulated devices when FLASHWRIGHT_FTDI_BUS names a folder, else the system's library.
+std::unique_ptr<FtdiLibrary> MakeFtdiLibrary();
