@@ -99,7 +99,8 @@ int CFTDI_Device::Write(std::span<const std::uint8_t> bytes) {
     });
 }
 
-int CFTDI_Device::Read(std::span<std::uint8_t> buffer, std::uint32_t* got) {
+template <typename Call>
+int CFTDI_Device::ReadWith(std::span<std::uint8_t> buffer, std::uint32_t* got, Call call) {
     if (got != nullptr) {
         *got = 0;  // a caller always finds a defined count
     }
@@ -114,9 +115,21 @@ int CFTDI_Device::Read(std::span<std::uint8_t> buffer, std::uint32_t* got) {
     }
     return OnDevice([&](FtdiHandle h) {
         std::uint32_t count = 0;
-        const FtdiStatus status = library_.Read(h, buffer, count);
+        const FtdiStatus status = call(h, count);
         *got = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(buffer.size()));
         return status;
+    });
+}
+
+int CFTDI_Device::Read(std::span<std::uint8_t> buffer, std::uint32_t* got) {
+    return ReadWith(buffer, got, [&](FtdiHandle h, std::uint32_t& count) {
+        return library_.Read(h, buffer, count);
+    });
+}
+
+int CFTDI_Device::ReadWaiting(std::span<std::uint8_t> buffer, std::uint32_t* got) {
+    return ReadWith(buffer, got, [&](FtdiHandle h, std::uint32_t& count) {
+        return library_.ReadWaiting(h, buffer, count);
     });
 }
 

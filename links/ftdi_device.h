@@ -31,6 +31,8 @@ class CFTDI_Device {
     int Close();
     int Write(std::span<const std::uint8_t> bytes);
     int Read(std::span<std::uint8_t> buffer, std::uint32_t* got);
+    // As Read, but takes only what has already arrived, without waiting.
+    int ReadWaiting(std::span<std::uint8_t> buffer, std::uint32_t* got);
     int SetBaudRate(std::uint32_t baud);
     int SetDataCharacteristics(std::uint8_t wordLength, std::uint8_t stopBits, std::uint8_t parity);
     int SetFlowControl(std::uint16_t mode);
@@ -48,6 +50,8 @@ class CFTDI_Device {
     static constexpr std::size_t kDescriptionBufferSize = 64;
 
   private:
+    template <typename Call>
+    int ReadWith(std::span<std::uint8_t> buffer, std::uint32_t* got, Call call);
     // -20 without a device, else the call's status as 0 or -21.
     template <typename Call>
     int OnDevice(Call call) {

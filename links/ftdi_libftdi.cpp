@@ -159,6 +159,29 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return kFtdiOk;
     }
 
+    FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
+                           std::uint32_t& got) override {
+        got = 0;
+        OpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        // Only what the library has already taken from the chip: asking the chip would wait
+        // for its next packet.
+        const unsigned buffered = d->ctx->readbuffer_remaining;
+        if (buffered == 0 || buffer.empty()) {
+            return kFtdiOk;
+        }
+        const int n =
+            ftdi_read_data(d->ctx.get(), buffer.data(),
+                           static_cast<int>(std::min<std::size_t>(buffered, buffer.size())));
+        if (n < 0) {
+            return kFtdiIoError;
+        }
+        got = static_cast<std::uint32_t>(n);
+        return kFtdiOk;
+    }
+
     FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
                      std::uint32_t& written) override {
         written = 0;

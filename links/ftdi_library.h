@@ -41,6 +41,16 @@ class FtdiLibrary {
     // came in `got` (0 included).
     virtual FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                             std::uint32_t& got) = 0;
+    // What has already reached the host, without waiting for more (0 included). Draining
+    // stale input before a frame goes out must not cost the read time-out. The default has
+    // nothing to give; each backend that can look without waiting overrides it.
+    virtual FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
+                                   std::uint32_t& got) {
+        (void)handle;
+        (void)buffer;
+        got = 0;
+        return kFtdiOk;
+    }
     virtual FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
                              std::uint32_t& written) = 0;
     virtual FtdiStatus SetBaudRate(FtdiHandle handle, std::uint32_t baud) = 0;

@@ -1,0 +1,192 @@
+#include "links/communication_ftdi.h"
+
+#include "engine/bootloader_protocol.h"
+#include "engine/link_profiles.h"
+#include "links/ftdi_device.h"
+#include "log/text_format.h"
+
+namespace {
+
+constexpr int F = kSourceFtdi;
+constexpr int kTrace = 4;
+// Stale input taken off before a frame: at most this much, so a chattering device cannot
+// hold the transfer there.
+constexpr std::size_t kMaxDiscardedBytes = 4096;
+
+}  // namespace
+
+// The bootloader dialogue's carriage over the open device: single-byte reads that return at
+// once or after the driver's 50 ms read time-out.
+class FtdiTransport final : public ByteTransport {
+  public:
+    explicit FtdiTransport(CCommunication& link) : link_(link) {}
+
+    bool IsOpen() const override { return link_.isOpen_; }
+
+    IoResult Write(std::span<const std::uint8_t> bytes) override {
+        const int code = link_.device_->Write(bytes);
+        return {code == 0, code, code == 0 ? bytes.size() : 0};
+    }
+
+    // A failed or empty read is no reply yet.
+    PollResult PollByte() override {
+        std::uint8_t byte = 0;
+        std::uint32_t got = 0;
+        if (link_.device_->Read(std::span(&byte, 1), &got) != 0 || got != 1) {
+            return {PollStatus::Nothing, 0, 0};
+        }
+        return {PollStatus::Byte, byte, 0};
+    }
+
+    // The hunting form takes the answer byte by byte; the single-attempt form is not used.
+    AnswerResult ReadAnswer(std::span<std::uint8_t>) override {
+        return {AnswerStatus::ReadFailed, 0, 0};
+    }
+
+    IoResult Read(std::span<std::uint8_t> buffer) override {
+        std::uint32_t got = 0;
+        const int code = link_.device_->Read(buffer, &got);
+        return {code == 0, code, got};
+    }
+
+    std::vector<std::uint8_t> DiscardInput() override {
+        std::vector<std::uint8_t> discarded;
+        std::array<std::uint8_t, 256> chunk{};
+        while (discarded.size() < kMaxDiscardedBytes) {
+            std::uint32_t got = 0;
+            if (link_.device_->ReadWaiting(chunk, &got) != 0 || got == 0) {
+                break;
+            }
+            discarded.insert(discarded.end(), chunk.begin(), chunk.begin() + got);
+        }
+        return discarded;
+    }
+
+    void Close() override { link_.Dev_Close(); }
+
+  private:
+    CCommunication& link_;
+};
+
+CCommunication::CCommunication(LogSink& log, Clock& clock, std::unique_ptr<FtdiLibrary> library)
+    : log_(log),
+      clock_(clock),
+      library_(std::move(library)),
+      device_(std::make_unique<CFTDI_Device>(*library_)),
+      transport_(std::make_unique<FtdiTransport>(*this)) {}
+
+CCommunication::~CCommunication() {
+    if (isOpen_) {
+        device_->Close();
+        isOpen_ = false;
+    }
+    device_.reset();  // closes its handle again, before the library goes
+}
+
+void CCommunication::Dev_Close() {
+    log_.Log(kTrace, "Dev_Close()", F);
+    if (isOpen_) {
+        device_->Close();
+    }
+    isOpen_ = false;
+}
+
+int CCommunication::Dev_Open(int index, int baud) {
+    Logf(log_, kTrace, F, "Dev_Open(%i, %i)", index, baud);
+    if (isOpen_) {
+        Dev_Close();
+    }
+    if (index < 0 || baud < 0) {
+        log_.Log(kTrace, "~Dev_Open() - Parametererror", F);
+        return -1;
+    }
+    if (device_->Open_ByIndex(index) != 0) {
+        log_.Log(kTrace, "~Dev_Open() - open failed", F);
+        return -2;
+    }
+    isOpen_ = true;
+    CFTDI_Device& d = *device_;
+    const bool configured = d.SetBaudRate(static_cast<std::uint32_t>(baud)) == 0 &&
+                            d.SetDataCharacteristics(8, 0, 0) == 0 && d.SetFlowControl(0) == 0 &&
+                            d.SetUSBParameters(200, 200) == 0 && d.SetTimeouts(50, 50) == 0 &&
+                            d.SetLatencyTimer(2) == 0 && d.SetChars(0xFF, 1, 0, 0) == 0;
+    if (!configured) {
+        Dev_Close();
+        log_.Log(kTrace, "~Dev_Open() - set parameter failed", F);
+        return -3;
+    }
+    d.Purge_RX();
+    d.Purge_TX();
+    log_.Log(kTrace, "~Dev_Open() - done", F);
+    return 0;
+}
+
+int CCommunication::Dev_UpdateDeviceList() {
+    log_.Log(kTrace, "Dev_UpdateDeviceList()", F);
+    if (isOpen_) {
+        Dev_Close();
+    }
+    std::uint32_t count = 0;
+    if (device_->ListDevices_Number(&count) != 0) {
+        log_.Log(kTrace, "~Dev_UpdateDeviceList() - ListDevices_Number() failed", F);
+        return -1;
+    }
+    deviceCount_ = static_cast<int>(std::min<std::uint32_t>(count, kMaxDevices));
+    deviceTable_ = {};
+    for (int i = 0; i < deviceCount_; ++i) {
+        FTDI_DeviceEntry& entry = deviceTable_[static_cast<std::size_t>(i)];
+        std::string text;
+        if (device_->ListDevices_Description(i, &text) == 0) {
+            entry.name = text;
+        }
+        if (device_->ListDevices_SerialNumber(i, &text) == 0) {
+            entry.serialNumber = text;
+        }
+        if (entry.name == "Corvane") {
+            QueryDeviceInformation(i, entry);
+        }
+    }
+    Logf(log_, kTrace, F, "~Dev_UpdateDeviceList() - done (%i devices found)", deviceCount_);
+    return 0;
+}
+
+int CCommunication::Dev_GetDeviceCount() const {
+    return deviceCount_;
+}
+
+int CCommunication::Dev_GetDeviceEntry(int index, FTDI_DeviceEntry& entry) const {
+    entry = {};
+    if (index < 0 || index >= deviceCount_) {
+        return -1;
+    }
+    entry = deviceTable_[static_cast<std::size_t>(index)];
+    return 0;
+}
+
+int CCommunication::Dev_FindDevice(std::string_view name, std::string_view serialNumber) {
+    if (Dev_UpdateDeviceList() != 0) {
+        return -1;
+    }
+    for (int i = 0; i < deviceCount_; ++i) {
+        const FTDI_DeviceEntry& entry = deviceTable_[static_cast<std::size_t>(i)];
+        if (entry.name == name && entry.serialNumber == serialNumber) {
+            return i;
+        }
+    }
+    return -2;
+}
+
+int CCommunication::Dev_SynchroniseBootloader(int index) {
+    Logf(log_, kTrace, F, "Dev_SynchroniseBootloader(%i)", index);
+    if (!isOpen_ && Dev_Open(index, kBootloaderBaud) != 0) {
+        return -1;
+    }
+    return SynchroniseHunting({*transport_, clock_, log_}, FtdiSyncProfile(), info_);
+}
+
+int CCommunication::Dev_UpdateAVR(int index, const std::string& path, ProgressSink* progress) {
+    Logf(log_, kTrace, F, "Dev_UpdateAVR(%i, %s)", index, path.c_str());
+    const TransferRequest request{path, progress,
+                                  [this, index] { return Dev_Open(index, kBootloaderBaud) == 0; }};
+    return RunTransfer({*transport_, clock_, log_}, FtdiTransferProfile(), request, info_);
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/clock.h"
+#include "engine/progress_sink.h"
+#include "engine/protocol.h"
+#include "links/ftdi_library.h"
+#include "log/log_sink.h"
+
+// One attached FTDI device as the last list update found it.
+struct FTDI_DeviceEntry {
+    std::string name;          // the description the library lists
+    std::string serialNumber;  //
+    std::string hardware;      // versions a Corvane device reports; empty for other devices
+    std::string software;
+};
+
+// What the replug guidance needs of the user: a request with a Cancel button, a message for
+// an internal error, and whether Cancel was pressed. The desktop shows a dialog, the command
+// line a terminal prompt; the link itself stays free of any user interface.
+class ReplugPrompt {
+  public:
+    virtual ~ReplugPrompt() = default;
+    // Shows (or shows again) the request with its caption and text, Cancel offered.
+    virtual void Show(std::string_view caption, std::string_view text) = 0;
+    virtual void Hide() = 0;
+    // An error the user can only acknowledge.
+    virtual void InternalError(std::string_view text) = 0;
+    virtual bool Cancelled() = 0;
+};
+
+class CFTDI_Device;
+class FtdiTransport;
+
+// The FTDI USB link: lists the attached FTDI devices (at most 8), exchanges command frames
+// with Corvane devices, opens a device at the link's fixed settings and runs the bootloader
+// dialogue over it. Pauses are plain sleeps; only the replug guidance dispatches events.
+class CCommunication {
+  public:
+    static constexpr int kMaxDevices = 8;
+    static constexpr int kBootloaderBaud = 115200;
+    static constexpr int kCommandBaud = 1000000;
+    static constexpr std::uint8_t kDeviceInformation = 0x04;
+    static constexpr std::uint8_t kEnterBootloader = 0xAA;
+
+    explicit CCommunication(LogSink& log, Clock& clock = DefaultClock(),
+                            std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary());
+    ~CCommunication();
+    CCommunication(const CCommunication&) = delete;
+    CCommunication& operator=(const CCommunication&) = delete;
+
+    int Dev_UpdateDeviceList();
+    int Dev_GetDeviceCount() const;
+    int Dev_GetDeviceEntry(int index, FTDI_DeviceEntry& entry) const;
+    // The index of the device with this name and serial number in a fresh list, -1 when the
+    // list cannot be read, -2 when no device matches.
+    int Dev_FindDevice(std::string_view name, std::string_view serialNumber);
+    int Dev_Open(int index, int baud);
+    void Dev_Close();
+    int Dev_SynchroniseBootloader(int index);
+    int Dev_UpdateAVR(int index, const std::string& path, ProgressSink* progress);
+
+    // One command frame to a Corvane device at 1000000 baud and its answer's payload. In:
+    // `*length` is the answer buffer's capacity; out: the payload's length.
+    int Send_Corvane_CMD(int index, std::uint8_t command, std::span<const std::uint8_t> data,
+                         std::uint8_t* answer, int* length);
+    // Guides the user through unplugging and replugging the device; the index it came back
+    // under, -1 when it is not attached at the start, -99 when the user cancelled.
+    int Dev_RebootTargetDevice(std::string_view name, std::string_view serialNumber,
+                               ReplugPrompt& prompt);
+
+    const BootloaderInfo& GetBootloaderInfo() const { return info_; }
+    bool IsOpen() const { return isOpen_; }
+
+  private:
+    friend class FtdiTransport;
+
+    void QueryDeviceInformation(int index, FTDI_DeviceEntry& entry);
+    // Waits with dispatched events until the device's presence is `present`; false when the
+    // user cancelled.
+    bool WaitForPresence(std::string_view name, std::string_view serialNumber, bool present,
+                         int& index, ReplugPrompt& prompt);
+
+    LogSink& log_;
+    Clock& clock_;
+    std::unique_ptr<FtdiLibrary> library_;
+    std::unique_ptr<CFTDI_Device> device_;
+    std::unique_ptr<FtdiTransport> transport_;
+    BootloaderInfo info_;
+    bool isOpen_ = false;
+    std::array<FTDI_DeviceEntry, kMaxDevices> deviceTable_{};
+    int deviceCount_ = 0;
+};
+
+// Undoes the escapes of a Corvane answer in place (0x3F x stands for one byte: 0x3F, 0x7F,
+// 0xBF, 0xFF for x = 0 to 3, else x itself); returns the new count.
+std::size_t UnescapeAnswer(std::span<std::uint8_t> bytes);
