@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/ftdi_command_line.h"
 #include "app/network_update.h"
 #include "app/operands.h"
 #include "app/serial_command_line.h"
@@ -17,6 +18,8 @@ constexpr std::array kCommands{
     CommandKeyword{"UDP", RunUdpCommand},
     CommandKeyword{"COM", RunComCommand},
     CommandKeyword{"--LIST-PORTS", RunListPortsCommand},
+    CommandKeyword{"FTDI", RunFtdiCommand},
+    CommandKeyword{"--LIST-DEVICES", RunListDevicesCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
@@ -25,6 +28,9 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright COM <port> <file> [<baud>] [--device-type mirabel]
                                        update the device on a serial port
   flashwright --list-ports             list the serial ports present
+  flashwright FTDI <serial-number> <file> [--description TEXT]
+                                       update the FTDI-attached device with that serial number
+  flashwright --list-devices           list the FTDI devices attached
   flashwright --help | --version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -38,6 +44,12 @@ pseudo-terminal or an rfcomm port) with 8 data bits, no parity, one stop bit at 
 128000 or 256000. With --device-type mirabel it first sends the device command FD 07 07 FE
 that restarts such a device into its bootloader. Then as UDP: synchronisation for up to
 10 s, the file check and the transfer.
+
+FTDI (any case): finds the FTDI device by its serial number (--description picks among
+devices with equal serial numbers), switches a Corvane device into its bootloader with its
+enter-bootloader command, opens the device at 115200 baud, then as UDP. A Corvane device that
+does not switch (no or a wrong answer, or no code configured): on a terminal the program
+guides through unplugging and replugging it (Ctrl-C cancels); otherwise it ends with -18.
 
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
@@ -61,6 +73,7 @@ message appear there. The outcome is the exit code:
     -15   241    too many errors: no or wrong response from the device
     -16   240    the bootloader reported a signature error: the update does not fit the device
     -17   239    the bootloader is not ready
+    -18   238    a Corvane device did not switch into its bootloader
   -100-r         any other result r of the link's update (-1, not connected, gives -99)
 
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
@@ -73,12 +86,20 @@ Environment:
                               The listeners ask for no password: anyone who can reach this
                               machine on those ports reads the trace (addresses, file paths,
                               every byte sent and received) while the program runs.
+  FLASHWRIGHT_CORVANE_CODE=HEX8
+                              the 4-byte enter-bootloader code of your Corvane devices, as 8
+                              hexadecimal digits in the order sent; otherwise the key
+                              corvane/enterBootloaderCode of ~/.config/flashwright/flashwright.conf
+  FLASHWRIGHT_FTDI_BUS=DIR    use the simulated FTDI devices on the bus folder DIR (see
+                              flashwright-sim --transport ftdi) instead of the USB devices
 )";
 
 // The forms a user without a display can turn to.
 constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright COM <port> <file> [<baud>] [--device-type mirabel]
   flashwright --list-ports
+  flashwright FTDI <serial-number> <file> [--description TEXT]
+  flashwright --list-devices
 )";
 
 std::string UpperCase(std::string_view text) {
@@ -126,8 +147,8 @@ int PrintUsage() {
 
 std::optional<std::string> SuggestKeyword(std::string_view word) {
     const std::string upper = UpperCase(word);
-    constexpr std::array<std::string_view, 5> kWords{"UDP", "COM", "--LIST-PORTS", "--HELP",
-                                                     "--VERSION"};
+    constexpr std::array<std::string_view, 7> kWords{
+        "UDP", "COM", "FTDI", "--LIST-PORTS", "--LIST-DEVICES", "--HELP", "--VERSION"};
     for (const std::string_view keyword : kWords) {
         // One slip in a short keyword, two in a long one; a file name is far from all.
         const std::size_t allowed = keyword.size() <= 3 ? 1 : 2;

@@ -26,3 +26,27 @@ int NetworkUpdateExitCode(int linkResult, bool signatureError) {
     }
     return -100 - linkResult;
 }
+
+int FtdiUpdateExitCode(int linkResult, bool signatureError) {
+    switch (linkResult) {
+        case 0:
+            if (!signatureError) {
+                return kExitSuccess;
+            }
+            break;
+        case -99:
+            return kExitNotReady;
+        case -7:
+            return kExitTooManyErrors;
+        case -2:  // odd size
+        case -5:  // malformed frame
+            return kExitFileMalformed;
+        case -4:  // reading the file failed
+            return kExitFileUnreadable;
+        case -1:  // the link could not open the file
+            return kExitFileTooShort;
+        default:
+            break;
+    }
+    return signatureError ? kExitSignatureError : -100 - linkResult;
+}

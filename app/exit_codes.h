@@ -13,6 +13,9 @@ inline constexpr int kExitFileMalformed = -14;   // odd size or a malformed fram
 inline constexpr int kExitTooManyErrors = -15;   // no or wrong response from the device
 inline constexpr int kExitSignatureError = -16;  // the update does not fit the device
 inline constexpr int kExitNotReady = -17;        // the bootloader is not ready
+// A Corvane device did not switch into its bootloader when told (no or a wrong answer, or no
+// enter-bootloader code configured) and the replug guidance could not run or was cancelled.
+inline constexpr int kExitNoSwitch = -18;
 // A command line that cannot be carried out as written (an unknown option, a missing value,
 // an operand too many, no display for the dialog): exit status 2, and nothing was tried.
 inline constexpr int kExitUsage = 2;
@@ -20,3 +23,7 @@ inline constexpr int kExitUsage = 2;
 // The exit code for the network link's update result and the signature-error flag; results
 // without a code of their own give -100 - result (-1 gives -99).
 int NetworkUpdateExitCode(int linkResult, bool signatureError);
+
+// The same for the FTDI link's update result. With the device already open, its -5 can only
+// be a malformed frame.
+int FtdiUpdateExitCode(int linkResult, bool signatureError);

@@ -44,3 +44,11 @@ std::span<const VerdictEntry> NetworkUpdateVerdicts() {
     }};
     return kTexts;
 }
+
+std::span<const VerdictEntry> FtdiUpdateVerdicts() {
+    static constexpr std::array<VerdictEntry, 2> kTexts{{
+        {-99, "Error: BootLoader is hanging!"},
+        {-7, "Error: No or wrong response from target device!"},
+    }};
+    return kTexts;
+}

@@ -17,3 +17,5 @@ std::string VerdictText(int code, bool signatureError, std::span<const VerdictEn
 std::span<const VerdictEntry> SerialUpdateVerdicts();
 // The texts of the network link's update results (Network page, network command line).
 std::span<const VerdictEntry> NetworkUpdateVerdicts();
+// The texts of the FTDI link's update results (USB I page, FTDI command line).
+std::span<const VerdictEntry> FtdiUpdateVerdicts();

@@ -1,0 +1,184 @@
+#include "app/ftdi_command_line.h"
+
+#include <array>
+#include <cstdio>
+#include <optional>
+
+#include "app/command_line.h"
+#include "app/corvane_code.h"
+#include "app/exit_codes.h"
+#include "app/network_update.h"
+#include "app/operands.h"
+#include "app/terminal_progress.h"
+#include "app/terminal_replug_prompt.h"
+#include "engine/update_file.h"
+#include "links/communication_ftdi.h"
+#include "log/text_format.h"
+#include "pages/verdict.h"
+
+namespace {
+
+constexpr int kTrace = 4;
+constexpr int kSourceCommandLine = 9;
+constexpr const char* kCorvane = "Corvane";
+
+struct Outcome {
+    int exitCode = 0;
+    std::string verdict;
+};
+
+// The first listed device with the serial number (and the description, when one is given).
+std::optional<FTDI_DeviceEntry> FindDevice(CCommunication& link, const FtdiUpdateRequest& request,
+                                           int& index) {
+    if (link.Dev_UpdateDeviceList() != 0) {
+        return std::nullopt;
+    }
+    for (index = 0; index < link.Dev_GetDeviceCount(); ++index) {
+        FTDI_DeviceEntry entry;
+        link.Dev_GetDeviceEntry(index, entry);
+        if (entry.serialNumber == request.serialNumber &&
+            (request.description.empty() || entry.name == request.description)) {
+            return entry;
+        }
+    }
+    return std::nullopt;
+}
+
+// Tells a Corvane device to start its bootloader; true when it answered that it did.
+bool SwitchToBootloader(CCommunication& link, int index, const CorvaneCodeSetting& setting,
+                        LogSink& log) {
+    if (!setting.code) {
+        log.Log(kTrace, "FTDI() - " + setting.source, kSourceCommandLine);
+        return false;
+    }
+    std::array<std::uint8_t, 64> answer{};
+    int length = static_cast<int>(answer.size());
+    const int r = link.Send_Corvane_CMD(index, CCommunication::kEnterBootloader, *setting.code,
+                                        answer.data(), &length);
+    const bool switched = r == 0 && length == 2 && answer[0] == 0x01 && answer[1] == 0x00;
+    if (switched) {
+        log.Log(kTrace, "FTDI() - Corvane switched in BootLoader mode", kSourceCommandLine);
+    }
+    return switched;
+}
+
+Outcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
+               UpdateObserver& observer, TerminalReplugPrompt* prompt) {
+    int index = -1;
+    const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index);
+    if (!device) {
+        return {kExitOpenFailed,
+                "ERROR: no FTDI device with serial number " + request.serialNumber + "!"};
+    }
+    if (device->name == kCorvane) {
+        const CorvaneCodeSetting setting = ConfiguredCorvaneCode();
+        if (!SwitchToBootloader(link, index, setting, log)) {
+            const std::string why = setting.code ? "Error: incorrect response from device!"
+                                                 : "Error: " + setting.source + "!";
+            if (prompt == nullptr) {
+                return {kExitNoSwitch, why};
+            }
+            prompt->Say(why);
+            index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
+            if (index < 0) {
+                return {kExitNoSwitch, "Error: the device did not restart in its bootloader!"};
+            }
+        }
+    }
+    if (link.Dev_Open(index, CCommunication::kBootloaderBaud) != 0) {
+        return {kExitOpenFailed, "Error: selected device is in use by an other application!"};
+    }
+    const std::uint64_t start = clock.NowMs();
+    while (link.Dev_SynchroniseBootloader(index) != 0) {
+        const std::uint64_t elapsed = clock.NowMs() - start;
+        if (elapsed > kCommandLineSyncWindowMs) {
+            link.Dev_Close();
+            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
+        }
+        observer.WaitingForBootloader(elapsed);
+    }
+    observer.Synchronised(link.GetBootloaderInfo());
+
+    const std::optional<long long> length = UpdateFileLength(request.path);
+    if (!length || *length < 2) {
+        link.Dev_Close();
+        return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
+    }
+    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
+    const int r = link.Dev_UpdateAVR(index, request.path, progress);
+    const bool signatureError = link.GetBootloaderInfo().signatureError;
+    link.Dev_Close();
+    return {FtdiUpdateExitCode(r, signatureError),
+            VerdictText(r, signatureError, FtdiUpdateVerdicts())};
+}
+
+constexpr std::array kFtdiOptions{OptionSpec{"--description", true}};
+
+}  // namespace
+
+int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
+                  UpdateObserver& observer, TerminalReplugPrompt* prompt,
+                  std::unique_ptr<FtdiLibrary> library) {
+    Outcome outcome;
+    {
+        CCommunication link(log, clock, std::move(library));
+        outcome = Update(link, request, log, clock, observer, prompt);
+    }
+    observer.Finished(outcome.verdict, outcome.exitCode);
+    return outcome.exitCode;
+}
+
+int RunFtdiCommand(std::span<const std::string> tokens, LogSink& log) {
+    std::string error;
+    const std::optional<Operands> operands = SplitOperands(tokens, kFtdiOptions, 2, error);
+    if (!operands) {
+        return UsageError("FTDI", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
+    const std::vector<std::string>& positional = operands->positional;
+    FtdiUpdateRequest request;
+    request.serialNumber = positional.size() > 0 ? positional[0] : std::string();
+    request.path = positional.size() > 1 ? positional[1] : std::string();
+    request.description = operands->Option("--description").value_or(std::string());
+    const bool terminal = TerminalProgress::StderrIsTerminal();
+    TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());
+    std::optional<TerminalReplugPrompt> prompt;
+    if (terminal) {
+        prompt.emplace(stderr);
+    }
+    return RunFtdiUpdate(request, log, DefaultClock(), display, prompt ? &*prompt : nullptr,
+                         MakeFtdiLibrary());
+}
+
+int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
+    std::string error;
+    const std::optional<Operands> operands = SplitOperands(tokens, {}, 0, error);
+    if (!operands) {
+        return UsageError("--list-devices", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
+    CCommunication link(log);
+    if (link.Dev_UpdateDeviceList() != 0) {
+        std::fprintf(stderr, "flashwright: the FTDI devices cannot be listed\n");
+        return kExitOpenFailed;
+    }
+    for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
+        FTDI_DeviceEntry e;
+        link.Dev_GetDeviceEntry(i, e);
+        if (e.name.empty() && e.serialNumber.empty()) {
+            // The library sees the chip but may not read its strings: no access to it.
+            std::printf("FTDI  %d  (no access: install the udev rule, see the README)\n", i);
+            continue;
+        }
+        std::printf("FTDI  %d  %s  %s", i, e.name.c_str(), e.serialNumber.c_str());
+        if (!e.hardware.empty() || !e.software.empty()) {
+            std::printf("  hardware %s  software %s", e.hardware.c_str(), e.software.c_str());
+        }
+        std::printf("\n");
+    }
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/update_observer.h"
+#include "engine/clock.h"
+#include "links/ftdi_library.h"
+#include "log/log_sink.h"
+
+class TerminalReplugPrompt;
+
+// What the FTDI command line asks for.
+struct FtdiUpdateRequest {
+    std::string serialNumber;
+    std::string description;  // empty: the first device with the serial number
+    std::string path;
+};
+
+// The windowless FTDI update: finds the device, switches a Corvane device into its bootloader
+// (with the replug guidance on a terminal when it does not switch), opens it at 115200,
+// synchronises for up to 10 s, checks the file, sends it and returns the exit code
+// (app/exit_codes.h). Without a prompt, a device that does not switch ends with -18.
+int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
+                  UpdateObserver& observer, TerminalReplugPrompt* prompt,
+                  std::unique_ptr<FtdiLibrary> library);
+
+// "FTDI <serial-number> <file> [--description TEXT]": the operands after the keyword.
+int RunFtdiCommand(std::span<const std::string> operands, LogSink& log);
+
+// "--list-devices": every attached device, one a line: link, index, description, serial
+// number, and a Corvane device's hardware and software versions.
+int RunListDevicesCommand(std::span<const std::string> operands, LogSink& log);

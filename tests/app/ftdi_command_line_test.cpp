@@ -1,0 +1,114 @@
+// The FTDI command line in-process over devices in virtual time: finding the device, the
+// Corvane switch and its code, the synchronisation window and the exit codes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "../links/fake_ftdi_bus.h"
+#include "app/corvane_code.h"
+#include "app/exit_codes.h"
+#include "app/ftdi_command_line.h"
+#include "support/recording_log.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class SilentObserver final : public UpdateObserver {
+  public:
+    void WaitingForBootloader(std::uint64_t) override {}
+    void Synchronised(const BootloaderInfo&) override {}
+    ProgressSink* TransferStarting(std::size_t) override { return nullptr; }
+    void Finished(std::string_view text, int) override { verdict = text; }
+    std::string verdict;
+};
+
+// A Corvane device: in its application it answers 0xAA with `answer`; once switched (or
+// always, with `switches` false never) it is a bootloader.
+FakeFtdiBus::Responder CorvaneDevice(Bytes answer, bool switches) {
+    auto inBootloader = std::make_shared<bool>(false);
+    return [=](std::span<const std::uint8_t> w, std::uint32_t baud) -> Bytes {
+        if (*inBootloader) {
+            return Bootloader(w, baud);
+        }
+        if (baud == 1000000 && w.size() == 8 && w[2] == 0xAA) {
+            *inBootloader = switches && w[3] == 0x12 && w[6] == 0x78;
+            return answer;
+        }
+        return {};
+    };
+}
+
+struct Case {
+    const char* what;
+    const char* code;  // FLASHWRIGHT_CORVANE_CODE; null: none configured
+    FakeFtdiBus::Device device;
+    std::string serial;
+    int exitCode;
+};
+
+}  // namespace
+
+TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
+    TempDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);  // no settings file of the user's
+    const std::string file = dir.Write("u.enc", "000311223300014400024455");
+    const Bytes switched{0xBF, 0x00, 0x01, 0x00, 0xFF};
+    const std::vector<Case> cases{
+        {"plain device", nullptr, {"FT232R USB UART", "A1", Bootloader}, "A1", 0},
+        {"unknown serial number",
+         nullptr,
+         {"FT232R USB UART", "A1", Bootloader},
+         "B2",
+         kExitOpenFailed},
+        {"Corvane switched",
+         "12345678",
+         {"Corvane", "CV1", CorvaneDevice(switched, true)},
+         "CV1",
+         0},
+        {"Corvane without a code",
+         nullptr,
+         {"Corvane", "CV1", CorvaneDevice(switched, true)},
+         "CV1",
+         kExitNoSwitch},
+        {"Corvane refusing the code",
+         "12345678",
+         {"Corvane", "CV1", CorvaneDevice({0xBF, 0x00, 0x02, 0x00, 0xFF}, false)},
+         "CV1",
+         kExitNoSwitch},
+        {"no bootloader", nullptr, {"FT232R USB UART", "A1", nullptr}, "A1", kExitNoBootloader},
+    };
+    for (const Case& c : cases) {
+        if (c.code != nullptr) {
+            ::setenv(kCorvaneCodeVariable, c.code, 1);
+        } else {
+            ::unsetenv(kCorvaneCodeVariable);
+        }
+        VirtualClock clock;
+        auto bus = std::make_unique<FakeFtdiBus>(clock);
+        bus->devices = {c.device};
+        RecordingLog log;
+        SilentObserver observer;
+        const int code =
+            RunFtdiUpdate({c.serial, "", file}, log, clock, observer, nullptr, std::move(bus));
+        EXPECT_EQ(code, c.exitCode) << c.what << ": " << observer.verdict;
+        EXPECT_EQ(observer.verdict == "Programming successful", c.exitCode == 0) << c.what;
+    }
+    ::unsetenv(kCorvaneCodeVariable);
+}
+
+TEST(FtdiCommandLine, LinkResultsMapToTheCommandLineCodes) {
+    const std::vector<std::tuple<int, bool, int>> cases{
+        {0, false, 0},    {0, true, -16},   {-99, false, -17}, {-7, false, -15},
+        {-1, false, -12}, {-2, false, -14}, {-3, false, -97},  {-4, false, -13},
+        {-5, false, -14}, {-6, false, -94}, {-6, true, -16},
+    };
+    for (const auto& [result, flag, exitCode] : cases) {
+        EXPECT_EQ(FtdiUpdateExitCode(result, flag), exitCode) << result << " " << flag;
+    }
+    EXPECT_EQ(ParseCorvaneCode("0aB1c2D3"), (CorvaneCode{0x0A, 0xB1, 0xC2, 0xD3}));
+    for (const char* wrong : {"0aB1c2D", "0aB1c2D3e", "0aB1c2Dx", ""}) {
+        EXPECT_FALSE(ParseCorvaneCode(wrong).has_value()) << wrong;
+    }
+}
