@@ -5,11 +5,13 @@
 #include <ftdi.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "links/ftdi_library.h"
 
@@ -25,27 +27,32 @@ struct ListDeleter {
 };
 using DeviceList = std::unique_ptr<ftdi_device_list, ListDeleter>;
 
-// The attached FTDI devices, in the library's order, found through a context of their own.
-// Vendor and product 0 find every FTDI product id the library knows.
+// The attached FTDI devices, in the library's order, as libusb devices of the given context:
+// a device is only usable through the context that found it (libusb_exit of another context
+// would free it under an open handle). Vendor and product 0 find every FTDI product id the
+// library knows.
+bool FindDevices(ftdi_context* ctx, DeviceList& list, std::vector<libusb_device*>& devices) {
+    if (ctx == nullptr) {
+        return false;
+    }
+    ftdi_device_list* found = nullptr;
+    if (ftdi_usb_find_all(ctx, &found, 0, 0) < 0) {
+        return false;
+    }
+    list.reset(found);
+    for (ftdi_device_list* d = found; d != nullptr; d = d->next) {
+        devices.push_back(d->dev);
+    }
+    return true;
+}
+
+// A listing through a context of its own, for the calls that only read the devices' strings.
 struct Listing {
     Context ctx{ftdi_new()};
-    DeviceList list;
+    DeviceList list;  // released before the context that owns its devices
     std::vector<libusb_device*> devices;
 
-    bool Find() {
-        if (!ctx) {
-            return false;
-        }
-        ftdi_device_list* found = nullptr;
-        if (ftdi_usb_find_all(ctx.get(), &found, 0, 0) < 0) {
-            return false;
-        }
-        list.reset(found);
-        for (ftdi_device_list* d = found; d != nullptr; d = d->next) {
-            devices.push_back(d->dev);
-        }
-        return true;
-    }
+    bool Find() { return FindDevices(ctx.get(), list, devices); }
 };
 
 // An open device: its own context, closed and freed with it.
@@ -103,20 +110,22 @@ class LibFtdiLibrary final : public FtdiLibrary {
     }
 
     FtdiStatus OpenByIndex(int index, FtdiHandle& handle) override {
-        Listing listing;
-        if (!listing.Find()) {
-            return kFtdiOtherError;
-        }
-        if (index < 0 || static_cast<std::size_t>(index) >= listing.devices.size()) {
-            return kFtdiDeviceNotFound;
-        }
         auto device = std::make_unique<OpenDevice>();
         device->ctx.reset(ftdi_new());
-        // Opening detaches the kernel's serial driver from the chip while it is open.
-        if (!device->ctx ||
-            ftdi_usb_open_dev(device->ctx.get(), listing.devices[static_cast<std::size_t>(index)]) <
-                0) {
-            device->ctx.reset();  // nothing to close
+        // The device is found again through the context that will keep it open. The list goes
+        // first on every return, while that context still exists; the open handle holds its own
+        // reference to the device.
+        DeviceList list;
+        std::vector<libusb_device*> devices;
+        if (!FindDevices(device->ctx.get(), list, devices)) {
+            return kFtdiOtherError;
+        }
+        if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) {
+            return kFtdiDeviceNotFound;
+        }
+        // Opening detaches the kernel's serial driver from the chip while it is open. Closing a
+        // context that never opened (or failed to) is harmless to libftdi1.
+        if (ftdi_usb_open_dev(device->ctx.get(), devices[static_cast<std::size_t>(index)]) < 0) {
             return kFtdiDeviceNotOpened;
         }
         device->readTimeoutMs = static_cast<unsigned>(device->ctx->usb_read_timeout);

@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-serialport-dev
     libftdi1-dev
+    umockdev libumockdev-dev
     xvfb xauth fonts-dejavu-core
 )
 
