@@ -1,55 +1,285 @@
-// Placeholder until the simulated bus backend lands: no device is attached.
+// FTDI devices simulated on a bus folder: each device is a pseudo-terminal named by a file in
+// the folder (see ftdi_bus_folder.h). The library lists the folder, opens the terminals and
+// gives them the driver's semantics: a read waits for the count or the read time-out, a
+// device that was unplugged fails with an I/O error instead of blocking.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "links/ftdi_bus_folder.h"
 #include "links/ftdi_library.h"
+#include "links/tty_line_speed.h"
+#include "log/unique_fd.h"
 
 namespace {
 
-class EmptyBus final : public FtdiLibrary {
+using Clock = std::chrono::steady_clock;
+
+// A read time-out may be up to 2^32 ms; poll takes an int, so long waits go in slices.
+constexpr long long kMaxPollMs = 1 << 30;
+
+// An open device: its terminal and the settings the host made, remembered as the chip would
+// hold them.
+struct SimOpenDevice {
+    UniqueFd fd;
+    std::string file;  // the bus file; gone means unplugged
+    std::uint32_t readTimeoutMs = 0;
+    std::uint32_t writeTimeoutMs = 0;
+    std::uint8_t wordLength = 8, stopBits = 0, parity = 0;
+    std::uint16_t flowMode = 0;
+    std::uint8_t latencyMs = 16;
+    std::uint32_t inSize = 4096, outSize = 4096;
+
+    bool Plugged() const { return ::access(file.c_str(), F_OK) == 0; }
+};
+
+class SimulatedFtdiLibrary final : public FtdiLibrary {
   public:
+    explicit SimulatedFtdiLibrary(std::string folder) : folder_(std::move(folder)) {}
+
     FtdiStatus CountDevices(std::uint32_t& count) override {
-        count = 0;
+        count = static_cast<std::uint32_t>(ListFtdiBus(folder_).size());
         return kFtdiOk;
     }
-    FtdiStatus SerialNumberByIndex(std::uint32_t, std::span<char>) override {
-        return kFtdiDeviceNotFound;
-    }
-    FtdiStatus AllDescriptions(std::vector<std::string>& d) override {
-        d.clear();
+
+    FtdiStatus SerialNumberByIndex(std::uint32_t index, std::span<char> buffer) override {
+        const auto devices = ListFtdiBus(folder_);
+        if (index >= devices.size() || buffer.empty()) {
+            return kFtdiDeviceNotFound;
+        }
+        const std::string& serial = devices[index].serial;
+        const std::size_t n = std::min(serial.size(), buffer.size() - 1);
+        std::copy_n(serial.begin(), n, buffer.begin());
+        buffer[n] = '\0';
         return kFtdiOk;
     }
-    FtdiStatus OpenByIndex(int, FtdiHandle&) override { return kFtdiDeviceNotFound; }
-    FtdiStatus Close(FtdiHandle) override { return kFtdiInvalidHandle; }
-    FtdiStatus Read(FtdiHandle, std::span<std::uint8_t>, std::uint32_t& got) override {
+
+    FtdiStatus AllDescriptions(std::vector<std::string>& descriptions) override {
+        descriptions.clear();
+        for (const FtdiBusDevice& device : ListFtdiBus(folder_)) {
+            descriptions.push_back(device.description);
+        }
+        return kFtdiOk;
+    }
+
+    FtdiStatus OpenByIndex(int index, FtdiHandle& handle) override {
+        const auto devices = ListFtdiBus(folder_);
+        if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) {
+            return kFtdiDeviceNotFound;
+        }
+        const FtdiBusDevice& device = devices[static_cast<std::size_t>(index)];
+        auto open = std::make_unique<SimOpenDevice>();
+        open->fd.Reset(::open(device.ttyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!open->fd.Valid()) {
+            return kFtdiDeviceNotOpened;
+        }
+        // Raw bytes, as the chip passes them: no echo, no line editing, no translation.
+        termios raw{};
+        if (::tcgetattr(open->fd.Get(), &raw) != 0) {
+            return kFtdiDeviceNotOpened;
+        }
+        ::cfmakeraw(&raw);
+        if (::tcsetattr(open->fd.Get(), TCSANOW, &raw) != 0) {
+            return kFtdiDeviceNotOpened;
+        }
+        open->file = FtdiBusFile(folder_, device.serial);
+        handle = open.get();
+        open_[handle] = std::move(open);
+        return kFtdiOk;
+    }
+
+    FtdiStatus Close(FtdiHandle handle) override {
+        return open_.erase(handle) == 1 ? kFtdiOk : kFtdiInvalidHandle;
+    }
+
+    FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
+                    std::uint32_t& got) override {
         got = 0;
-        return kFtdiInvalidHandle;
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        if (!d->Plugged()) {
+            return kFtdiIoError;
+        }
+        const auto deadline = Clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
+        while (got < buffer.size()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                std::max(deadline - Clock::now(), Clock::duration::zero()));
+            pollfd pfd{d->fd.Get(), POLLIN, 0};
+            const int ready =
+                ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), kMaxPollMs)));
+            if (ready < 0 && errno != EINTR) {
+                return kFtdiIoError;
+            }
+            if (ready > 0) {
+                if ((pfd.revents & POLLIN) == 0) {
+                    return kFtdiIoError;  // hung up: the device is gone
+                }
+                const ssize_t n = ::read(d->fd.Get(), buffer.data() + got, buffer.size() - got);
+                if (n <= 0) {
+                    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                        continue;
+                    }
+                    return kFtdiIoError;
+                }
+                got += static_cast<std::uint32_t>(n);
+            } else if (ready == 0 && Clock::now() >= deadline) {
+                break;
+            }
+        }
+        return kFtdiOk;
     }
-    FtdiStatus Write(FtdiHandle, std::span<const std::uint8_t>, std::uint32_t& w) override {
-        w = 0;
-        return kFtdiInvalidHandle;
+
+    FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
+                           std::uint32_t& got) override {
+        got = 0;
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        if (!d->Plugged()) {
+            return kFtdiIoError;
+        }
+        pollfd pfd{d->fd.Get(), POLLIN, 0};
+        if (::poll(&pfd, 1, 0) <= 0 || buffer.empty()) {
+            return kFtdiOk;  // nothing waiting
+        }
+        if ((pfd.revents & POLLIN) == 0) {
+            return kFtdiIoError;  // hung up
+        }
+        const ssize_t n = ::read(d->fd.Get(), buffer.data(), buffer.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            return kFtdiOk;
+        }
+        if (n <= 0) {
+            return kFtdiIoError;
+        }
+        got = static_cast<std::uint32_t>(n);
+        return kFtdiOk;
     }
-    FtdiStatus SetBaudRate(FtdiHandle, std::uint32_t) override { return kFtdiInvalidHandle; }
-    FtdiStatus SetDataCharacteristics(FtdiHandle, std::uint8_t, std::uint8_t,
-                                      std::uint8_t) override {
-        return kFtdiInvalidHandle;
+
+    FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
+                     std::uint32_t& written) override {
+        written = 0;
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        if (!d->Plugged()) {
+            return kFtdiIoError;
+        }
+        while (written < bytes.size()) {
+            const ssize_t n = ::write(d->fd.Get(), bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return kFtdiIoError;
+            }
+            written += static_cast<std::uint32_t>(n);
+        }
+        return kFtdiOk;
     }
-    FtdiStatus SetFlowControl(FtdiHandle, std::uint16_t, std::uint8_t, std::uint8_t) override {
-        return kFtdiInvalidHandle;
+
+    FtdiStatus SetBaudRate(FtdiHandle handle, std::uint32_t baud) override {
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        if (baud == 0) {
+            return kFtdiInvalidParameter;
+        }
+        return SetTtyLineSpeed(d->fd.Get(), baud) ? kFtdiOk : kFtdiIoError;
     }
-    FtdiStatus SetUsbParameters(FtdiHandle, std::uint32_t, std::uint32_t) override {
-        return kFtdiInvalidHandle;
+
+    FtdiStatus SetDataCharacteristics(FtdiHandle handle, std::uint8_t wordLength,
+                                      std::uint8_t stopBits, std::uint8_t parity) override {
+        if ((wordLength != 7 && wordLength != 8) || stopBits > 2 || parity > 4) {
+            return kFtdiInvalidParameter;
+        }
+        return Remember(handle, [&](SimOpenDevice& d) {
+            d.wordLength = wordLength;
+            d.stopBits = stopBits;
+            d.parity = parity;
+        });
     }
-    FtdiStatus SetTimeouts(FtdiHandle, std::uint32_t, std::uint32_t) override {
-        return kFtdiInvalidHandle;
+
+    FtdiStatus SetFlowControl(FtdiHandle handle, std::uint16_t mode, std::uint8_t,
+                              std::uint8_t) override {
+        return Remember(handle, [&](SimOpenDevice& d) { d.flowMode = mode; });
     }
-    FtdiStatus SetLatencyTimer(FtdiHandle, std::uint8_t) override { return kFtdiInvalidHandle; }
-    FtdiStatus SetChars(FtdiHandle, std::uint8_t, std::uint8_t, std::uint8_t,
+
+    FtdiStatus SetUsbParameters(FtdiHandle handle, std::uint32_t inSize,
+                                std::uint32_t outSize) override {
+        return Remember(handle, [&](SimOpenDevice& d) {
+            d.inSize = inSize;
+            d.outSize = outSize;
+        });
+    }
+
+    FtdiStatus SetTimeouts(FtdiHandle handle, std::uint32_t readMs,
+                           std::uint32_t writeMs) override {
+        return Remember(handle, [&](SimOpenDevice& d) {
+            d.readTimeoutMs = readMs;
+            d.writeTimeoutMs = writeMs;
+        });
+    }
+
+    FtdiStatus SetLatencyTimer(FtdiHandle handle, std::uint8_t ms) override {
+        return Remember(handle, [&](SimOpenDevice& d) { d.latencyMs = ms; });
+    }
+
+    FtdiStatus SetChars(FtdiHandle handle, std::uint8_t, std::uint8_t, std::uint8_t,
                         std::uint8_t) override {
-        return kFtdiInvalidHandle;
+        return Remember(handle, [](SimOpenDevice&) {});
     }
-    FtdiStatus Purge(FtdiHandle, std::uint32_t) override { return kFtdiInvalidHandle; }
+
+    FtdiStatus Purge(FtdiHandle handle, std::uint32_t mask) override {
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        const bool rx = (mask & kFtdiPurgeRx) != 0;
+        const bool tx = (mask & kFtdiPurgeTx) != 0;
+        if (!rx && !tx) {
+            return kFtdiOk;
+        }
+        const int queue = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
+        return ::tcflush(d->fd.Get(), queue) == 0 ? kFtdiOk : kFtdiIoError;
+    }
+
+  private:
+    SimOpenDevice* Find(FtdiHandle handle) {
+        const auto it = open_.find(handle);
+        return it == open_.end() ? nullptr : it->second.get();
+    }
+
+    template <typename F>
+    FtdiStatus Remember(FtdiHandle handle, F set) {
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            return kFtdiInvalidHandle;
+        }
+        set(*d);
+        return kFtdiOk;
+    }
+
+    std::string folder_;
+    std::map<FtdiHandle, std::unique_ptr<SimOpenDevice>> open_;
 };
 
 }  // namespace
 
-std::unique_ptr<FtdiLibrary> MakeSimulatedFtdiLibrary(const std::string&) {
-    return std::make_unique<EmptyBus>();
+std::unique_ptr<FtdiLibrary> MakeSimulatedFtdiLibrary(const std::string& busFolder) {
+    return std::make_unique<SimulatedFtdiLibrary>(busFolder);
 }

@@ -1,17 +1,16 @@
 #include "sim/pty_transport.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "sim/wire_time.h"
 
 namespace {
 
@@ -43,37 +42,12 @@ PtySimServer::~PtySimServer() {
     if (linkMade_) {
         ::unlink(linkPath_.c_str());
     }
-    if (slave_ >= 0) {
-        ::close(slave_);
-    }
-    if (master_ >= 0) {
-        ::close(master_);
-    }
 }
 
 bool PtySimServer::Open(std::string& error) {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        error = SystemError("cannot create a pseudo-terminal");
+    if (!pty_.Open(error)) {
         return false;
     }
-    std::array<char, 256> name{};
-    if (::ptsname_r(master_, name.data(), name.size()) != 0) {
-        error = SystemError("cannot name the pseudo-terminal");
-        return false;
-    }
-    path_ = name.data();
-    slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) {
-        error = SystemError("cannot open " + path_);
-        return false;
-    }
-    // Raw from the start: no echo and no line editing before the host sets the line up.
-    termios raw{};
-    ::tcgetattr(slave_, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave_, TCSANOW, &raw);
-
     if (!linkPath_.empty()) {
         struct stat st {};
         if (::lstat(linkPath_.c_str(), &st) == 0) {
@@ -83,7 +57,7 @@ bool PtySimServer::Open(std::string& error) {
             }
             ::unlink(linkPath_.c_str());
         }
-        if (::symlink(path_.c_str(), linkPath_.c_str()) != 0) {
+        if (::symlink(pty_.Path().c_str(), linkPath_.c_str()) != 0) {
             error = SystemError("cannot link " + linkPath_);
             return false;
         }
@@ -96,12 +70,7 @@ bool PtySimServer::Open(std::string& error) {
 }
 
 Clock::duration PtySimServer::LineTime(std::size_t bytes) const {
-    if (baud_ == 0) {
-        return Clock::duration::zero();
-    }
-    // 10 bits per byte: start bit, 8 data bits, stop bit.
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(bytes * 10 * 1'000'000'000ull / baud_));
+    return WireTime(baud_, bytes);
 }
 
 void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSummary) {
@@ -111,7 +80,7 @@ void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSu
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
                                static_cast<long>(ns % 1'000'000'000)};
-        pollfd pfd{master_, POLLIN, 0};
+        pollfd pfd{pty_.Master(), POLLIN, 0};
         ::ppoll(&pfd, 1, &timeout, nullptr);
         now = Clock::now();
         if (pfd.revents & POLLIN) {
@@ -138,7 +107,7 @@ Clock::time_point PtySimServer::NextEvent(Clock::time_point now) const {
 void PtySimServer::Receive(Clock::time_point now) {
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
-        const ssize_t got = ::read(master_, buffer.data(), buffer.size());
+        const ssize_t got = ::read(pty_.Master(), buffer.data(), buffer.size());
         if (got <= 0) {
             return;  // nothing more waiting
         }
@@ -215,7 +184,7 @@ void PtySimServer::FeedStream(std::span<const std::uint8_t> bytes, Clock::time_p
 void PtySimServer::SendDue(Clock::time_point now) {
     while (!departures_.empty() && departures_.front().at <= now) {
         const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
-        [[maybe_unused]] const ssize_t written = ::write(master_, bytes.data(), bytes.size());
+        [[maybe_unused]] const ssize_t written = ::write(pty_.Master(), bytes.data(), bytes.size());
         departures_.pop_front();
     }
 }

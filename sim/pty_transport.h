@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/bootloader_sim.h"
+#include "sim/pty_pair.h"
 
 // The simulator on a serial line: a pseudo-terminal pair whose far side the host opens as its
 // port. The bytes from the host are a stream that the bootloader cuts into frames; each reply,
@@ -33,7 +34,7 @@ class PtySimServer {
     // Creates the pair (and the link); false with `error` set when that fails.
     bool Open(std::string& error);
     // The device path the host opens.
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return pty_.Path(); }
 
     // Serves until `stop` is set; every served update is handed to onSummary.
     void Run(const std::atomic<bool>& stop, const SummaryHandler& onSummary);
@@ -76,9 +77,7 @@ class PtySimServer {
 
     unsigned baud_;
     std::string linkPath_;
-    int master_ = -1;
-    int slave_ = -1;  // held open so the master never reads a hang-up between two host opens
-    std::string path_;
+    PtyPair pty_;
     bool linkMade_ = false;
 
     mutable std::mutex mutex_;

@@ -1,5 +1,6 @@
 #include "sim/sim_command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <set>
@@ -39,12 +40,32 @@ restarts it. It prints one summary line per update it served, and ends on Ctrl-C
                       made by make-enc: the original binary)
   --idle MS           an update counts as served after MS ms without a frame (default 3000)
   --once              exit after the first update served
-  --transport T       the carriage to serve on: udp (default) or pty, a serial line on a
+  --transport T       the carriage to serve on: udp (default); pty, a serial line on a
                       pseudo-terminal whose path is printed (the host opens it as its
-                      port); there the device command FD 07 07 FE restarts the bootloader
+                      port), where the device command FD 07 07 FE restarts the bootloader;
+                      or ftdi, a simulated FTDI device on a bus folder (see below)
   --pty-link PATH     with pty: also place a symbolic link to the port at PATH
-  --baud N            with pty: model the line's time at N baud (10 bits per byte), so a
-                      transfer takes as long as on a real line (default: no line time)
+  --baud N            with pty or ftdi: model the line's time at N baud (10 bits per byte),
+                      so a transfer takes as long as on a real line (default: no line time)
+
+FTDI device (--transport ftdi): the device is the file DIR/<serial>.dev (description, serial
+number, pseudo-terminal path, one per line); a host started with FLASHWRIGHT_FTDI_BUS=DIR
+lists it. The bootloader expects the host at 115200 baud, the Corvane application at 1000000;
+bytes sent at another speed arrive garbled. SIGUSR1 unplugs the device, SIGUSR2 plugs it back
+in (restarted in its bootloader).
+  --bus DIR           the bus folder (required with ftdi)
+  --description TEXT  the device's description (default "Flashwright simulated device")
+  --serial TEXT       its serial number, also the file's name (default FWSIM001)
+  --corvane           start in the Corvane application instead of the bootloader: it answers
+                      the information command 0x04 and restarts into the bootloader on 0xAA
+                      with the right code (another code is refused: answer 00 00)
+  --hardware TEXT     the application's hardware text (default "FW-HW 2")
+  --software TEXT     the application's software text (default "FW-SW 1.0")
+  --corvane-code HEX8 the 4-byte code of 0xAA, as 8 hexadecimal digits (default 5AC33CA5)
+  --corvane-fault F   none (default); silent: no answers; wrong: wrong answers (05 becomes
+                      06, the code gets 02 00); refuse: the right code is refused too
+  --unplug-after-ms N unplug the device N ms after start
+  --replug-after-ms N plug it back in N ms after start (after --unplug-after-ms)
 
 Replies R: ack (0x11), crc (0x22, the frame is sent again), signature (0x33, accepted but not
 meant for this device), notready (0xFE, the host stops), silent (no reply: the host waits
@@ -157,9 +178,23 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
         c.once = true;
         return true;
     }
+    if (option == "--corvane") {
+        c.corvane = true;
+        return true;
+    }
+    if (option == "--unplug-after-ms" || option == "--replug-after-ms") {
+        unsigned ms = 0;
+        if (!NumberOption(r, option, ms, error)) {
+            return false;
+        }
+        (option == "--unplug-after-ms" ? c.unplugAfterMs : c.replugAfterMs) = ms;
+        return true;
+    }
     static const std::set<std::string> kWithText{
-        "--address", "--transport", "--image",       "--payload",  "--version",
-        "--reply",   "--fault",     "--sync-answer", "--pty-link", "--stray-byte",
+        "--address",      "--transport",     "--image",       "--payload",  "--version",
+        "--reply",        "--fault",         "--sync-answer", "--pty-link", "--stray-byte",
+        "--bus",          "--description",   "--serial",      "--hardware", "--software",
+        "--corvane-code", "--corvane-fault",
     };
     if (!kWithText.contains(option)) {
         error = "unknown option " + option;
@@ -174,6 +209,36 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
         c.transport = text;
     } else if (option == "--pty-link") {
         c.ptyLink = text;
+    } else if (option == "--bus") {
+        c.bus = text;
+    } else if (option == "--description") {
+        c.description = text;
+    } else if (option == "--serial") {
+        c.serial = text;
+    } else if (option == "--hardware") {
+        c.application.hardware = text;
+    } else if (option == "--software") {
+        c.application.software = text;
+    } else if (option == "--corvane-code") {
+        std::vector<std::uint8_t> bytes;
+        if (!ParseHexBytes(text, bytes) || bytes.size() != c.application.code.size()) {
+            error = "--corvane-code: expected 8 hexadecimal digits, got " + text;
+            return false;
+        }
+        std::copy(bytes.begin(), bytes.end(), c.application.code.begin());
+    } else if (option == "--corvane-fault") {
+        static const std::map<std::string, CorvaneFault> kFaults{
+            {"none", CorvaneFault::kNone},
+            {"silent", CorvaneFault::kSilent},
+            {"wrong", CorvaneFault::kWrong},
+            {"refuse", CorvaneFault::kRefuse},
+        };
+        const auto it = kFaults.find(text);
+        if (it == kFaults.end()) {
+            error = "--corvane-fault: expected none, silent, wrong or refuse, got " + text;
+            return false;
+        }
+        c.application.fault = it->second;
     } else if (option == "--image") {
         c.imageFile = text;
     } else if (option == "--payload") {
@@ -217,6 +282,19 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
             return false;
         }
         c.sim.syncAnswer = bytes;
+    }
+    return true;
+}
+
+// The FTDI device needs its bus; a replug needs an earlier unplug.
+bool CheckFtdiOptions(const ServeCommand& c, std::string& error) {
+    if (c.transport == "ftdi" && c.bus.empty()) {
+        error = "--transport ftdi needs --bus DIR";
+        return false;
+    }
+    if (c.replugAfterMs && (!c.unplugAfterMs || *c.replugAfterMs <= *c.unplugAfterMs)) {
+        error = "--replug-after-ms needs an earlier --unplug-after-ms";
+        return false;
     }
     return true;
 }
@@ -327,6 +405,9 @@ std::optional<SimCommand> ParseSimCommandLine(std::span<const std::string> args,
         if (!ParseServeOption(r, option, command.serve, error)) {
             return std::nullopt;
         }
+    }
+    if (!CheckFtdiOptions(command.serve, error)) {
+        return std::nullopt;
     }
     return command;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/bootloader_sim.h"
+#include "sim/corvane_application.h"
 
 // The simulator program's command line: serving as a device, or making an update file.
 
@@ -22,6 +23,15 @@ struct ServeCommand {
     // time is modelled (0: none).
     std::string ptyLink;
     unsigned baud = 0;
+    // FTDI device ("--transport ftdi"): the bus folder, the device's strings, the Corvane
+    // application it may start in, and a scripted unplug and replug (ms after start).
+    std::string bus;
+    std::string description = "Flashwright simulated device";
+    std::string serial = "FWSIM001";
+    bool corvane = false;
+    CorvaneOptions application;
+    std::optional<unsigned> unplugAfterMs;
+    std::optional<unsigned> replugAfterMs;
 };
 
 struct MakeEncCommand {

@@ -1,4 +1,8 @@
-// flashwright-sim: a device bootloader on the network, for demos, tests and benchmarks.
+// flashwright-sim: a device bootloader on the network, a serial line or a simulated FTDI bus,
+// for demos, tests and benchmarks.
+
+#include <poll.h>
+#include <sys/signalfd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -7,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "log/unique_fd.h"
 #include "sim/enc_maker.h"
+#include "sim/ftdi_transport.h"
 #include "sim/pty_transport.h"
 #include "sim/sim_command_line.h"
 #include "sim/udp_transport.h"
@@ -49,6 +55,23 @@ int MakeEnc(const MakeEncCommand& c) {
     return 0;
 }
 
+// Prints a served update's summary and writes the files asked for; false when writing fails.
+template <typename Server>
+bool ReportUpdate(Server& server, const ServeCommand& c, const SimSessionSummary& summary) {
+    std::printf("flashwright-sim: %s\n", SummaryLine(summary, c.sim).c_str());
+    std::fflush(stdout);
+    return server.Inspect([&](const BootloaderSim& sim) {
+        bool ok = true;
+        if (!c.imageFile.empty() && !WriteFile(c.imageFile, sim.AcceptedImage())) {
+            ok = false;
+        }
+        if (!c.payloadFile.empty() && !WriteFile(c.payloadFile, sim.AcceptedPayload())) {
+            ok = false;
+        }
+        return ok;
+    });
+}
+
 // Serves on the opened transport until a signal (or the first update with --once).
 template <typename Server>
 int ServeOn(Server& server, const ServeCommand& c) {
@@ -57,22 +80,90 @@ int ServeOn(Server& server, const ServeCommand& c) {
 
     int status = 0;
     server.Run(g_stop, [&](const SimSessionSummary& summary) {
-        std::printf("flashwright-sim: %s\n", SummaryLine(summary, c.sim).c_str());
-        std::fflush(stdout);
-        server.Inspect([&](const BootloaderSim& sim) {
-            if (!c.imageFile.empty() && !WriteFile(c.imageFile, sim.AcceptedImage())) {
-                status = 1;
-            }
-            if (!c.payloadFile.empty() && !WriteFile(c.payloadFile, sim.AcceptedPayload())) {
-                status = 1;
-            }
-            return 0;
-        });
+        if (!ReportUpdate(server, c, summary)) {
+            status = 1;
+        }
         if (c.once) {
             g_stop = true;
         }
     });
     return status;
+}
+
+// The FTDI device serves in its own thread; this one takes the signals through a signalfd:
+// SIGUSR1 unplugs, SIGUSR2 plugs back in, SIGINT and SIGTERM end.
+int ServeFtdi(const ServeCommand& c) {
+    FtdiSimOptions options;
+    options.description = c.description;
+    options.serial = c.serial;
+    options.corvane = c.corvane;
+    options.application = c.application;
+    options.unplugAfterMs = c.unplugAfterMs;
+    options.replugAfterMs = c.replugAfterMs;
+    options.bootloader = c.sim;
+    options.baud = c.baud;
+
+    // Blocked before the serving thread starts, so no thread takes them the ordinary way.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) {
+        sigaddset(&signals, s);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    if (!signalFd.Valid()) {
+        std::fprintf(stderr, "flashwright-sim: cannot take signals\n");
+        return 1;
+    }
+
+    FtdiSimServer server(c.bus, options);
+    std::atomic<int> status{0};
+    std::string error;
+    const bool started = server.Start(error, [&](const SimSessionSummary& summary) {
+        if (!ReportUpdate(server, c, summary)) {
+            status = 1;
+        }
+        if (c.once) {
+            g_stop = true;
+        }
+    });
+    if (!started) {
+        std::fprintf(stderr, "flashwright-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf(
+        "flashwright-sim: bootloader %X.%.2X, device id %u, FTDI device %s (%s) on %s, "
+        "port %s, %s\n",
+        c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, c.serial.c_str(),
+        c.description.c_str(), c.bus.c_str(), server.TtyPath().c_str(),
+        c.corvane ? "in the Corvane application" : "in the bootloader");
+    std::fflush(stdout);
+
+    while (!g_stop.load()) {
+        // Bounded, so --once is noticed without a signal.
+        pollfd pfd{signalFd.Get(), POLLIN, 0};
+        if (::poll(&pfd, 1, 100) <= 0) {
+            continue;
+        }
+        signalfd_siginfo info{};
+        if (::read(signalFd.Get(), &info, sizeof info) != sizeof info) {
+            continue;
+        }
+        if (info.ssi_signo == SIGUSR1) {
+            server.Unplug();
+            std::printf("flashwright-sim: unplugged\n");
+        } else if (info.ssi_signo == SIGUSR2) {
+            const bool plugged = server.Replug();
+            std::printf("flashwright-sim: %s %s\n",
+                        plugged ? "plugged in, bootloader on port" : "cannot plug in",
+                        server.TtyPath().c_str());
+        } else {
+            g_stop = true;
+        }
+        std::fflush(stdout);
+    }
+    server.Stop();
+    return status.load();
 }
 
 int Serve(const ServeCommand& c) {
@@ -88,6 +179,9 @@ int Serve(const ServeCommand& c) {
                     c.ptyLink.empty() ? "" : " linked from ", c.ptyLink.c_str());
         std::fflush(stdout);
         return ServeOn(server, c);
+    }
+    if (c.transport == "ftdi") {
+        return ServeFtdi(c);
     }
     if (c.transport != "udp") {
         std::fprintf(stderr, "flashwright-sim: unknown transport %s\n", c.transport.c_str());

@@ -99,3 +99,61 @@ TEST(SimCommandLine, MistakesAreNamed) {
         EXPECT_EQ(error, std::string("--stray-byte: expected FRAME:0xNN, got ") + stray);
     }
 }
+
+TEST(SimCommandLine, FtdiOptionsFillTheDevice) {
+    const auto c = Parse({"--transport",
+                          "ftdi",
+                          "--bus",
+                          "/tmp/bus",
+                          "--description",
+                          "Dev A",
+                          "--serial",
+                          "SN1",
+                          "--corvane",
+                          "--hardware",
+                          "HW",
+                          "--software",
+                          "SW",
+                          "--corvane-code",
+                          "0102A0FF",
+                          "--corvane-fault",
+                          "refuse",
+                          "--unplug-after-ms",
+                          "100",
+                          "--replug-after-ms",
+                          "300",
+                          "--baud",
+                          "115200"});
+    ASSERT_TRUE(c.has_value());
+    const ServeCommand& s = c->serve;
+    EXPECT_EQ(s.transport, "ftdi");
+    EXPECT_EQ(s.bus, "/tmp/bus");
+    EXPECT_EQ(s.description, "Dev A");
+    EXPECT_EQ(s.serial, "SN1");
+    EXPECT_TRUE(s.corvane);
+    EXPECT_EQ(s.application.hardware, "HW");
+    EXPECT_EQ(s.application.software, "SW");
+    EXPECT_EQ(s.application.code, (std::array<std::uint8_t, 4>{0x01, 0x02, 0xA0, 0xFF}));
+    EXPECT_EQ(s.application.fault, CorvaneFault::kRefuse);
+    EXPECT_EQ(s.unplugAfterMs, 100u);
+    EXPECT_EQ(s.replugAfterMs, 300u);
+    EXPECT_EQ(s.baud, 115200u);
+}
+
+TEST(SimCommandLine, FtdiMistakesAreRefused) {
+    const std::vector<std::vector<std::string>> wrong{
+        {"--transport", "ftdi"},
+        {"--corvane-code", "0102A0"},
+        {"--corvane-code", "0102A0FG"},
+        {"--corvane-fault", "sometimes"},
+        {"--unplug-after-ms", "soon"},
+        {"--replug-after-ms", "100"},
+        {"--unplug-after-ms", "100", "--replug-after-ms", "100"},
+        {"--serial"},
+    };
+    for (const auto& args : wrong) {
+        std::string error;
+        EXPECT_FALSE(Parse(args, &error).has_value()) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
