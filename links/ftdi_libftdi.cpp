@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "links/ftdi_handles.h"
 #include "links/ftdi_library.h"
 
 namespace {
@@ -129,14 +130,11 @@ class LibFtdiLibrary final : public FtdiLibrary {
             return kFtdiDeviceNotOpened;
         }
         device->readTimeoutMs = static_cast<unsigned>(device->ctx->usb_read_timeout);
-        handle = device.get();
-        open_[handle] = std::move(device);
+        handle = open_.Add(std::move(device));
         return kFtdiOk;
     }
 
-    FtdiStatus Close(FtdiHandle handle) override {
-        return open_.erase(handle) == 1 ? kFtdiOk : kFtdiInvalidHandle;
-    }
+    FtdiStatus Close(FtdiHandle handle) override { return open_.Close(handle); }
 
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
@@ -285,10 +283,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
     }
 
   private:
-    OpenDevice* Find(FtdiHandle handle) {
-        const auto it = open_.find(handle);
-        return it == open_.end() ? nullptr : it->second.get();
-    }
+    OpenDevice* Find(FtdiHandle handle) { return open_.Find(handle); }
 
     template <typename F>
     FtdiStatus Call(FtdiHandle handle, F call) {
@@ -299,7 +294,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return call(d->ctx.get()) < 0 ? kFtdiIoError : kFtdiOk;
     }
 
-    std::map<FtdiHandle, std::unique_ptr<OpenDevice>> open_;
+    FtdiHandles<OpenDevice> open_;
 };
 
 }  // namespace

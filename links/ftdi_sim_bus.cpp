@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "links/ftdi_bus_folder.h"
+#include "links/ftdi_handles.h"
 #include "links/ftdi_library.h"
 #include "links/tty_line_speed.h"
 #include "log/unique_fd.h"
@@ -92,24 +93,19 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
             return kFtdiDeviceNotOpened;
         }
         open->file = FtdiBusFile(folder_, device.serial);
-        handle = open.get();
-        open_[handle] = std::move(open);
+        handle = open_.Add(std::move(open));
         return kFtdiOk;
     }
 
-    FtdiStatus Close(FtdiHandle handle) override {
-        return open_.erase(handle) == 1 ? kFtdiOk : kFtdiInvalidHandle;
-    }
+    FtdiStatus Close(FtdiHandle handle) override { return open_.Close(handle); }
 
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
         got = 0;
-        SimOpenDevice* d = Find(handle);
+        FtdiStatus status = kFtdiOk;
+        SimOpenDevice* d = Plugged(handle, status);
         if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        if (!d->Plugged()) {
-            return kFtdiIoError;
+            return status;
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
         while (got < buffer.size()) {
@@ -143,12 +139,10 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
                            std::uint32_t& got) override {
         got = 0;
-        SimOpenDevice* d = Find(handle);
+        FtdiStatus status = kFtdiOk;
+        SimOpenDevice* d = Plugged(handle, status);
         if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        if (!d->Plugged()) {
-            return kFtdiIoError;
+            return status;
         }
         pollfd pfd{d->fd.Get(), POLLIN, 0};
         if (::poll(&pfd, 1, 0) <= 0 || buffer.empty()) {
@@ -171,12 +165,10 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
                      std::uint32_t& written) override {
         written = 0;
-        SimOpenDevice* d = Find(handle);
+        FtdiStatus status = kFtdiOk;
+        SimOpenDevice* d = Plugged(handle, status);
         if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        if (!d->Plugged()) {
-            return kFtdiIoError;
+            return status;
         }
         while (written < bytes.size()) {
             const ssize_t n = ::write(d->fd.Get(), bytes.data() + written, bytes.size() - written);
@@ -259,9 +251,18 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     }
 
   private:
-    SimOpenDevice* Find(FtdiHandle handle) {
-        const auto it = open_.find(handle);
-        return it == open_.end() ? nullptr : it->second.get();
+    SimOpenDevice* Find(FtdiHandle handle) { return open_.Find(handle); }
+
+    // The open device, when it is still on the bus; else null with the status to give.
+    SimOpenDevice* Plugged(FtdiHandle handle, FtdiStatus& status) {
+        SimOpenDevice* d = Find(handle);
+        if (d == nullptr) {
+            status = kFtdiInvalidHandle;
+        } else if (!d->Plugged()) {
+            status = kFtdiIoError;
+            d = nullptr;
+        }
+        return d;
     }
 
     template <typename F>
@@ -275,7 +276,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     }
 
     std::string folder_;
-    std::map<FtdiHandle, std::unique_ptr<SimOpenDevice>> open_;
+    FtdiHandles<SimOpenDevice> open_;
 };
 
 }  // namespace

@@ -239,3 +239,17 @@ std::string SummaryLine(const SimSessionSummary& s, const SimOptions& o) {
         static_cast<double>(s.durationMs) / 1000.0, o.versionHigh, o.versionLow, o.deviceId);
     return line;
 }
+
+void ReportEndedSessions(std::mutex& mutex, BootloaderSim& sim, std::uint64_t nowMs, bool final,
+                         const SimSummaryHandler& onSummary) {
+    std::vector<SimSessionSummary> ended;
+    {
+        std::lock_guard lock(mutex);
+        ended = sim.CollectEndedSessions(nowMs, final);
+    }
+    if (onSummary) {
+        for (const SimSessionSummary& s : ended) {
+            onSummary(s);
+        }
+    }
+}

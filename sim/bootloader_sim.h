@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -147,3 +149,11 @@ class BootloaderSim {
     std::vector<SimFrame> frames_;
     std::vector<std::uint8_t> image_;
 };
+
+// What a transport's serving thread hands on after each pass: each served update's summary.
+using SimSummaryHandler = std::function<void(const SimSessionSummary&)>;
+
+// Takes the sessions ended since the last call (and the open one when it went idle or, with
+// `final`, at shutdown) under the transport's lock, and reports them outside it.
+void ReportEndedSessions(std::mutex& mutex, BootloaderSim& sim, std::uint64_t nowMs, bool final,
+                         const SimSummaryHandler& onSummary);

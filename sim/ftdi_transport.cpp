@@ -283,16 +283,7 @@ void FtdiSimServer::SendDue(Clock::time_point now) {
 }
 
 void FtdiSimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
-    std::vector<SimSessionSummary> ended;
-    {
-        std::lock_guard lock(mutex_);
-        ended = sim_.CollectEndedSessions(ToMs(Clock::now()), final);
-    }
-    if (onSummary) {
-        for (const SimSessionSummary& s : ended) {
-            onSummary(s);
-        }
-    }
+    ReportEndedSessions(mutex_, sim_, ToMs(Clock::now()), final, onSummary);
 }
 
 bool FtdiSimServer::Plugged() const {

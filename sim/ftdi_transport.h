@@ -41,7 +41,7 @@ class FtdiSimServer {
     static constexpr std::uint32_t kApplicationBaud = 1'000'000;
     static constexpr std::uint32_t kBootloaderBaud = 115'200;
 
-    using SummaryHandler = std::function<void(const SimSessionSummary&)>;
+    using SummaryHandler = SimSummaryHandler;
 
     FtdiSimServer(std::string busFolder, FtdiSimOptions options);
     ~FtdiSimServer();

@@ -190,16 +190,7 @@ void PtySimServer::SendDue(Clock::time_point now) {
 }
 
 void PtySimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
-    std::vector<SimSessionSummary> ended;
-    {
-        std::lock_guard lock(mutex_);
-        ended = sim_.CollectEndedSessions(ToMs(Clock::now()), final);
-    }
-    if (onSummary) {
-        for (const SimSessionSummary& s : ended) {
-            onSummary(s);
-        }
-    }
+    ReportEndedSessions(mutex_, sim_, ToMs(Clock::now()), final, onSummary);
 }
 
 unsigned PtySimServer::DeviceCommands() const {

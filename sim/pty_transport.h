@@ -23,7 +23,7 @@ class PtySimServer {
   public:
     static constexpr std::uint8_t kDeviceCommand[4] = {0xFD, 0x07, 0x07, 0xFE};
 
-    using SummaryHandler = std::function<void(const SimSessionSummary&)>;
+    using SummaryHandler = SimSummaryHandler;
 
     // baud 0: no line time. linkPath: a symbolic link to the port placed there (optional).
     PtySimServer(SimOptions options, unsigned baud = 0, std::string linkPath = {});

@@ -119,16 +119,7 @@ void UdpSimServer::SendDue(std::uint64_t nowMs) {
 
 void UdpSimServer::ReportSessions(std::uint64_t nowMs, const SummaryHandler& onSummary,
                                   bool final) {
-    std::vector<SimSessionSummary> ended;
-    {
-        std::lock_guard lock(mutex_);
-        ended = sim_.CollectEndedSessions(nowMs, final);
-    }
-    if (onSummary) {
-        for (const SimSessionSummary& s : ended) {
-            onSummary(s);
-        }
-    }
+    ReportEndedSessions(mutex_, sim_, nowMs, final, onSummary);
 }
 
 bool UdpSimServer::Start(std::string& error, SummaryHandler onSummary) {

@@ -19,7 +19,7 @@ class UdpSimServer {
     static constexpr std::uint16_t kDefaultPort = 4107;
     static constexpr std::string_view kResetCommand = "Boot";
 
-    using SummaryHandler = std::function<void(const SimSessionSummary&)>;
+    using SummaryHandler = SimSummaryHandler;
 
     UdpSimServer(SimOptions options, std::string address, std::uint16_t port = kDefaultPort);
     ~UdpSimServer();
