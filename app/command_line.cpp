@@ -10,6 +10,7 @@
 #include "app/network_update.h"
 #include "app/operands.h"
 #include "app/serial_command_line.h"
+#include "app/usbx_command_line.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ constexpr std::array kCommands{
     CommandKeyword{"COM", RunComCommand},
     CommandKeyword{"--LIST-PORTS", RunListPortsCommand},
     CommandKeyword{"FTDI", RunFtdiCommand},
+    CommandKeyword{"USBX", RunUsbxCommand},
     CommandKeyword{"--LIST-DEVICES", RunListDevicesCommand},
 };
 
@@ -28,9 +30,11 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright COM <port> <file> [<baud>] [--device-type mirabel]
                                        update the device on a serial port
   flashwright --list-ports             list the serial ports present
-  flashwright FTDI <serial-number> <file> [--description TEXT]
+  flashwright FTDI <serial-number> <file> [--description TEXT] [--wait SECONDS]
                                        update the FTDI-attached device with that serial number
-  flashwright --list-devices           list the FTDI devices attached
+  flashwright USBX <serial-number> <file> [--description TEXT]
+                                       update the USBXpress device with that serial number
+  flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright --help | --version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -50,6 +54,13 @@ devices with equal serial numbers), switches a Corvane device into its bootloade
 enter-bootloader command, opens the device at 115200 baud, then as UDP. A Corvane device that
 does not switch (no or a wrong answer, or no code configured): on a terminal the program
 guides through unplugging and replugging it (Ctrl-C cancels); otherwise it ends with -18.
+
+USBX (any case): finds the USBXpress device by its serial number, opens it at 115200 baud,
+sends a Pellix-USB device the command that starts its firmware update and opens it again,
+then as UDP (on a terminal it first asks you to power-cycle the device).
+
+COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
+a device you must power-cycle by hand.
 
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
@@ -90,6 +101,12 @@ Environment:
                               the 4-byte enter-bootloader code of your Corvane devices, as 8
                               hexadecimal digits in the order sent; otherwise the key
                               corvane/enterBootloaderCode of ~/.config/flashwright/flashwright.conf
+  FLASHWRIGHT_USBXPRESS_LIBRARY=PATH
+                              the vendor's USBXpress library to load (otherwise the key
+                              usbxpress/library of the settings file, or libSiUSBXp.so on the
+                              library path)
+  FLASHWRIGHT_USBXPRESS_BUS=DIR
+                              use the simulated USBXpress devices on the bus folder DIR
   FLASHWRIGHT_FTDI_BUS=DIR    use the simulated FTDI devices on the bus folder DIR (see
                               flashwright-sim --transport ftdi) instead of the USB devices
 )";
@@ -98,7 +115,8 @@ Environment:
 constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright COM <port> <file> [<baud>] [--device-type mirabel]
   flashwright --list-ports
-  flashwright FTDI <serial-number> <file> [--description TEXT]
+  flashwright FTDI <serial-number> <file> [--description TEXT] [--wait SECONDS]
+  flashwright USBX <serial-number> <file>
   flashwright --list-devices
 )";
 
@@ -147,8 +165,8 @@ int PrintUsage() {
 
 std::optional<std::string> SuggestKeyword(std::string_view word) {
     const std::string upper = UpperCase(word);
-    constexpr std::array<std::string_view, 7> kWords{
-        "UDP", "COM", "FTDI", "--LIST-PORTS", "--LIST-DEVICES", "--HELP", "--VERSION"};
+    constexpr std::array<std::string_view, 8> kWords{
+        "UDP", "COM", "FTDI", "USBX", "--LIST-PORTS", "--LIST-DEVICES", "--HELP", "--VERSION"};
     for (const std::string_view keyword : kWords) {
         // One slip in a short keyword, two in a long one; a file name is far from all.
         const std::size_t allowed = keyword.size() <= 3 ? 1 : 2;

@@ -9,8 +9,10 @@
 #include "app/exit_codes.h"
 #include "app/network_update.h"
 #include "app/operands.h"
+#include "app/sync_window.h"
 #include "app/terminal_progress.h"
 #include "app/terminal_replug_prompt.h"
+#include "app/usbx_command_line.h"
 #include "engine/update_file.h"
 #include "links/communication_ftdi.h"
 #include "log/text_format.h"
@@ -88,14 +90,10 @@ Outcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& 
     if (link.Dev_Open(index, CCommunication::kBootloaderBaud) != 0) {
         return {kExitOpenFailed, "Error: selected device is in use by an other application!"};
     }
-    const std::uint64_t start = clock.NowMs();
-    while (link.Dev_SynchroniseBootloader(index) != 0) {
-        const std::uint64_t elapsed = clock.NowMs() - start;
-        if (elapsed > kCommandLineSyncWindowMs) {
-            link.Dev_Close();
-            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
-        }
-        observer.WaitingForBootloader(elapsed);
+    if (!SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(index); },
+                           request.syncWindowMs, 0, clock, observer)) {
+        link.Dev_Close();
+        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
@@ -112,7 +110,7 @@ Outcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& 
             VerdictText(r, signatureError, FtdiUpdateVerdicts())};
 }
 
-constexpr std::array kFtdiOptions{OptionSpec{"--description", true}};
+constexpr std::array kFtdiOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
 
 }  // namespace
 
@@ -142,6 +140,13 @@ int RunFtdiCommand(std::span<const std::string> tokens, LogSink& log) {
     request.serialNumber = positional.size() > 0 ? positional[0] : std::string();
     request.path = positional.size() > 1 ? positional[1] : std::string();
     request.description = operands->Option("--description").value_or(std::string());
+    if (const std::optional<std::string> wait = operands->Option("--wait")) {
+        const std::optional<unsigned> window = ParseWaitSeconds(*wait);
+        if (!window) {
+            return UsageError("FTDI", "--wait: expected whole seconds from 1 to 86400");
+        }
+        request.syncWindowMs = *window;
+    }
     const bool terminal = TerminalProgress::StderrIsTerminal();
     TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());
     std::optional<TerminalReplugPrompt> prompt;
@@ -180,5 +185,6 @@ int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
         }
         std::printf("\n");
     }
+    ListUsbXpressDevices(log);
     return 0;
 }

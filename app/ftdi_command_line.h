@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "app/sync_window.h"
 #include "app/update_observer.h"
 #include "engine/clock.h"
 #include "links/ftdi_library.h"
@@ -16,6 +17,7 @@ struct FtdiUpdateRequest {
     std::string serialNumber;
     std::string description;  // empty: the first device with the serial number
     std::string path;
+    unsigned syncWindowMs = kCommandLineSyncWindowMs;
 };
 
 // The windowless FTDI update: finds the device, switches a Corvane device into its bootloader

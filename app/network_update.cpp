@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/exit_codes.h"
 #include "app/operands.h"
+#include "app/sync_window.h"
 #include "app/terminal_progress.h"
 #include "app/update_verdict.h"
 #include "engine/update_file.h"
@@ -24,15 +25,9 @@ Outcome Update(CCommunication_UDP1& link, const std::string& address, const std:
     if (const int r = link.Open_Port(address); r != 0) {
         return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
     }
-    const std::uint64_t start = clock.NowMs();
-    const std::uint64_t deadline = start + kCommandLineSyncWindowMs;
-    while (link.SynchroniseBootloader() != 0) {
-        clock.Sleep(1);
-        const std::uint64_t now = clock.NowMs();
-        if (now > deadline) {
-            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
-        }
-        observer.WaitingForBootloader(now - start);
+    if (!SynchroniseWithin([&] { return link.SynchroniseBootloader(); }, kCommandLineSyncWindowMs,
+                           1, clock, observer)) {
+        return {kExitNoBootloader, NoBootloaderText(kCommandLineSyncWindowMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 

@@ -7,9 +7,6 @@
 #include "engine/clock.h"
 #include "log/log_sink.h"
 
-// How long the command line keeps trying to synchronise with the bootloader.
-inline constexpr unsigned kCommandLineSyncWindowMs = 10000;
-
 // The windowless network update: opens the link to the address, synchronises for up to 10 s,
 // checks the file, sends it and returns the exit code (app/exit_codes.h). The link object
 // lives only for the update and is gone before the observer hears the outcome.

@@ -12,6 +12,7 @@
 #include "app/exit_codes.h"
 #include "app/network_update.h"
 #include "app/operands.h"
+#include "app/sync_window.h"
 #include "app/terminal_progress.h"
 #include "engine/update_file.h"
 #include "links/communication_com.h"
@@ -36,14 +37,9 @@ Outcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clo
     if (request.mirabel) {
         link.COM_SendBuffer(kMirabelDeviceCommand);  // the device answers by restarting
     }
-    const std::uint64_t start = clock.NowMs();
-    while (link.COM_SynchroniseBootloader() != 0) {
-        clock.Sleep(kSyncPauseMs);
-        const std::uint64_t elapsed = clock.NowMs() - start;
-        if (elapsed > kCommandLineSyncWindowMs) {
-            return {kExitNoBootloader, "Error: no bootloader answered within 10 s!"};
-        }
-        observer.WaitingForBootloader(elapsed);
+    if (!SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); }, request.syncWindowMs,
+                           kSyncPauseMs, clock, observer)) {
+        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
@@ -72,7 +68,7 @@ std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-constexpr std::array kComOptions{OptionSpec{"--device-type", true}};
+constexpr std::array kComOptions{OptionSpec{"--device-type", true}, OptionSpec{"--wait", true}};
 
 // The request the operands ask for; false with `error` set on a usage error.
 bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::string& error) {
@@ -83,6 +79,14 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
             error = "--device-type: expected unknown or mirabel, got \"" + *type + "\"";
             return false;
         }
+    }
+    if (const std::optional<std::string> wait = operands.Option("--wait")) {
+        const std::optional<unsigned> window = ParseWaitSeconds(*wait);
+        if (!window) {
+            error = "--wait: expected whole seconds from 1 to 86400, got \"" + *wait + "\"";
+            return false;
+        }
+        request.syncWindowMs = *window;
     }
     const std::vector<std::string>& positional = operands.positional;
     // A missing port or file stays empty: opening or reading it then fails with its code.

@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 
+#include "app/sync_window.h"
 #include "app/update_observer.h"
 #include "app/update_verdict.h"
 #include "engine/clock.h"
@@ -14,6 +15,7 @@ struct SerialUpdateRequest {
     std::string path;  // the update file
     unsigned baud = 115200;
     bool mirabel = false;  // restart the device into its bootloader with its device command
+    unsigned syncWindowMs = kCommandLineSyncWindowMs;
 };
 
 // The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends

@@ -52,3 +52,18 @@ std::span<const VerdictEntry> FtdiUpdateVerdicts() {
     }};
     return kTexts;
 }
+
+std::span<const VerdictEntry> SilabsUpdateVerdicts() {
+    static constexpr std::array<VerdictEntry, 9> kTexts{{
+        {-1, "internal Error: No connection to target device!"},
+        {-2, "Error: Can not open update file!"},
+        {-3, "Error: Wrong length of update file!"},
+        {-4, "Error: not enough memory for this operation!"},
+        {-5, "Error: Can not read update file!"},
+        {-6, "Error: Wrong Format in update file!"},
+        {-7, "internal Error: Can not send data to the target device!"},
+        {-8, "Error: No or wrong response from target device!"},
+        {-99, "Error: BootLoader is hanging!"},
+    }};
+    return kTexts;
+}

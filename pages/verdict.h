@@ -19,3 +19,5 @@ std::span<const VerdictEntry> SerialUpdateVerdicts();
 std::span<const VerdictEntry> NetworkUpdateVerdicts();
 // The texts of the FTDI link's update results (USB I page, FTDI command line).
 std::span<const VerdictEntry> FtdiUpdateVerdicts();
+// The texts of the SiLabs link's update results (USB II page, USBXpress command line).
+std::span<const VerdictEntry> SilabsUpdateVerdicts();

@@ -1,0 +1,145 @@
+#include "app/usbx_command_line.h"
+
+#include <array>
+#include <optional>
+
+#include "app/command_line.h"
+#include "app/exit_codes.h"
+#include "app/operands.h"
+#include "app/terminal_progress.h"
+#include "engine/update_file.h"
+#include "links/communication_silabs.h"
+#include "links/usbxpress_vendor.h"
+#include "pages/verdict.h"
+
+namespace {
+
+constexpr const char* kPellix = "Pellix-USB";
+constexpr const char* kStartFirmwareUpdate =
+    "<StartFirmwareUpdate>\n <Session>0</Session>\n <TxID>1</TxID>\n</StartFirmwareUpdate>";
+constexpr const char* kPowerCycle =
+    "Please switch off the power supply of the device\nand wait 5 seconds. Then switch on the "
+    "power supply.\nThe device will restart and activate the bootloader!";
+
+struct Outcome {
+    int exitCode = 0;
+    std::string verdict;
+};
+
+// The index of the first device with the serial number (and description, when given).
+std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request,
+                              std::string& description) {
+    const int count = link.Dev_GetNumDevices();
+    for (int i = 0; i < count; ++i) {
+        std::string serial;
+        if (link.Dev_Get_Description(i, serial, description) == 0 &&
+            serial == request.serialNumber &&
+            (request.description.empty() || description == request.description)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+Outcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& clock,
+               UpdateObserver& observer, std::FILE* prompt) {
+    std::string description;
+    const std::optional<int> index = FindDevice(link, request, description);
+    if (!index) {
+        return {kExitOpenFailed,
+                "ERROR: no USBXpress device with serial number " + request.serialNumber + "!"};
+    }
+    if (description == kPellix) {
+        // The device's application starts its firmware update; no answer comes.
+        link.Dev_Open(*index, CSILab_USB::kBaud);
+        link.Send_XML_Cmd(CSILab_USB::kXmlCommand, kStartFirmwareUpdate);
+    }
+    if (link.Dev_Open(*index, CSILab_USB::kBaud) != 0) {
+        return {kExitOpenFailed,
+                "Unable to open a connection to the device!\nPlease check all cable."};
+    }
+    if (prompt != nullptr) {
+        std::fprintf(prompt, "Synchronizing device: %s\n", kPowerCycle);
+    }
+    if (!SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(); }, request.syncWindowMs,
+                           0, clock, observer)) {
+        link.Dev_Close();
+        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
+    }
+    observer.Synchronised(link.GetBootloaderInfo());
+    const std::optional<long long> length = UpdateFileLength(request.path);
+    if (!length || *length < 2) {
+        link.Dev_Close();
+        return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
+    }
+    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
+    const int r = link.Dev_UpdateAVR(request.path, progress);
+    const bool signatureError = link.GetBootloaderInfo().signatureError;
+    link.Dev_Close();
+    // The link's codes are the network link's, so their exit codes are too.
+    return {NetworkUpdateExitCode(r, signatureError),
+            VerdictText(r, signatureError, SilabsUpdateVerdicts())};
+}
+
+constexpr std::array kUsbxOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
+
+}  // namespace
+
+int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
+                  UpdateObserver& observer, std::FILE* prompt,
+                  std::unique_ptr<UsbXpressLibrary> library) {
+    Outcome outcome;
+    {
+        CSILab_USB link(log, clock, std::move(library));
+        outcome = Update(link, request, clock, observer, prompt);
+    }
+    observer.Finished(outcome.verdict, outcome.exitCode);
+    return outcome.exitCode;
+}
+
+int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
+    std::string error;
+    const std::optional<Operands> operands = SplitOperands(tokens, kUsbxOptions, 2, error);
+    if (!operands) {
+        return UsageError("USBX", error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
+    UsbxUpdateRequest request;
+    const std::vector<std::string>& positional = operands->positional;
+    request.serialNumber = positional.size() > 0 ? positional[0] : std::string();
+    request.path = positional.size() > 1 ? positional[1] : std::string();
+    request.description = operands->Option("--description").value_or(std::string());
+    if (const std::optional<std::string> wait = operands->Option("--wait")) {
+        const std::optional<unsigned> window = ParseWaitSeconds(*wait);
+        if (!window) {
+            return UsageError("USBX", "--wait: expected whole seconds from 1 to 86400");
+        }
+        request.syncWindowMs = *window;
+    }
+    const bool terminal = TerminalProgress::StderrIsTerminal();
+    TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());
+    UsbXpressChoice choice = MakeUsbXpressLibrary();
+    return RunUsbxUpdate(request, log, DefaultClock(), display, terminal ? stderr : nullptr,
+                         std::move(choice.library));
+}
+
+void ListUsbXpressDevices(LogSink& log) {
+    UsbXpressChoice choice = MakeUsbXpressLibrary();
+    if (!choice.unavailable.empty()) {
+        std::fprintf(stderr, "flashwright: no USBXpress devices: %s\n", choice.unavailable.c_str());
+        return;
+    }
+    CSILab_USB link(log, DefaultClock(), std::move(choice.library));
+    const int count = link.Dev_GetNumDevices();
+    for (int i = 0; i < count; ++i) {
+        std::string serial;
+        std::string description;
+        if (link.Dev_Get_Description(i, serial, description) == 0) {
+            std::printf("USBX  %d  %s  %s\n", i, description.c_str(), serial.c_str());
+        } else {
+            std::printf("USBX  %d  (its description cannot be read)\n", i);
+        }
+    }
+}

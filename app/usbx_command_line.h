@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/sync_window.h"
+#include "app/update_observer.h"
+#include "engine/clock.h"
+#include "links/usbxpress_library.h"
+#include "log/log_sink.h"
+
+// What the USBXpress command line asks for.
+struct UsbxUpdateRequest {
+    std::string serialNumber;
+    std::string description;  // empty: the first device with the serial number
+    std::string path;
+    unsigned syncWindowMs = kCommandLineSyncWindowMs;
+};
+
+// The windowless USBXpress update: finds the device, opens it at 115200, sends a Pellix-USB
+// device its firmware-update command and opens it again, synchronises for the window (the
+// power-cycle request goes to `prompt` first, when given), checks the file, sends it and
+// returns the exit code (app/exit_codes.h).
+int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
+                  UpdateObserver& observer, std::FILE* prompt,
+                  std::unique_ptr<UsbXpressLibrary> library);
+
+// "USBX <serial-number> <file> [--description TEXT] [--wait SECONDS]".
+int RunUsbxCommand(std::span<const std::string> operands, LogSink& log);
+
+// The USBXpress lines of --list-devices; says on standard error when no library is there.
+void ListUsbXpressDevices(LogSink& log);
