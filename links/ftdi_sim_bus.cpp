@@ -3,30 +3,19 @@
 // gives them the driver's semantics: a read waits for the count or the read time-out, a
 // device that was unplugged fails with an I/O error instead of blocking.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <map>
 #include <memory>
 
 #include "links/ftdi_bus_folder.h"
 #include "links/ftdi_handles.h"
 #include "links/ftdi_library.h"
+#include "links/sim_bus_tty.h"
 #include "links/tty_line_speed.h"
 #include "log/unique_fd.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A read time-out may be up to 2^32 ms; poll takes an int, so long waits go in slices.
-constexpr long long kMaxPollMs = 1 << 30;
 
 // An open device: its terminal and the settings the host made, remembered as the chip would
 // hold them.
@@ -79,17 +68,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         }
         const FtdiBusDevice& device = devices[static_cast<std::size_t>(index)];
         auto open = std::make_unique<SimOpenDevice>();
-        open->fd.Reset(::open(device.ttyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-        if (!open->fd.Valid()) {
-            return kFtdiDeviceNotOpened;
-        }
-        // Raw bytes, as the chip passes them: no echo, no line editing, no translation.
-        termios raw{};
-        if (::tcgetattr(open->fd.Get(), &raw) != 0) {
-            return kFtdiDeviceNotOpened;
-        }
-        ::cfmakeraw(&raw);
-        if (::tcsetattr(open->fd.Get(), TCSANOW, &raw) != 0) {
+        if (!OpenSimBusTty(device.ttyPath, open->fd)) {
             return kFtdiDeviceNotOpened;
         }
         open->file = FtdiBusFile(folder_, device.serial);
@@ -107,33 +86,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         if (d == nullptr) {
             return status;
         }
-        const auto deadline = Clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
-        while (got < buffer.size()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                std::max(deadline - Clock::now(), Clock::duration::zero()));
-            pollfd pfd{d->fd.Get(), POLLIN, 0};
-            const int ready =
-                ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), kMaxPollMs)));
-            if (ready < 0 && errno != EINTR) {
-                return kFtdiIoError;
-            }
-            if (ready > 0) {
-                if ((pfd.revents & POLLIN) == 0) {
-                    return kFtdiIoError;  // hung up: the device is gone
-                }
-                const ssize_t n = ::read(d->fd.Get(), buffer.data() + got, buffer.size() - got);
-                if (n <= 0) {
-                    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                        continue;
-                    }
-                    return kFtdiIoError;
-                }
-                got += static_cast<std::uint32_t>(n);
-            } else if (ready == 0 && Clock::now() >= deadline) {
-                break;
-            }
-        }
-        return kFtdiOk;
+        return ReadSimBusTty(d->fd.Get(), buffer, d->readTimeoutMs, got) ? kFtdiOk : kFtdiIoError;
     }
 
     FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
@@ -144,22 +97,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         if (d == nullptr) {
             return status;
         }
-        pollfd pfd{d->fd.Get(), POLLIN, 0};
-        if (::poll(&pfd, 1, 0) <= 0 || buffer.empty()) {
-            return kFtdiOk;  // nothing waiting
-        }
-        if ((pfd.revents & POLLIN) == 0) {
-            return kFtdiIoError;  // hung up
-        }
-        const ssize_t n = ::read(d->fd.Get(), buffer.data(), buffer.size());
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            return kFtdiOk;
-        }
-        if (n <= 0) {
-            return kFtdiIoError;
-        }
-        got = static_cast<std::uint32_t>(n);
-        return kFtdiOk;
+        return ReadSimBusTtyWaiting(d->fd.Get(), buffer, got) ? kFtdiOk : kFtdiIoError;
     }
 
     FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
@@ -170,17 +108,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         if (d == nullptr) {
             return status;
         }
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(d->fd.Get(), bytes.data() + written, bytes.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return kFtdiIoError;
-            }
-            written += static_cast<std::uint32_t>(n);
-        }
-        return kFtdiOk;
+        return WriteSimBusTty(d->fd.Get(), bytes, written) ? kFtdiOk : kFtdiIoError;
     }
 
     FtdiStatus SetBaudRate(FtdiHandle handle, std::uint32_t baud) override {
@@ -241,13 +169,9 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         if (d == nullptr) {
             return kFtdiInvalidHandle;
         }
-        const bool rx = (mask & kFtdiPurgeRx) != 0;
-        const bool tx = (mask & kFtdiPurgeTx) != 0;
-        if (!rx && !tx) {
-            return kFtdiOk;
-        }
-        const int queue = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
-        return ::tcflush(d->fd.Get(), queue) == 0 ? kFtdiOk : kFtdiIoError;
+        return FlushSimBusTty(d->fd.Get(), (mask & kFtdiPurgeRx) != 0, (mask & kFtdiPurgeTx) != 0)
+                   ? kFtdiOk
+                   : kFtdiIoError;
     }
 
   private:

@@ -1,21 +1,13 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "log/unique_fd.h"
 #include "sim/bootloader_sim.h"
+#include "sim/bus_sim_server.h"
 #include "sim/corvane_application.h"
-#include "sim/pty_pair.h"
 
 struct FtdiSimOptions {
     std::string description = "Flashwright simulated device";
@@ -30,110 +22,24 @@ struct FtdiSimOptions {
     unsigned baud = 0;  // line time modelled at this rate (10 bits per byte); 0: none
 };
 
-// One simulated FTDI device on a bus folder (see links/ftdi_bus_folder.h): a pseudo-terminal
-// pair whose far side the host opens, announced by the device's file on the bus, served by a
-// thread of its own. The device runs the Corvane application (at 1000000 baud) or the
-// bootloader (at 115200 baud, exactly as PtySimServer serves it). It reads the line speed the
-// host set on the terminal: bytes sent while it differs from the speed of the current mode are
-// garbled, as a receiver at another rate sees them, and counted.
-class FtdiSimServer {
+// One simulated FTDI device on a bus folder (see BusSimServer). Its application is the Corvane
+// application, at 1000000 baud; the bootloader is served at 115200 baud, exactly as
+// PtySimServer serves it.
+class FtdiSimServer final : public BusSimServer {
   public:
     static constexpr std::uint32_t kApplicationBaud = 1'000'000;
-    static constexpr std::uint32_t kBootloaderBaud = 115'200;
-
-    using SummaryHandler = SimSummaryHandler;
 
     FtdiSimServer(std::string busFolder, FtdiSimOptions options);
     ~FtdiSimServer();
-    FtdiSimServer(const FtdiSimServer&) = delete;
-    FtdiSimServer& operator=(const FtdiSimServer&) = delete;
 
-    // Plugs the device in and serves until Stop; every served update goes to onSummary (on
-    // the serving thread). False with `error` set when the device cannot be made.
-    bool Start(std::string& error, SummaryHandler onSummary = {});
-    // Stops serving and unplugs the device.
-    void Stop();
-
-    // Removes the device from the bus and closes its terminal: the host's open handle fails.
-    void Unplug();
-    // Plugs the device in again on a new terminal, restarted in its bootloader; false when
-    // the terminal or the bus file cannot be made.
-    bool Replug();
-
-    bool Plugged() const;
-    bool InBootloader() const;
-    // The terminal the host opens (a new one after each replug).
-    std::string TtyPath() const;
     // The Corvane commands received, in order, over all plug-ins.
     std::vector<CorvaneCommand> CorvaneCommands() const;
-    // Bytes garbled because the host's line speed was not the device's.
-    unsigned GarbledBytes() const;
-
-    // Looks at the bootloader under the server's lock (safe while it serves).
-    template <typename F>
-    auto Inspect(F&& look) const {
-        std::lock_guard lock(mutex_);
-        return look(sim_);
-    }
 
   private:
-    using Clock = std::chrono::steady_clock;
+    std::optional<std::uint32_t> ApplicationBaud() const override { return kApplicationBaud; }
+    ApplicationOutput OnApplicationBytes(std::span<const std::uint8_t> bytes,
+                                         Clock::time_point at) override;
+    void ResetApplication() override { application_.Reset(); }
 
-    struct Arrival {
-        Clock::time_point at;  // the last bit has crossed the line
-        std::optional<std::uint32_t> hostBaud;
-        std::vector<std::uint8_t> bytes;
-    };
-    struct Departure {
-        Clock::time_point at;
-        std::vector<std::uint8_t> bytes;
-    };
-    enum class PlugRequest { kNone, kUnplug, kReplug };
-
-    void Serve(const SummaryHandler& onSummary);
-    bool Request(PlugRequest request);
-    void TakeRequest();
-    void RunScript(Clock::time_point now);
-    bool PlugIn(std::string& error);
-    void PlugOut();
-    void Receive(Clock::time_point now);
-    void TakeArrivals(Clock::time_point now);
-    void Feed(std::vector<std::uint8_t> bytes, std::optional<std::uint32_t> hostBaud,
-              Clock::time_point at);
-    void Depart(std::vector<std::uint8_t> bytes, Clock::time_point made);
-    void SendDue(Clock::time_point now);
-    void ReportSessions(const SummaryHandler& onSummary, bool final);
-    Clock::time_point NextEvent(Clock::time_point now) const;
-
-    const std::string busFolder_;
-    const FtdiSimOptions options_;
-
-    // Touched by the serving thread only (or while it does not run).
-    PtyPair pty_;
-    UniqueFd wake_;  // an eventfd: a plug request is waiting
-    std::deque<Arrival> arrivals_;
-    std::deque<Departure> departures_;
-    Clock::time_point inboundFree_{};
-    Clock::time_point outboundFree_{};
-    Clock::time_point startedAt_{};
-    bool unplugScripted_ = false;
-    bool replugScripted_ = false;
-
-    // What tests and the program look at.
-    mutable std::mutex mutex_;
-    BootloaderSim sim_;
-    CorvaneApplication application_;
-    bool inBootloader_ = true;
-    bool plugged_ = false;
-    std::string ttyPath_;
-    unsigned garbled_ = 0;
-
-    // A plug change asked for by another thread, done by the serving thread.
-    std::mutex requestMutex_;
-    std::condition_variable requestDone_;
-    PlugRequest request_ = PlugRequest::kNone;
-    bool requestResult_ = false;
-
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    CorvaneApplication application_;  // under the server's lock
 };

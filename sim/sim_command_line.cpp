@@ -43,17 +43,19 @@ restarts it. It prints one summary line per update it served, and ends on Ctrl-C
   --transport T       the carriage to serve on: udp (default); pty, a serial line on a
                       pseudo-terminal whose path is printed (the host opens it as its
                       port), where the device command FD 07 07 FE restarts the bootloader;
-                      or ftdi, a simulated FTDI device on a bus folder (see below)
+                      ftdi, a simulated FTDI device on a bus folder (see below); or
+                      usbxpress, a simulated USBXpress device on a bus folder (see below)
   --pty-link PATH     with pty: also place a symbolic link to the port at PATH
-  --baud N            with pty or ftdi: model the line's time at N baud (10 bits per byte),
-                      so a transfer takes as long as on a real line (default: no line time)
+  --baud N            with pty, ftdi or usbxpress: model the line's time at N baud (10 bits
+                      per byte), so a transfer takes as long as on a real line (default: no
+                      line time)
 
 FTDI device (--transport ftdi): the device is the file DIR/<serial>.dev (description, serial
 number, pseudo-terminal path, one per line); a host started with FLASHWRIGHT_FTDI_BUS=DIR
 lists it. The bootloader expects the host at 115200 baud, the Corvane application at 1000000;
 bytes sent at another speed arrive garbled. SIGUSR1 unplugs the device, SIGUSR2 plugs it back
 in (restarted in its bootloader).
-  --bus DIR           the bus folder (required with ftdi)
+  --bus DIR           the bus folder (required with ftdi and usbxpress)
   --description TEXT  the device's description (default "Flashwright simulated device")
   --serial TEXT       its serial number, also the file's name (default FWSIM001)
   --corvane           start in the Corvane application instead of the bootloader: it answers
@@ -66,6 +68,14 @@ in (restarted in its bootloader).
                       06, the code gets 02 00); refuse: the right code is refused too
   --unplug-after-ms N unplug the device N ms after start
   --replug-after-ms N plug it back in N ms after start (after --unplug-after-ms)
+
+USBXpress device (--transport usbxpress): on a bus folder of the same form, which a host
+started with FLASHWRIGHT_USBXPRESS_BUS=DIR lists; --bus, --description, --serial, the
+schedule options and the signals work as for ftdi. The bootloader expects 115200 baud, the
+Pellix-USB application takes any speed.
+  --pellix            start in the Pellix-USB application instead of the bootloader: it takes
+                      XML command frames (no answer) and restarts into the bootloader on a
+                      good frame 0xAAAA whose text holds <StartFirmwareUpdate>
 
 Replies R: ack (0x11), crc (0x22, the frame is sent again), signature (0x33, accepted but not
 meant for this device), notready (0xFE, the host stops), silent (no reply: the host waits
@@ -182,6 +192,10 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
         c.corvane = true;
         return true;
     }
+    if (option == "--pellix") {
+        c.pellix = true;
+        return true;
+    }
     if (option == "--unplug-after-ms" || option == "--replug-after-ms") {
         unsigned ms = 0;
         if (!NumberOption(r, option, ms, error)) {
@@ -286,10 +300,10 @@ bool ParseServeOption(ArgReader& r, const std::string& option, ServeCommand& c,
     return true;
 }
 
-// The FTDI device needs its bus; a replug needs an earlier unplug.
+// A device on a bus needs its bus; a replug needs an earlier unplug.
 bool CheckFtdiOptions(const ServeCommand& c, std::string& error) {
-    if (c.transport == "ftdi" && c.bus.empty()) {
-        error = "--transport ftdi needs --bus DIR";
+    if ((c.transport == "ftdi" || c.transport == "usbxpress") && c.bus.empty()) {
+        error = "--transport " + c.transport + " needs --bus DIR";
         return false;
     }
     if (c.replugAfterMs && (!c.unplugAfterMs || *c.replugAfterMs <= *c.unplugAfterMs)) {

@@ -32,6 +32,9 @@ struct ServeCommand {
     CorvaneOptions application;
     std::optional<unsigned> unplugAfterMs;
     std::optional<unsigned> replugAfterMs;
+    // USBXpress device ("--transport usbxpress"): the same bus, strings and schedule; it may
+    // start in the Pellix-USB application.
+    bool pellix = false;
 };
 
 struct MakeEncCommand {

@@ -1,4 +1,4 @@
-// flashwright-sim: a device bootloader on the network, a serial line or a simulated FTDI bus,
+// flashwright-sim: a device bootloader on the network, a serial line or a simulated USB bus,
 // for demos, tests and benchmarks.
 
 #include <poll.h>
@@ -17,6 +17,7 @@
 #include "sim/pty_transport.h"
 #include "sim/sim_command_line.h"
 #include "sim/udp_transport.h"
+#include "sim/usbxpress_transport.h"
 
 namespace {
 
@@ -90,19 +91,11 @@ int ServeOn(Server& server, const ServeCommand& c) {
     return status;
 }
 
-// The FTDI device serves in its own thread; this one takes the signals through a signalfd:
+// A device on a bus serves in its own thread; this one takes the signals through a signalfd:
 // SIGUSR1 unplugs, SIGUSR2 plugs back in, SIGINT and SIGTERM end.
-int ServeFtdi(const ServeCommand& c) {
-    FtdiSimOptions options;
-    options.description = c.description;
-    options.serial = c.serial;
-    options.corvane = c.corvane;
-    options.application = c.application;
-    options.unplugAfterMs = c.unplugAfterMs;
-    options.replugAfterMs = c.replugAfterMs;
-    options.bootloader = c.sim;
-    options.baud = c.baud;
-
+template <typename Server>
+int ServeOnBus(Server& server, const ServeCommand& c, const char* kind, bool inApplication,
+               const char* application) {
     // Blocked before the serving thread starts, so no thread takes them the ordinary way.
     sigset_t signals;
     sigemptyset(&signals);
@@ -116,7 +109,6 @@ int ServeFtdi(const ServeCommand& c) {
         return 1;
     }
 
-    FtdiSimServer server(c.bus, options);
     std::atomic<int> status{0};
     std::string error;
     const bool started = server.Start(error, [&](const SimSessionSummary& summary) {
@@ -132,11 +124,11 @@ int ServeFtdi(const ServeCommand& c) {
         return 1;
     }
     std::printf(
-        "flashwright-sim: bootloader %X.%.2X, device id %u, FTDI device %s (%s) on %s, "
-        "port %s, %s\n",
-        c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, c.serial.c_str(),
+        "flashwright-sim: bootloader %X.%.2X, device id %u, %s device %s (%s) on %s, "
+        "port %s, %s%s\n",
+        c.sim.versionHigh, c.sim.versionLow, c.sim.deviceId, kind, c.serial.c_str(),
         c.description.c_str(), c.bus.c_str(), server.TtyPath().c_str(),
-        c.corvane ? "in the Corvane application" : "in the bootloader");
+        inApplication ? "in the " : "in the bootloader", inApplication ? application : "");
     std::fflush(stdout);
 
     while (!g_stop.load()) {
@@ -166,6 +158,33 @@ int ServeFtdi(const ServeCommand& c) {
     return status.load();
 }
 
+int ServeFtdi(const ServeCommand& c) {
+    FtdiSimOptions options;
+    options.description = c.description;
+    options.serial = c.serial;
+    options.corvane = c.corvane;
+    options.application = c.application;
+    options.unplugAfterMs = c.unplugAfterMs;
+    options.replugAfterMs = c.replugAfterMs;
+    options.bootloader = c.sim;
+    options.baud = c.baud;
+    FtdiSimServer server(c.bus, options);
+    return ServeOnBus(server, c, "FTDI", c.corvane, "Corvane application");
+}
+
+int ServeUsbXpress(const ServeCommand& c) {
+    UsbXpressSimOptions options;
+    options.description = c.description;
+    options.serial = c.serial;
+    options.pellix = c.pellix;
+    options.unplugAfterMs = c.unplugAfterMs;
+    options.replugAfterMs = c.replugAfterMs;
+    options.bootloader = c.sim;
+    options.baud = c.baud;
+    UsbXpressSimServer server(c.bus, options);
+    return ServeOnBus(server, c, "USBXpress", c.pellix, "Pellix-USB application");
+}
+
 int Serve(const ServeCommand& c) {
     std::string error;
     if (c.transport == "pty") {
@@ -182,6 +201,9 @@ int Serve(const ServeCommand& c) {
     }
     if (c.transport == "ftdi") {
         return ServeFtdi(c);
+    }
+    if (c.transport == "usbxpress") {
+        return ServeUsbXpress(c);
     }
     if (c.transport != "udp") {
         std::fprintf(stderr, "flashwright-sim: unknown transport %s\n", c.transport.c_str());

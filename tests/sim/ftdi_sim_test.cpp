@@ -14,6 +14,7 @@
 #include "sim/ftdi_transport.h"
 #include "sim/pty_pair.h"
 #include "support/temp_dir.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -22,18 +23,6 @@ using Bytes = std::vector<std::uint8_t>;
 const Bytes kSync{0xF0};
 const Bytes kSyncAnswer{0xFE, 0x01, 0x05, 0x01, 0xFF};
 const std::array<std::uint8_t, 4> kCode{0x12, 0x34, 0x56, 0x78};
-
-// Polls until `done` holds, for at most two seconds.
-bool WaitUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class FtdiSimBus : public ::testing::Test {
   protected:

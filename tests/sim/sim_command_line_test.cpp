@@ -140,9 +140,20 @@ TEST(SimCommandLine, FtdiOptionsFillTheDevice) {
     EXPECT_EQ(s.baud, 115200u);
 }
 
+TEST(SimCommandLine, UsbXpressOptionsFillTheDevice) {
+    const auto c =
+        Parse({"--transport", "usbxpress", "--bus", "/tmp/bus", "--serial", "SN2", "--pellix"});
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->serve.transport, "usbxpress");
+    EXPECT_EQ(c->serve.bus, "/tmp/bus");
+    EXPECT_EQ(c->serve.serial, "SN2");
+    EXPECT_TRUE(c->serve.pellix);
+}
+
 TEST(SimCommandLine, FtdiMistakesAreRefused) {
     const std::vector<std::vector<std::string>> wrong{
         {"--transport", "ftdi"},
+        {"--transport", "usbxpress", "--pellix"},
         {"--corvane-code", "0102A0"},
         {"--corvane-code", "0102A0FG"},
         {"--corvane-fault", "sometimes"},

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "log/unique_fd.h"
+
+// The host's side of a simulated bus device's pseudo-terminal, shared by the simulated FTDI
+// and USBXpress libraries: raw bytes, reads bounded by a time-out, and a device that went
+// away (hang-up, I/O error) reported as failure instead of a wait. Each call answers false
+// when the device is gone or the terminal fails.
+
+// Opens the terminal at `path` in raw mode (no echo, no line editing, no translation).
+bool OpenSimBusTty(const std::string& path, UniqueFd& fd);
+// Waits until the buffer is full or `timeoutMs` has passed; `got` holds what came.
+bool ReadSimBusTty(int fd, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,
+                   std::uint32_t& got);
+// Takes what has arrived without waiting (possibly nothing).
+bool ReadSimBusTtyWaiting(int fd, std::span<std::uint8_t> buffer, std::uint32_t& got);
+// Writes every byte.
+bool WriteSimBusTty(int fd, std::span<const std::uint8_t> bytes, std::uint32_t& written);
+// Drops what waits in the chosen directions.
+bool FlushSimBusTty(int fd, bool receive, bool transmit);

@@ -1,0 +1,28 @@
+#include "sim/usbxpress_transport.h"
+
+#include <utility>
+
+namespace {
+
+BusSimSettings Settings(const UsbXpressSimOptions& o) {
+    return {o.description,   o.serial,     o.pellix, o.unplugAfterMs,
+            o.replugAfterMs, o.bootloader, o.baud};
+}
+
+}  // namespace
+
+UsbXpressSimServer::UsbXpressSimServer(std::string busFolder, UsbXpressSimOptions options)
+    : BusSimServer(std::move(busFolder), Settings(options)) {}
+
+UsbXpressSimServer::~UsbXpressSimServer() {
+    Stop();
+}
+
+std::vector<PellixFrame> UsbXpressSimServer::PellixFrames() const {
+    return Locked([this] { return application_.Frames(); });
+}
+
+BusSimServer::ApplicationOutput UsbXpressSimServer::OnApplicationBytes(
+    std::span<const std::uint8_t> bytes, Clock::time_point at) {
+    return {{}, application_.OnBytes(bytes, at)};
+}
