@@ -22,6 +22,7 @@
 #include "sim/ftdi_transport.h"
 #include "sim/pty_transport.h"
 #include "sim/udp_transport.h"
+#include "sim/usbxpress_transport.h"
 
 namespace {
 
@@ -165,6 +166,35 @@ bool MeasureFtdi(const std::string& file, const std::filesystem::path& folder, s
     return measured;
 }
 
+// The USBXpress case: a simulated device on a bus folder with 115200 baud modelled; the link
+// does not wait after a frame either, so the floor is that of the FTDI case.
+bool MeasureUsbx(const std::string& file, const std::filesystem::path& folder, std::size_t frames,
+                 int runs) {
+    const std::filesystem::path bus = folder / "usb-bus";
+    std::filesystem::create_directories(bus);
+    UsbXpressSimOptions options;
+    options.baud = kSerialBaud;
+    UsbXpressSimServer device(bus.string(), options);
+    std::string error;
+    if (!device.Start(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    ::setenv("FLASHWRIGHT_USBXPRESS_BUS", bus.c_str(), 1);
+    const double floorMs = static_cast<double>(frames) * (WireMs(1) + 1.0) +
+                           WireMs(kImagePayload + 2 * frames) + kFtdiHandshakeFloorMs +
+                           WireMs(1 + 5 + 1);
+    std::printf(
+        "\nupdate of %zu KiB in %zu frames of L = %u through a simulated USBXpress device at %u "
+        "baud (modelled); floor %.0f ms\n",
+        kImagePayload / 1024, frames, kFrameBody, kSerialBaud, floorMs);
+    const bool measured =
+        Measure({FLASHWRIGHT_PROGRAM, "USBX", options.serial, file}, runs, floorMs, kFtdiRatioGoal)
+            .has_value();
+    ::unsetenv("FLASHWRIGHT_USBXPRESS_BUS");
+    return measured;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +224,7 @@ int main(int argc, char** argv) {
     device.Stop();
     const bool serialMeasured = udpMeasured && MeasureSerial(file, frames, runs);
     const bool ftdiMeasured = serialMeasured && MeasureFtdi(file, folder, frames, runs);
+    const bool usbxMeasured = ftdiMeasured && MeasureUsbx(file, folder, frames, runs);
     std::filesystem::remove_all(folder);
-    return ftdiMeasured ? 0 : 1;
+    return usbxMeasured ? 0 : 1;
 }
