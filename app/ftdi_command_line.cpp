@@ -12,8 +12,8 @@
 #include "app/sync_window.h"
 #include "app/terminal_progress.h"
 #include "app/terminal_replug_prompt.h"
+#include "app/update_steps.h"
 #include "app/usbx_command_line.h"
-#include "engine/update_file.h"
 #include "links/communication_ftdi.h"
 #include "log/text_format.h"
 #include "pages/verdict.h"
@@ -23,11 +23,6 @@ namespace {
 constexpr int kTrace = 4;
 constexpr int kSourceCommandLine = 9;
 constexpr const char* kCorvane = "Corvane";
-
-struct Outcome {
-    int exitCode = 0;
-    std::string verdict;
-};
 
 // The first listed device with the serial number (and the description, when one is given).
 std::optional<FTDI_DeviceEntry> FindDevice(CCommunication& link, const FtdiUpdateRequest& request,
@@ -64,8 +59,8 @@ bool SwitchToBootloader(CCommunication& link, int index, const CorvaneCodeSettin
     return switched;
 }
 
-Outcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
-               UpdateObserver& observer, TerminalReplugPrompt* prompt) {
+UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& log,
+                     Clock& clock, UpdateObserver& observer, TerminalReplugPrompt* prompt) {
     int index = -1;
     const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index);
     if (!device) {
@@ -97,17 +92,15 @@ Outcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& 
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
-    const std::optional<long long> length = UpdateFileLength(request.path);
-    if (!length || *length < 2) {
-        link.Dev_Close();
-        return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
-    }
-    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
-    const int r = link.Dev_UpdateAVR(index, request.path, progress);
-    const bool signatureError = link.GetBootloaderInfo().signatureError;
+    UpdateOutcome outcome =
+        CheckAndSendFile(request.path, observer,
+                         {[&](const std::string& file, ProgressSink* progress) {
+                              return link.Dev_UpdateAVR(index, file, progress);
+                          },
+                          [&] { return link.GetBootloaderInfo().signatureError; },
+                          FtdiUpdateExitCode, FtdiUpdateVerdicts()});
     link.Dev_Close();
-    return {FtdiUpdateExitCode(r, signatureError),
-            VerdictText(r, signatureError, FtdiUpdateVerdicts())};
+    return outcome;
 }
 
 constexpr std::array kFtdiOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
@@ -117,7 +110,7 @@ constexpr std::array kFtdiOptions{OptionSpec{"--description", true}, OptionSpec{
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
                   std::unique_ptr<FtdiLibrary> library) {
-    Outcome outcome;
+    UpdateOutcome outcome;
     {
         CCommunication link(log, clock, std::move(library));
         outcome = Update(link, request, log, clock, observer, prompt);

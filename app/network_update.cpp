@@ -8,20 +8,15 @@
 #include "app/operands.h"
 #include "app/sync_window.h"
 #include "app/terminal_progress.h"
+#include "app/update_steps.h"
 #include "app/update_verdict.h"
-#include "engine/update_file.h"
 #include "links/communication_udp.h"
 #include "log/text_format.h"
 
 namespace {
 
-struct Outcome {
-    int exitCode = 0;
-    std::string verdict;
-};
-
-Outcome Update(CCommunication_UDP1& link, const std::string& address, const std::string& path,
-               Clock& clock, UpdateObserver& observer) {
+UpdateOutcome Update(CCommunication_UDP1& link, const std::string& address, const std::string& path,
+                     Clock& clock, UpdateObserver& observer) {
     if (const int r = link.Open_Port(address); r != 0) {
         return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
     }
@@ -31,25 +26,19 @@ Outcome Update(CCommunication_UDP1& link, const std::string& address, const std:
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
-    const std::optional<long long> length = UpdateFileLength(path);
-    if (!length) {
-        return {kExitFileUnreadable, "Error: no valid update file!"};
-    }
-    if (*length < 2) {
-        return {kExitFileTooShort, "Error: no valid update file!"};
-    }
-    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
-    const int r = link.UpdateAVR(path, progress);
-    const bool signatureError = link.GetBootloaderInfo().signatureError;
-    return {NetworkUpdateExitCode(r, signatureError),
-            VerdictText(r, signatureError, NetworkVerdicts())};
+    return CheckAndSendFile(path, observer,
+                            {[&](const std::string& file, ProgressSink* progress) {
+                                 return link.UpdateAVR(file, progress);
+                             },
+                             [&] { return link.GetBootloaderInfo().signatureError; },
+                             NetworkUpdateExitCode, NetworkVerdicts()});
 }
 
 }  // namespace
 
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer) {
-    Outcome outcome;
+    UpdateOutcome outcome;
     {
         CCommunication_UDP1 link(log, clock);
         outcome = Update(link, address, path, clock, observer);

@@ -14,7 +14,7 @@
 #include "app/operands.h"
 #include "app/sync_window.h"
 #include "app/terminal_progress.h"
-#include "engine/update_file.h"
+#include "app/update_steps.h"
 #include "links/communication_com.h"
 #include "log/text_format.h"
 
@@ -24,13 +24,8 @@ namespace {
 constexpr unsigned kSyncPauseMs = 10;
 constexpr std::array<std::uint8_t, 4> kMirabelDeviceCommand{0xFD, 0x07, 0x07, 0xFE};
 
-struct Outcome {
-    int exitCode = 0;
-    std::string verdict;
-};
-
-Outcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clock& clock,
-               UpdateObserver& observer) {
+UpdateOutcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clock& clock,
+                     UpdateObserver& observer) {
     if (const int r = link.COM_Open(request.port, request.baud, 0, 8, 0); r != 0) {
         return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
     }
@@ -43,18 +38,12 @@ Outcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clo
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
-    const std::optional<long long> length = UpdateFileLength(request.path);
-    if (!length) {
-        return {kExitFileUnreadable, "Error: no valid update file!"};
-    }
-    if (*length < 2) {
-        return {kExitFileTooShort, "Error: no valid update file!"};
-    }
-    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
-    const int r = link.COM_UpdateAVR(request.path, progress);
-    const bool signatureError = link.GetBootloaderInfo().signatureError;
-    return {SerialUpdateExitCode(r, signatureError),
-            VerdictText(r, signatureError, SerialVerdicts())};
+    return CheckAndSendFile(request.path, observer,
+                            {[&](const std::string& file, ProgressSink* progress) {
+                                 return link.COM_UpdateAVR(file, progress);
+                             },
+                             [&] { return link.GetBootloaderInfo().signatureError; },
+                             SerialUpdateExitCode, SerialVerdicts()});
 }
 
 // Serial ports need a QCoreApplication in the thread; a windowless run makes its own.
@@ -125,7 +114,7 @@ std::span<const VerdictEntry> SerialVerdicts() {
 
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
                     UpdateObserver& observer) {
-    Outcome outcome;
+    UpdateOutcome outcome;
     {
         CCommunication_COM link(log, clock);
         outcome = Update(link, request, clock, observer);

@@ -7,7 +7,7 @@
 #include "app/exit_codes.h"
 #include "app/operands.h"
 #include "app/terminal_progress.h"
-#include "engine/update_file.h"
+#include "app/update_steps.h"
 #include "links/communication_silabs.h"
 #include "links/usbxpress_vendor.h"
 #include "pages/verdict.h"
@@ -20,11 +20,6 @@ constexpr const char* kStartFirmwareUpdate =
 constexpr const char* kPowerCycle =
     "Please switch off the power supply of the device\nand wait 5 seconds. Then switch on the "
     "power supply.\nThe device will restart and activate the bootloader!";
-
-struct Outcome {
-    int exitCode = 0;
-    std::string verdict;
-};
 
 // The index of the first device with the serial number (and description, when given).
 std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request,
@@ -41,8 +36,8 @@ std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request
     return std::nullopt;
 }
 
-Outcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& clock,
-               UpdateObserver& observer, std::FILE* prompt) {
+UpdateOutcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& clock,
+                     UpdateObserver& observer, std::FILE* prompt) {
     std::string description;
     const std::optional<int> index = FindDevice(link, request, description);
     if (!index) {
@@ -67,18 +62,16 @@ Outcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& clock,
         return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
-    const std::optional<long long> length = UpdateFileLength(request.path);
-    if (!length || *length < 2) {
-        link.Dev_Close();
-        return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
-    }
-    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
-    const int r = link.Dev_UpdateAVR(request.path, progress);
-    const bool signatureError = link.GetBootloaderInfo().signatureError;
-    link.Dev_Close();
     // The link's codes are the network link's, so their exit codes are too.
-    return {NetworkUpdateExitCode(r, signatureError),
-            VerdictText(r, signatureError, SilabsUpdateVerdicts())};
+    UpdateOutcome outcome =
+        CheckAndSendFile(request.path, observer,
+                         {[&](const std::string& file, ProgressSink* progress) {
+                              return link.Dev_UpdateAVR(file, progress);
+                          },
+                          [&] { return link.GetBootloaderInfo().signatureError; },
+                          NetworkUpdateExitCode, SilabsUpdateVerdicts()});
+    link.Dev_Close();
+    return outcome;
 }
 
 constexpr std::array kUsbxOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
@@ -88,7 +81,7 @@ constexpr std::array kUsbxOptions{OptionSpec{"--description", true}, OptionSpec{
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library) {
-    Outcome outcome;
+    UpdateOutcome outcome;
     {
         CSILab_USB link(log, clock, std::move(library));
         outcome = Update(link, request, clock, observer, prompt);
