@@ -57,8 +57,8 @@ TEST(PellixFrame, ChecksEveryField) {
         bool ok;
         std::string problem;  // the start of it
     };
-    Bytes badCrc = kAbcFrame;
-    badCrc.back() ^= 0x01;
+    Bytes badCrc(kAbcFrame.begin(), kAbcFrame.end() - 1);
+    badCrc.push_back(static_cast<std::uint8_t>(kAbcFrame.back() ^ 0x01));
     Bytes badLength = kAbcFrame;
     badLength[2] = 0x0C;
     Bytes oddLength = kAbcFrame;
