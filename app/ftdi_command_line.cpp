@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/corvane_code.h"
+#include "app/device_request.h"
 #include "app/exit_codes.h"
 #include "app/network_update.h"
 #include "app/operands.h"
@@ -103,8 +104,6 @@ UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, Log
     return outcome;
 }
 
-constexpr std::array kFtdiOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
-
 }  // namespace
 
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
@@ -120,25 +119,9 @@ int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
 }
 
 int RunFtdiCommand(std::span<const std::string> tokens, LogSink& log) {
-    std::string error;
-    const std::optional<Operands> operands = SplitOperands(tokens, kFtdiOptions, 2, error);
-    if (!operands) {
-        return UsageError("FTDI", error);
-    }
-    if (operands->help) {
-        return PrintUsage();
-    }
-    const std::vector<std::string>& positional = operands->positional;
     FtdiUpdateRequest request;
-    request.serialNumber = positional.size() > 0 ? positional[0] : std::string();
-    request.path = positional.size() > 1 ? positional[1] : std::string();
-    request.description = operands->Option("--description").value_or(std::string());
-    if (const std::optional<std::string> wait = operands->Option("--wait")) {
-        const std::optional<unsigned> window = ParseWaitSeconds(*wait);
-        if (!window) {
-            return UsageError("FTDI", "--wait: expected whole seconds from 1 to 86400");
-        }
-        request.syncWindowMs = *window;
+    if (const std::optional<int> code = ParseDeviceRequest(tokens, "FTDI", request)) {
+        return *code;
     }
     const bool terminal = TerminalProgress::StderrIsTerminal();
     TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());

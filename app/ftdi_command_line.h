@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "app/sync_window.h"
+#include "app/device_request.h"
 #include "app/update_observer.h"
 #include "engine/clock.h"
 #include "links/ftdi_library.h"
@@ -12,13 +12,8 @@
 
 class TerminalReplugPrompt;
 
-// What the FTDI command line asks for.
-struct FtdiUpdateRequest {
-    std::string serialNumber;
-    std::string description;  // empty: the first device with the serial number
-    std::string path;
-    unsigned syncWindowMs = kCommandLineSyncWindowMs;
-};
+// What the FTDI command line asks for: a device by its serial number and the update file.
+using FtdiUpdateRequest = DeviceUpdateRequest;
 
 // The windowless FTDI update: finds the device, switches a Corvane device into its bootloader
 // (with the replug guidance on a terminal when it does not switch), opens it at 115200,

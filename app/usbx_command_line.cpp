@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "app/command_line.h"
+#include "app/device_request.h"
 #include "app/exit_codes.h"
-#include "app/operands.h"
 #include "app/terminal_progress.h"
 #include "app/update_steps.h"
 #include "links/communication_silabs.h"
@@ -74,8 +74,6 @@ UpdateOutcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& 
     return outcome;
 }
 
-constexpr std::array kUsbxOptions{OptionSpec{"--description", true}, OptionSpec{"--wait", true}};
-
 }  // namespace
 
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
@@ -91,25 +89,9 @@ int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
 }
 
 int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
-    std::string error;
-    const std::optional<Operands> operands = SplitOperands(tokens, kUsbxOptions, 2, error);
-    if (!operands) {
-        return UsageError("USBX", error);
-    }
-    if (operands->help) {
-        return PrintUsage();
-    }
     UsbxUpdateRequest request;
-    const std::vector<std::string>& positional = operands->positional;
-    request.serialNumber = positional.size() > 0 ? positional[0] : std::string();
-    request.path = positional.size() > 1 ? positional[1] : std::string();
-    request.description = operands->Option("--description").value_or(std::string());
-    if (const std::optional<std::string> wait = operands->Option("--wait")) {
-        const std::optional<unsigned> window = ParseWaitSeconds(*wait);
-        if (!window) {
-            return UsageError("USBX", "--wait: expected whole seconds from 1 to 86400");
-        }
-        request.syncWindowMs = *window;
+    if (const std::optional<int> code = ParseDeviceRequest(tokens, "USBX", request)) {
+        return *code;
     }
     const bool terminal = TerminalProgress::StderrIsTerminal();
     TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());

@@ -5,19 +5,14 @@
 #include <span>
 #include <string>
 
-#include "app/sync_window.h"
+#include "app/device_request.h"
 #include "app/update_observer.h"
 #include "engine/clock.h"
 #include "links/usbxpress_library.h"
 #include "log/log_sink.h"
 
 // What the USBXpress command line asks for.
-struct UsbxUpdateRequest {
-    std::string serialNumber;
-    std::string description;  // empty: the first device with the serial number
-    std::string path;
-    unsigned syncWindowMs = kCommandLineSyncWindowMs;
-};
+using UsbxUpdateRequest = DeviceUpdateRequest;
 
 // The windowless USBXpress update: finds the device, opens it at 115200, sends a Pellix-USB
 // device its firmware-update command and opens it again, synchronises for the window (the
