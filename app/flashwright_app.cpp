@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/display_check.h"
-#include "app/exit_codes.h"
-#include "app/main_dialog.h"
+#include "cli/command_line.h"
+#include "cli/display_check.h"
+#include "cli/exit_codes.h"
 #include "pages/event_loop_wait.h"
+#include "pages/main_dialog.h"
 #include "pages/page_context.h"
 #include "pages/ui_services.h"
 

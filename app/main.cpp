@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "app/debug_log_switch.h"
 #include "app/flashwright_app.h"
+#include "cli/debug_log_switch.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/verdict.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
 #include "pages/dialog_units.h"
 #include "pages/page_context.h"
-#include "pages/verdict.h"
 
 class QCheckBox;
 class QGroupBox;

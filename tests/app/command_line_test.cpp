@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
-#include "app/exit_codes.h"
-#include "app/update_verdict.h"
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/update_verdict.h"
 #include "support/recording_log.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {

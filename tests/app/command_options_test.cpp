@@ -4,11 +4,11 @@
 
 #include <map>
 
-#include "app/command_line.h"
-#include "app/debug_log_switch.h"
-#include "app/display_check.h"
-#include "app/exit_codes.h"
-#include "app/operands.h"
+#include "cli/command_line.h"
+#include "cli/debug_log_switch.h"
+#include "cli/display_check.h"
+#include "cli/exit_codes.h"
+#include "cli/operands.h"
 #include "log/debug_log.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"

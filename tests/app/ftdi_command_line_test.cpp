@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "../links/fake_ftdi_bus.h"
-#include "app/corvane_code.h"
-#include "app/exit_codes.h"
-#include "app/ftdi_command_line.h"
+#include "cli/corvane_code.h"
+#include "cli/exit_codes.h"
+#include "cli/ftdi_command_line.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "sim/enc_maker.h"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <future>
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The update's real-time waits, once each: the 10 s synchronisation window, a device that
 // starts late, and the 2500 ms wait for a reply that never comes.
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 
 TEST_F(NetworkUpdateTest, NoDeviceEndsAfterTheSynchronisationWindow) {

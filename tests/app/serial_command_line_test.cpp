@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/exit_codes.h"
-#include "app/serial_command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/serial_command_line.h"
 #include "links/serial_sim_pty.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "links/serial_sim_pty.h"

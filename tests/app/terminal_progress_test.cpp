@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/terminal_progress.h"
+#include "cli/terminal_progress.h"
 #include "support/virtual_clock.h"
 
 namespace {

@@ -9,12 +9,12 @@
 #include <QTabBar>
 #include <QTest>
 
-#include "app/main_dialog.h"
-#include "app/tab_ctrl.h"
 #include "gui_fakes.h"
 #include "pages/ip_address_edit.h"
+#include "pages/main_dialog.h"
 #include "pages/property_com_port.h"
 #include "pages/property_network.h"
+#include "pages/tab_ctrl.h"
 #include "pages/version_page.h"
 
 namespace {

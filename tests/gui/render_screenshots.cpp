@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <string>
 
-#include "app/main_dialog.h"
-#include "app/tab_ctrl.h"
 #include "log/debug_log.h"
 #include "pages/event_loop_wait.h"
 #include "pages/ip_address_edit.h"
+#include "pages/main_dialog.h"
 #include "pages/property_network.h"
 #include "pages/state_msg.h"
+#include "pages/tab_ctrl.h"
 #include "pages/ui_services.h"
 #include "sim/udp_transport.h"
 

@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "app/device_request.h"
-#include "app/update_observer.h"
+#include "cli/device_request.h"
+#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "links/ftdi_library.h"
 #include "log/log_sink.h"

@@ -1,16 +1,16 @@
-#include "app/usbx_command_line.h"
+#include "cli/usbx_command_line.h"
 
 #include <array>
 #include <optional>
 
-#include "app/command_line.h"
-#include "app/device_request.h"
-#include "app/exit_codes.h"
-#include "app/terminal_progress.h"
-#include "app/update_steps.h"
+#include "cli/command_line.h"
+#include "cli/device_request.h"
+#include "cli/exit_codes.h"
+#include "cli/terminal_progress.h"
+#include "cli/update_steps.h"
+#include "cli/verdict.h"
 #include "links/communication_silabs.h"
 #include "links/usbxpress_vendor.h"
-#include "pages/verdict.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "cli/command_line.h"
 
 #include <algorithm>
 #include <array>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/ftdi_command_line.h"
-#include "app/network_update.h"
-#include "app/operands.h"
-#include "app/serial_command_line.h"
-#include "app/usbx_command_line.h"
+#include "cli/ftdi_command_line.h"
+#include "cli/network_update.h"
+#include "cli/operands.h"
+#include "cli/serial_command_line.h"
+#include "cli/usbx_command_line.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "app/update_observer.h"
-#include "pages/verdict.h"
+#include "cli/update_observer.h"
+#include "cli/verdict.h"
 
 // How a windowless update ended: its exit code and its final message.
 struct UpdateOutcome {

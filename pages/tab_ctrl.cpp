@@ -1,4 +1,4 @@
-#include "app/tab_ctrl.h"
+#include "pages/tab_ctrl.h"
 
 #include <QPainter>
 #include <QStyle>

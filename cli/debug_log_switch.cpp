@@ -1,4 +1,4 @@
-#include "app/debug_log_switch.h"
+#include "cli/debug_log_switch.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/terminal_replug_prompt.h"
+#include "cli/terminal_replug_prompt.h"
 
 namespace {
 

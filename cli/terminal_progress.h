@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/update_observer.h"
+#include "cli/update_observer.h"
 #include "engine/clock.h"
 
 // The command line's display on a terminal: a line that shows the wait for the bootloader,

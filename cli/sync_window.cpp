@@ -1,4 +1,4 @@
-#include "app/sync_window.h"
+#include "cli/sync_window.h"
 
 #include <charconv>
 

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "pages/verdict.h"
+#include "cli/verdict.h"
 
 // The result texts of the network link's update, for the verdict rule (pages/verdict.h).
 std::span<const VerdictEntry> NetworkVerdicts();

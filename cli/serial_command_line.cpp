@@ -1,4 +1,4 @@
-#include "app/serial_command_line.h"
+#include "cli/serial_command_line.h"
 
 #include <QCoreApplication>
 
@@ -8,13 +8,13 @@
 #include <memory>
 #include <optional>
 
-#include "app/command_line.h"
-#include "app/exit_codes.h"
-#include "app/network_update.h"
-#include "app/operands.h"
-#include "app/sync_window.h"
-#include "app/terminal_progress.h"
-#include "app/update_steps.h"
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/network_update.h"
+#include "cli/operands.h"
+#include "cli/sync_window.h"
+#include "cli/terminal_progress.h"
+#include "cli/update_steps.h"
 #include "links/communication_com.h"
 #include "log/text_format.h"
 

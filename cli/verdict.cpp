@@ -1,4 +1,4 @@
-#include "pages/verdict.h"
+#include "cli/verdict.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "app/display_check.h"
+#include "cli/display_check.h"
 
 #include <dlfcn.h>
 #include <sys/socket.h>

@@ -3,9 +3,9 @@
 #include <span>
 #include <string>
 
-#include "app/sync_window.h"
-#include "app/update_observer.h"
-#include "app/update_verdict.h"
+#include "cli/sync_window.h"
+#include "cli/update_observer.h"
+#include "cli/update_verdict.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
 

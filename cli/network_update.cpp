@@ -1,15 +1,15 @@
-#include "app/network_update.h"
+#include "cli/network_update.h"
 
 #include <cstdio>
 #include <limits>
 
-#include "app/command_line.h"
-#include "app/exit_codes.h"
-#include "app/operands.h"
-#include "app/sync_window.h"
-#include "app/terminal_progress.h"
-#include "app/update_steps.h"
-#include "app/update_verdict.h"
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/operands.h"
+#include "cli/sync_window.h"
+#include "cli/terminal_progress.h"
+#include "cli/update_steps.h"
+#include "cli/update_verdict.h"
 #include "links/communication_udp.h"
 #include "log/text_format.h"
 

@@ -1,4 +1,4 @@
-#include "app/corvane_code.h"
+#include "cli/corvane_code.h"
 
 #include <QSettings>
 

@@ -1,7 +1,7 @@
-#include "app/main_dialog.h"
+#include "pages/main_dialog.h"
 
-#include "app/tab_ctrl.h"
 #include "pages/dialog_units.h"
+#include "pages/tab_ctrl.h"
 #include "pages/version_page.h"
 
 CFlashwrightDlg::CFlashwrightDlg(PageContext& context, QWidget* parent)

@@ -3,7 +3,7 @@
 #include <span>
 #include <string>
 
-#include "app/update_observer.h"
+#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
 

@@ -1,4 +1,4 @@
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 
 int NetworkUpdateExitCode(int linkResult, bool signatureError) {
     switch (linkResult) {

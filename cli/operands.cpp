@@ -1,9 +1,9 @@
-#include "app/operands.h"
+#include "cli/operands.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 
 std::optional<std::string> Operands::Option(std::string_view name) const {
     for (auto it = options.rbegin(); it != options.rend(); ++it) {

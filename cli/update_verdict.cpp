@@ -1,4 +1,4 @@
-#include "app/update_verdict.h"
+#include "cli/update_verdict.h"
 
 std::span<const VerdictEntry> NetworkVerdicts() {
     return NetworkUpdateVerdicts();

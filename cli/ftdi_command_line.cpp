@@ -1,23 +1,23 @@
-#include "app/ftdi_command_line.h"
+#include "cli/ftdi_command_line.h"
 
 #include <array>
 #include <cstdio>
 #include <optional>
 
-#include "app/command_line.h"
-#include "app/corvane_code.h"
-#include "app/device_request.h"
-#include "app/exit_codes.h"
-#include "app/network_update.h"
-#include "app/operands.h"
-#include "app/sync_window.h"
-#include "app/terminal_progress.h"
-#include "app/terminal_replug_prompt.h"
-#include "app/update_steps.h"
-#include "app/usbx_command_line.h"
+#include "cli/command_line.h"
+#include "cli/corvane_code.h"
+#include "cli/device_request.h"
+#include "cli/exit_codes.h"
+#include "cli/network_update.h"
+#include "cli/operands.h"
+#include "cli/sync_window.h"
+#include "cli/terminal_progress.h"
+#include "cli/terminal_replug_prompt.h"
+#include "cli/update_steps.h"
+#include "cli/usbx_command_line.h"
+#include "cli/verdict.h"
 #include "links/communication_ftdi.h"
 #include "log/text_format.h"
-#include "pages/verdict.h"
 
 namespace {
 

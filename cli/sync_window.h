@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/update_observer.h"
+#include "cli/update_observer.h"
 #include "engine/clock.h"
 
 // How long the command lines keep asking the bootloader to synchronise, unless --wait says

@@ -1,8 +1,8 @@
-#include "app/update_steps.h"
+#include "cli/update_steps.h"
 
 #include <optional>
 
-#include "app/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "engine/update_file.h"
 
 UpdateOutcome CheckAndSendFile(const std::string& path, UpdateObserver& observer,

@@ -1,9 +1,9 @@
-#include "app/device_request.h"
+#include "cli/device_request.h"
 
 #include <array>
 
-#include "app/command_line.h"
-#include "app/operands.h"
+#include "cli/command_line.h"
+#include "cli/operands.h"
 
 std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::string_view command,
                                       DeviceUpdateRequest& request) {
