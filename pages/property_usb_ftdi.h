@@ -1,14 +1,43 @@
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "links/communication_ftdi.h"
 #include "pages/update_page.h"
 
-// The "USB I" page: devices on an FTDI USB adapter. It shows the shared steps; its device
-// list and run come with the FTDI link.
+class DeviceList;
+
+// The "USB I" page: lists the attached FTDI devices (with a Corvane device's versions), and
+// programs the chosen one through the FTDI link the page owns. A Corvane device is first told
+// to start its bootloader; when it does not answer as it should, the user may power-cycle it,
+// guided by the link.
 class CProperty_USB_FTDI final : public UpdatePage {
   public:
-    CProperty_USB_FTDI(PageContext& context, QWidget* parent);
+    // Without a library of its own, the page uses the simulated bus when one is set, else the
+    // real adapters.
+    CProperty_USB_FTDI(PageContext& context, QWidget* parent,
+                       std::unique_ptr<FtdiLibrary> library = nullptr);
+    ~CProperty_USB_FTDI() override;
+
+    // Empties the device list and lists the attached devices again.
+    void FillDeviceList();
+
+    DeviceList& Devices() { return *list_; }
+    QPushButton& SearchButton() { return *search_; }
+    CCommunication& Link() { return link_; }
 
   protected:
-    void ProgramRun() override {}
-    std::vector<QWidget*> StepOneControls() override { return {}; }
+    void ProgramRun() override;
+    std::vector<QWidget*> StepOneControls() override;
+
+  private:
+    void OnListClickOrKey();
+    // Tells a Corvane device to start its bootloader, or guides the user through restarting
+    // it; false when the run ends here. `index` becomes the device's index afterwards.
+    bool SwitchCorvane(const std::string& name, const std::string& serial, int& index);
+
+    CCommunication link_;
+    DeviceList* list_;
+    QPushButton* search_;
 };

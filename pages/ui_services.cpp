@@ -11,7 +11,7 @@ QString ProgramTitle() {
     return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-void QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request) {
+bool QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request) {
     const QMessageBox::Icon icon =
         request.icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;
     const QString caption = request.caption.isEmpty() ? ProgramTitle() : request.caption;
@@ -19,7 +19,7 @@ void QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request)
         request.buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                     : QMessageBox::StandardButtons(QMessageBox::Ok);
     QMessageBox box(icon, caption, request.text, buttons, owner);
-    box.exec();
+    return box.exec() == QMessageBox::Ok;
 }
 
 QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) {

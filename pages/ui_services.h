@@ -34,8 +34,8 @@ class UiServices {
     virtual ~UiServices() = default;
 
     // A message box with an OK button (and Cancel when asked); returns when the user has
-    // closed it. Which button closed it is of no interest to any caller.
-    virtual void ShowMessage(QWidget* owner, const MessageBoxRequest& request) = 0;
+    // closed it: true when with OK.
+    virtual bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) = 0;
     // The full path of an existing file the user chose, or an empty string.
     virtual QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) = 0;
     virtual void SetWaitCursor(bool on) = 0;
@@ -45,7 +45,7 @@ class UiServices {
 // The real services, on Qt's standard dialogs.
 class QtUiServices final : public UiServices {
   public:
-    void ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
+    bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
     QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) override;
     void SetWaitCursor(bool on) override;
     void OpenUrl(const QString& url) override;

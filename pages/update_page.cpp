@@ -92,8 +92,9 @@ UpdatePage::UpdatePage(PageContext& context, const StepOneFrame& stepOne, QWidge
     units_.Place(*progress_, 18, 129, 252, 14);
     units_.Place(*program_, 276, 130, 44, 12);
     units_.Place(*debug_, 1, 159, 37, 10);
-    units_.Place(*bootloaderVersion_, 204, 154, 128, 8);
-    units_.Place(*deviceFound_, 204, 162, 128, 8);
+    // A little inside the template's places, which end on the tab frame's edges.
+    units_.Place(*bootloaderVersion_, 200, 151, 128, 8);
+    units_.Place(*deviceFound_, 200, 159, 128, 8);
 
     // The group boxes are frames only; the controls lie above them, in creation order.
     stepOne_->lower();
@@ -142,8 +143,14 @@ void UpdatePage::OnButton_Program() {
             held.push_back(shared);
         }
     }
-    RunScope scope(context_.runInProgress, held);
-    ProgramRun();
+    {
+        RunScope scope(context_.runInProgress, held);
+        ProgramRun();
+    }
+    if (stepOneDoneAfterRun_) {
+        SetStepOneDone(*stepOneDoneAfterRun_);
+        stepOneDoneAfterRun_.reset();
+    }
 }
 
 void UpdatePage::OrderTabStops() {
@@ -159,6 +166,10 @@ void UpdatePage::OrderTabStops() {
 }
 
 void UpdatePage::SetStepOneDone(bool done) {
+    if (context_.runInProgress) {
+        stepOneDoneAfterRun_ = done;  // the run holds the controls until it ends
+        return;
+    }
     path_->setEnabled(done);
     browse_->setEnabled(done);
 }
@@ -192,7 +203,11 @@ void UpdatePage::RunAfterRestart(const RestartRun& run) {
 
     WaitCursor cursor(context_.ui);
     context_.log.Log(kTraceLevel, "OnButton_Program() - send update", kSourcePages);
-    const BootloaderInfo found = run.info();
+    SendUpdate(cursor, run.send);
+}
+
+void UpdatePage::SendUpdate(WaitCursor& cursor, const SendStep& step) {
+    const BootloaderInfo found = step.info();
     bootloaderVersion_->setText(QString::fromStdString(BootloaderVersionText(found)));
     deviceFound_->setText(QString::fromStdString(DeviceText(found.deviceId)));
 
@@ -204,8 +219,12 @@ void UpdatePage::RunAfterRestart(const RestartRun& run) {
         return;
     }
     ProgressBarSink progress(*progress_);
-    const int code = run.update(path, &progress);
-    const std::string verdict = VerdictText(code, run.info().signatureError, run.verdicts);
+    const int code = step.update(path, &progress);
+    const bool signatureError = step.info().signatureError;
+    if (step.afterUpdate) {
+        step.afterUpdate();
+    }
+    const std::string verdict = VerdictText(code, signatureError, step.verdicts);
     Logf(context_.log, kTraceLevel, kSourcePages, "~OnButton_Program() - finished (%s)",
          verdict.c_str());
     cursor.Restore();

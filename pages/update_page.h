@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/protocol.h"
 #include "pages/dialog_units.h"
 #include "pages/page_context.h"
+#include "pages/ui_services.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -31,6 +33,15 @@ inline StepOneFrame DeviceListFrame() {
     return StepOneFrame{QStringLiteral("1. Select device for update"), QRect(6, 6, 318, 66), 76};
 }
 
+// The end of every programming run, once the bootloader has answered: show what it told,
+// check the update file, send it, and report.
+struct SendStep {
+    std::function<BootloaderInfo()> info;
+    std::function<int(const std::string& path, ProgressSink* progress)> update;
+    std::function<void()> afterUpdate;  // empty: nothing; the USB links close the device
+    std::span<const VerdictEntry> verdicts;
+};
+
 // One programming run of a page whose device is restarted by hand: open the link, maybe send
 // a command that restarts the device, synchronise until the bootloader answers or the user
 // cancels, then send the update file.
@@ -39,9 +50,7 @@ struct RestartRun {
     std::function<void()> sendDeviceCommand;  // empty: no command
     std::function<int()> synchronise;
     unsigned pauseBetweenAttemptsMs = 0;
-    std::function<int(const std::string& path, ProgressSink* progress)> update;
-    std::function<BootloaderInfo()> info;
-    std::span<const VerdictEntry> verdicts;
+    SendStep send;
 };
 
 // The steps of a restart run that every link takes alike: synchronise, update, report what
@@ -52,11 +61,11 @@ RestartRun RestartRunOn(Link& link, unsigned pauseBetweenAttemptsMs,
     RestartRun run;
     run.synchronise = [&link] { return link.SynchroniseBootloader(); };
     run.pauseBetweenAttemptsMs = pauseBetweenAttemptsMs;
-    run.update = [&link](const std::string& path, ProgressSink* progress) {
+    run.send.update = [&link](const std::string& path, ProgressSink* progress) {
         return link.UpdateAVR(path, progress);
     };
-    run.info = [&link] { return link.Info(); };
-    run.verdicts = verdicts;
+    run.send.info = [&link] { return link.Info(); };
+    run.send.verdicts = verdicts;
     return run;
 }
 
@@ -93,6 +102,9 @@ class UpdatePage : public QWidget {
     void OrderTabStops();
     // The common run of a page whose device the user restarts by hand.
     void RunAfterRestart(const RestartRun& run);
+    // The run's end once the bootloader answered, under the wait cursor the caller shows.
+    void SendUpdate(WaitCursor& cursor, const SendStep& step);
+    // The application's message box with only an OK button.
     void ShowMessage(const std::string& text);
 
     PageContext& Context() { return context_; }
@@ -118,6 +130,9 @@ class UpdatePage : public QWidget {
     QCheckBox* debug_;
     QLabel* bootloaderVersion_;
     QLabel* deviceFound_;
+    // Whether step 1 is done, as found during a run; applied once the run lets go of the
+    // controls.
+    std::optional<bool> stepOneDoneAfterRun_;
 };
 
 // Turns a push button into one that Enter does not press: the pages ignore Enter.

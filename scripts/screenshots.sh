@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the desktop dialog's pictures into docs/screenshots/ under a virtual X server:
-# each tab of the main dialog, and a programming run over the network against the simulator.
+# each tab of the main dialog (the USB pages listing simulated devices), a run on USB I through
+# the replug guidance, and a programming run over the network against the simulator.
 # Usage: scripts/screenshots.sh [build folder]   (default: build)
 set -euo pipefail
 

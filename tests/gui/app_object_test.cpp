@@ -31,8 +31,9 @@ TEST(FlashwrightApp, CommandKeywordRunsWithoutAnyWindowAndGivesTheExitCode) {
 // Records the message boxes asked for; never shows one.
 class RecordingUi final : public UiServices {
   public:
-    void ShowMessage(QWidget*, const MessageBoxRequest& request) override {
+    bool ShowMessage(QWidget*, const MessageBoxRequest& request) override {
         shown.push_back(request);
+        return true;
     }
     QString ChooseFileToOpen(QWidget*, const FileOpenRequest&) override { return {}; }
     void SetWaitCursor(bool) override {}

@@ -5,9 +5,15 @@
 #include "log/text_format.h"
 #include "pages/state_msg.h"
 
-void FakeUiServices::ShowMessage(QWidget* /*owner*/, const MessageBoxRequest& request) {
+bool FakeUiServices::ShowMessage(QWidget* /*owner*/, const MessageBoxRequest& request) {
     messages.push_back({request.text, request.icon, request.caption});
     cursorDepthAtMessage.push_back(waitCursorDepth);
+    if (request.buttons == MessageButtons::Ok || answers.empty()) {
+        return true;
+    }
+    const bool ok = answers.front();
+    answers.pop_front();
+    return ok;
 }
 
 QString FakeUiServices::ChooseFileToOpen(QWidget* /*owner*/, const FileOpenRequest& request) {

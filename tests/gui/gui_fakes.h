@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -28,12 +29,14 @@ class FakeUiServices final : public UiServices {
         QString caption;
     };
 
-    void ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
+    bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
     QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) override;
     void SetWaitCursor(bool on) override;
     void OpenUrl(const QString& url) override { urls.push_back(url); }
 
     std::vector<Shown> messages;
+    // How the user closes the boxes that offer Cancel, in order; OK once these run out.
+    std::deque<bool> answers;
     std::vector<FileOpenRequest> fileRequests;
     QString fileToChoose;  // empty: the user cancels
     std::vector<QString> urls;
