@@ -145,7 +145,7 @@ struct SimulatedUsb {
 // A run on the USB I page with the Corvane device: the replug request pictured, the device
 // unplugged and plugged in again, and the transfer pictured from the screen half-way.
 bool RunUsbI(CFlashwrightDlg& dialog, CProperty_USB_FTDI& page, SimulatedUsb& usb,
-             PicturingUiServices& ui, const QString& folder, const QString& file) {
+             const QString& folder, const QString& file) {
     bool ok = true;
     bool midRunTaken = false;
     page.Devices().setCurrentItem(page.Devices().topLevelItem(0));
@@ -202,8 +202,7 @@ int main(int argc, char** argv) {
     ok = Save(dialog, folder, QStringLiteral("tab-version.png")) && ok;
     tabs.SelectTab(1);
     EventLoopWait(kSettleMs);
-    ok =
-        RunUsbI(dialog, tabs.UsbFtdiPage(), usb, ui, folder, QString::fromLocal8Bit(argv[2])) && ok;
+    ok = RunUsbI(dialog, tabs.UsbFtdiPage(), usb, folder, QString::fromLocal8Bit(argv[2])) && ok;
 
     // A programming run over the network; the device takes a moment to answer, long enough to
     // picture the state message.
