@@ -22,23 +22,15 @@ constexpr std::array<DeviceListColumn, 5> kColumns{
 
 CProperty_USB_FTDI::CProperty_USB_FTDI(PageContext& context, QWidget* parent,
                                        std::unique_ptr<FtdiLibrary> library)
-    : UpdatePage(context, DeviceListFrame(), parent),
-      link_(context.log, context.clock, library ? std::move(library) : MakeFtdiLibrary()),
-      list_(new DeviceList(kColumns, this)),
-      search_(new QPushButton(QStringLiteral("Search new device"), this)) {
-    Units().Place(*list_, 18, 18, 300, 36);
-    Units().Place(*search_, 246, 54, 72, 12);
-    MakePlainButton(*search_);
-    list_->SetClickOrKeyHandler([this] { OnListClickOrKey(); });
-    connect(search_, &QPushButton::clicked, this, [this] { FillDeviceList(); });
-    OrderTabStops();
+    : DeviceListPage(context, kColumns, parent),
+      link_(context.log, context.clock, library ? std::move(library) : MakeFtdiLibrary()) {
     FillDeviceList();
 }
 
 CProperty_USB_FTDI::~CProperty_USB_FTDI() = default;
 
 void CProperty_USB_FTDI::FillDeviceList() {
-    list_->clear();
+    Devices().clear();
     if (link_.Dev_UpdateDeviceList() != 0) {
         ShowMessage("Error by getting a device list");
         return;
@@ -50,24 +42,15 @@ void CProperty_USB_FTDI::FillDeviceList() {
     for (int i = 0; i < count; ++i) {
         FTDI_DeviceEntry entry;
         if (link_.Dev_GetDeviceEntry(i, entry) != 0) {
-            list_->AddRow({QStringLiteral("Device Error")});
+            Devices().AddRow({QStringLiteral("Device Error")});
             continue;
         }
-        list_->AddRow({QString::number(i + 1), QString::fromStdString(entry.name),
-                       QString::fromStdString(entry.serialNumber),
-                       QString::fromStdString(entry.hardware),
-                       QString::fromStdString(entry.software)});
+        Devices().AddRow({QString::number(i + 1), QString::fromStdString(entry.name),
+                          QString::fromStdString(entry.serialNumber),
+                          QString::fromStdString(entry.hardware),
+                          QString::fromStdString(entry.software)});
     }
-    SetStepOneDone(list_->SelectionMark() >= 0);
-}
-
-void CProperty_USB_FTDI::OnListClickOrKey() {
-    Progress().setValue(0);
-    SetStepOneDone(list_->SelectionMark() >= 0);
-}
-
-std::vector<QWidget*> CProperty_USB_FTDI::StepOneControls() {
-    return {list_, search_};
+    SetStepOneDone(Devices().SelectionMark() >= 0);
 }
 
 bool CProperty_USB_FTDI::SwitchCorvane(const std::string& name, const std::string& serial,
@@ -113,13 +96,13 @@ bool CProperty_USB_FTDI::SwitchCorvane(const std::string& name, const std::strin
 }
 
 void CProperty_USB_FTDI::ProgramRun() {
-    const int mark = list_->SelectionMark();
+    const int mark = Devices().SelectionMark();
     if (mark < 0) {
         SetStepOneDone(false);
         ShowMessage("Error: no device selected!");
         return;
     }
-    const QTreeWidgetItem* row = list_->topLevelItem(mark);
+    const QTreeWidgetItem* row = Devices().topLevelItem(mark);
     const std::string name = row->text(1).toStdString();
     const std::string serial = row->text(2).toStdString();
     int index = link_.Dev_FindDevice(name, serial);

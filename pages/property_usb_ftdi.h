@@ -4,15 +4,13 @@
 #include <string>
 
 #include "links/communication_ftdi.h"
-#include "pages/update_page.h"
-
-class DeviceList;
+#include "pages/device_list_page.h"
 
 // The "USB I" page: lists the attached FTDI devices (with a Corvane device's versions), and
 // programs the chosen one through the FTDI link the page owns. A Corvane device is first told
 // to start its bootloader; when it does not answer as it should, the user may power-cycle it,
 // guided by the link.
-class CProperty_USB_FTDI final : public UpdatePage {
+class CProperty_USB_FTDI final : public DeviceListPage {
   public:
     // Without a library of its own, the page uses the simulated bus when one is set, else the
     // real adapters.
@@ -20,24 +18,17 @@ class CProperty_USB_FTDI final : public UpdatePage {
                        std::unique_ptr<FtdiLibrary> library = nullptr);
     ~CProperty_USB_FTDI() override;
 
-    // Empties the device list and lists the attached devices again.
-    void FillDeviceList();
+    void FillDeviceList() override;
 
-    DeviceList& Devices() { return *list_; }
-    QPushButton& SearchButton() { return *search_; }
     CCommunication& Link() { return link_; }
 
   protected:
     void ProgramRun() override;
-    std::vector<QWidget*> StepOneControls() override;
 
   private:
-    void OnListClickOrKey();
     // Tells a Corvane device to start its bootloader, or guides the user through restarting
     // it; false when the run ends here. `index` becomes the device's index afterwards.
     bool SwitchCorvane(const std::string& name, const std::string& serial, int& index);
 
     CCommunication link_;
-    DeviceList* list_;
-    QPushButton* search_;
 };

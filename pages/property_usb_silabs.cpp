@@ -29,23 +29,15 @@ std::unique_ptr<UsbXpressLibrary> LibraryOrDefault(std::unique_ptr<UsbXpressLibr
 
 CProperty_USB_SILABS::CProperty_USB_SILABS(PageContext& context, QWidget* parent,
                                            std::unique_ptr<UsbXpressLibrary> library)
-    : UpdatePage(context, DeviceListFrame(), parent),
-      link_(context.log, context.clock, LibraryOrDefault(std::move(library))),
-      list_(new DeviceList(kColumns, this)),
-      search_(new QPushButton(QStringLiteral("Search new device"), this)) {
-    Units().Place(*list_, 18, 18, 300, 36);
-    Units().Place(*search_, 246, 54, 72, 12);
-    MakePlainButton(*search_);
-    list_->SetClickOrKeyHandler([this] { OnListClickOrKey(); });
-    connect(search_, &QPushButton::clicked, this, [this] { FillDeviceList(); });
-    OrderTabStops();
+    : DeviceListPage(context, kColumns, parent),
+      link_(context.log, context.clock, LibraryOrDefault(std::move(library))) {
     FillDeviceList();
 }
 
 CProperty_USB_SILABS::~CProperty_USB_SILABS() = default;
 
 void CProperty_USB_SILABS::FillDeviceList() {
-    list_->clear();
+    Devices().clear();
     const int count = std::max(link_.Dev_GetNumDevices(), 0);  // a failure counts as none
     for (int i = 0; i < count; ++i) {
         std::string serial;
@@ -54,24 +46,15 @@ void CProperty_USB_SILABS::FillDeviceList() {
             serial.clear();
             description.clear();
         }
-        list_->AddRow({QString::number(i + 1), QString::fromStdString(description),
-                       QString::fromStdString(serial)});
+        Devices().AddRow({QString::number(i + 1), QString::fromStdString(description),
+                          QString::fromStdString(serial)});
     }
-    SetStepOneDone(list_->SelectionMark() >= 0);
-}
-
-void CProperty_USB_SILABS::OnListClickOrKey() {
-    Progress().setValue(0);
-    SetStepOneDone(list_->SelectionMark() >= 0);
-}
-
-std::vector<QWidget*> CProperty_USB_SILABS::StepOneControls() {
-    return {list_, search_};
+    SetStepOneDone(Devices().SelectionMark() >= 0);
 }
 
 void CProperty_USB_SILABS::ProgramRun() {
     CStateMsg state;
-    const int index = list_->SelectionMark();
+    const int index = Devices().SelectionMark();
     if (index < 0) {
         SetStepOneDone(false);
         ShowMessage("Error: no device selected!");
