@@ -83,6 +83,9 @@ class Transfer {
             if (const int code = SendFrame(frame, frameNumber, bytes); code != 0) {
                 return code;
             }
+            if (request_.progress != nullptr) {
+                request_.progress->FrameSent(frameNumber);
+            }
             std::uint8_t reply = BL_NOTHING;
             if (const int code = AwaitReply(reply); code != 0) {
                 return code;
@@ -102,6 +105,9 @@ class Transfer {
                         link_.transport.Close();
                         LogLineOf(log(), p_.tooManyErrors.line);
                         return p_.tooManyErrors.code;
+                    }
+                    if (request_.progress != nullptr) {
+                        request_.progress->FrameRetried(frameNumber, reply);
                     }
                     break;
             }

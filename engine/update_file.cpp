@@ -1,5 +1,6 @@
 #include "engine/update_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -111,15 +112,32 @@ std::optional<Frame> FrameAt(std::span<const std::uint8_t> image, std::size_t of
     return frame;
 }
 
-std::optional<unsigned> FindMalformedFrame(std::span<const std::uint8_t> image) {
+FrameWalk WalkFrames(std::span<const std::uint8_t> image) {
+    FrameWalk walk;
     std::size_t offset = 0;
     do {
         unsigned length = 0;
         const std::optional<Frame> frame = FrameAt(image, offset, &length);
         if (!frame) {
-            return length;
+            const std::size_t remaining = image.size() - offset;
+            const FrameFault fault = remaining < 2  ? FrameFault::ShortHeader
+                                     : length > 276 ? FrameFault::TooLong
+                                                    : FrameFault::PastTheEnd;
+            walk.malformed = MalformedFrame{offset, length, fault};
+            return walk;
         }
+        walk.smallestLength = walk.frames == 0 ? length : std::min(walk.smallestLength, length);
+        walk.largestLength = std::max(walk.largestLength, length);
+        ++walk.frames;
         offset += frame->Size();
     } while (offset < image.size());
+    return walk;
+}
+
+std::optional<unsigned> FindMalformedFrame(std::span<const std::uint8_t> image) {
+    const FrameWalk walk = WalkFrames(image);
+    if (walk.malformed) {
+        return walk.malformed->length;
+    }
     return std::nullopt;
 }

@@ -45,6 +45,30 @@ struct Frame {
 std::optional<Frame> FrameAt(std::span<const std::uint8_t> image, std::size_t offset,
                              unsigned* length = nullptr);
 
+// Why a frame is malformed.
+enum class FrameFault {
+    ShortHeader,  // fewer than the two length bytes remain
+    TooLong,      // L exceeds 276
+    PastTheEnd,   // the frame runs past the end of the image
+};
+
+struct MalformedFrame {
+    std::size_t offset = 0;
+    unsigned length = 0;  // the L it declares (missing bytes read as 0)
+    FrameFault fault = FrameFault::ShortHeader;
+};
+
+// What a walk over the frames from offset 0 found: the well-formed frames before the first
+// malformed one (all of them for a valid image) with their smallest and largest L.
+struct FrameWalk {
+    std::size_t frames = 0;
+    unsigned smallestLength = 0;
+    unsigned largestLength = 0;
+    std::optional<MalformedFrame> malformed;
+};
+
+FrameWalk WalkFrames(std::span<const std::uint8_t> image);
+
 // Walks every frame from offset 0; returns the first malformed frame's L, or nothing when
 // the image splits exactly into well-formed frames.
 std::optional<unsigned> FindMalformedFrame(std::span<const std::uint8_t> image);

@@ -115,3 +115,32 @@ TEST(Frames, MalformedFramesReportTheirDeclaredLength) {
     // An empty image has no frame at all.
     EXPECT_EQ(FindMalformedFrame(Bytes{}), 0u);
 }
+
+TEST(Frames, AWalkReportsTheFramesTheirLengthsAndWhereAndWhyItStopped) {
+    Bytes overrun = Concat({FrameOf(2), FrameOf(5)});
+    overrun.pop_back();
+    struct Case {
+        Bytes image;
+        std::size_t frames;
+        unsigned smallest, largest;
+        std::optional<std::size_t> badOffset;
+        FrameFault fault;
+    };
+    const std::vector<Case> cases{
+        {Concat({FrameOf(276), FrameOf(0), FrameOf(17)}), 3, 0, 276, std::nullopt, {}},
+        {Concat({FrameOf(9), FrameOf(277)}), 1, 9, 9, 11, FrameFault::TooLong},
+        {overrun, 1, 2, 2, 4, FrameFault::PastTheEnd},
+        {Concat({FrameOf(2), Bytes{0x01}}), 1, 2, 2, 4, FrameFault::ShortHeader},
+    };
+    for (const Case& c : cases) {
+        const FrameWalk walk = WalkFrames(c.image);
+        EXPECT_EQ(walk.frames, c.frames);
+        EXPECT_EQ(walk.smallestLength, c.smallest);
+        EXPECT_EQ(walk.largestLength, c.largest);
+        ASSERT_EQ(walk.malformed.has_value(), c.badOffset.has_value());
+        if (walk.malformed) {
+            EXPECT_EQ(walk.malformed->offset, *c.badOffset);
+            EXPECT_EQ(walk.malformed->fault, c.fault);
+        }
+    }
+}
