@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ constexpr const char* kAddress = "127.0.5.1";
 // Hunting synchronisation: 5 ms before the last four bytes, 50 ms after the start byte.
 constexpr double kFtdiHandshakeFloorMs = 5.0 + 50.0;
 constexpr double kFtdiRatioGoal = 1.05;
+constexpr int kFleetSize = 16;
+constexpr double kFleetRatioGoal = 1.15;
+constexpr double kFleetCpuShareGoal = 0.05;
 
 struct Run {
     int status = -1;
@@ -98,6 +102,48 @@ std::optional<Run> Measure(const std::vector<std::string>& args, int runs, doubl
         ratio, ratioGoal, ratio <= ratioGoal ? "met" : "MISSED", 100.0 * share,
         100.0 * kCpuShareGoal, share <= kCpuShareGoal ? "met" : "MISSED");
     return median;
+}
+
+// The fleet case: one run updates 16 network devices at once, each on its own address and in
+// its own thread of the program; against a device alone, it should take hardly longer.
+bool MeasureFleet(const std::string& file, double singleWallMs, int runs) {
+    std::vector<std::unique_ptr<UdpSimServer>> devices;
+    std::string addresses;
+    for (int i = 1; i <= kFleetSize; ++i) {
+        const std::string address = "127.0.12." + std::to_string(i);
+        devices.push_back(std::make_unique<UdpSimServer>(SimOptions{}, address));
+        std::string error;
+        if (!devices.back()->Start(error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return false;
+        }
+        addresses += (i > 1 ? "," : "") + address;
+    }
+    std::printf("fleet: %d devices at once, against %.0f ms for one alone\n", kFleetSize,
+                singleWallMs);
+    std::vector<Run> results;
+    for (int i = 0; i < runs; ++i) {
+        const Run run = RunProgram({FLASHWRIGHT_PROGRAM, "UDP", addresses, file});
+        if (run.status != 0) {
+            std::fprintf(stderr, "fleet run %d: flashwright exited with status %d\n", i + 1,
+                         run.status);
+            return false;
+        }
+        std::printf("fleet run %d: wall %.0f ms (%.4f of one device), cpu %.1f ms\n", i + 1,
+                    run.wallMs, run.wallMs / singleWallMs, run.cpuMs);
+        results.push_back(run);
+    }
+    std::sort(results.begin(), results.end(),
+              [](const Run& a, const Run& b) { return a.wallMs < b.wallMs; });
+    const Run& median = results[results.size() / 2];
+    const double ratio = median.wallMs / singleWallMs;
+    const double share = median.cpuMs / median.wallMs / kFleetSize;
+    std::printf(
+        "fleet median: wall %.4f of one device (goal <= %.2f) %s; cpu share %.2f%% per device "
+        "(goal < %.0f%%) %s\n",
+        ratio, kFleetRatioGoal, ratio <= kFleetRatioGoal ? "met" : "MISSED", 100.0 * share,
+        100.0 * kFleetCpuShareGoal, share < kFleetCpuShareGoal ? "met" : "MISSED");
+    return true;
 }
 
 // Time on a serial line for `bytes` bytes of 10 bits each.
@@ -218,10 +264,10 @@ int main(int argc, char** argv) {
     }
     std::printf("update of %zu KiB in %zu frames of L = %u to %s; protocol floor %.0f ms\n",
                 kImagePayload / 1024, frames, kFrameBody, kAddress, floorMs);
-    const bool udpMeasured =
-        Measure({FLASHWRIGHT_PROGRAM, "UDP", kAddress, file}, runs, floorMs, kRatioGoal)
-            .has_value();
+    const std::optional<Run> single =
+        Measure({FLASHWRIGHT_PROGRAM, "UDP", kAddress, file}, runs, floorMs, kRatioGoal);
     device.Stop();
+    const bool udpMeasured = single && MeasureFleet(file, single->wallMs, runs);
     const bool serialMeasured = udpMeasured && MeasureSerial(file, frames, runs);
     const bool ftdiMeasured = serialMeasured && MeasureFtdi(file, folder, frames, runs);
     const bool usbxMeasured = ftdiMeasured && MeasureUsbx(file, folder, frames, runs);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/check_command.h"
+#include "cli/device_request.h"
 #include "cli/ftdi_command_line.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
@@ -14,27 +16,70 @@
 
 namespace {
 
+std::optional<int> CheckUdp(std::span<const std::string> tokens) {
+    UdpUpdateRequest request;
+    return ParseUdpRequest(tokens, request);
+}
+
+std::optional<int> CheckCom(std::span<const std::string> tokens) {
+    SerialUpdateRequest request;
+    return ParseComRequest(tokens, request);
+}
+
+std::optional<int> CheckListPorts(std::span<const std::string> tokens) {
+    return ParseNoOperands(tokens, "--list-ports");
+}
+
+std::optional<int> CheckFtdi(std::span<const std::string> tokens) {
+    DeviceUpdateRequest request;
+    return ParseDeviceRequest(tokens, "FTDI", request);
+}
+
+std::optional<int> CheckUsbx(std::span<const std::string> tokens) {
+    DeviceUpdateRequest request;
+    return ParseDeviceRequest(tokens, "USBX", request);
+}
+
+std::optional<int> CheckFileCheck(std::span<const std::string> tokens) {
+    std::string path;
+    bool json = false;
+    return ParseCheckRequest(tokens, path, json);
+}
+
+std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
+    return ParseNoOperands(tokens, "--list-devices");
+}
+
 // The windowless commands. A new link's command adds its line here.
 constexpr std::array kCommands{
-    CommandKeyword{"UDP", RunUdpCommand},
-    CommandKeyword{"COM", RunComCommand},
-    CommandKeyword{"--LIST-PORTS", RunListPortsCommand},
-    CommandKeyword{"FTDI", RunFtdiCommand},
-    CommandKeyword{"USBX", RunUsbxCommand},
-    CommandKeyword{"--LIST-DEVICES", RunListDevicesCommand},
+    CommandKeyword{"UDP", CheckUdp, RunUdpCommand},
+    CommandKeyword{"COM", CheckCom, RunComCommand},
+    CommandKeyword{"--LIST-PORTS", CheckListPorts, RunListPortsCommand},
+    CommandKeyword{"FTDI", CheckFtdi, RunFtdiCommand},
+    CommandKeyword{"USBX", CheckUsbx, RunUsbxCommand},
+    CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
+    CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
   flashwright                          open the desktop dialog
-  flashwright UDP <address> <file>     update the device at <address> over the network
-  flashwright COM <port> <file> [<baud>] [--device-type mirabel]
+  flashwright UDP <address> <file> [--json]
+                                       update the device at <address> over the network
+  flashwright UDP <address>,<address>... <file> [--json]
+  flashwright UDP @<list-file> <file> [--json]
+                                       update several devices at once
+  flashwright COM <port> <file> [<baud>] [--device-type mirabel] [--json]
                                        update the device on a serial port
+  flashwright COM <port>,<port>... <file> [<baud>] [options]
+  flashwright COM @<list-file> <file> [<baud>] [options]
+                                       update the devices on several serial ports at once
   flashwright --list-ports             list the serial ports present
   flashwright FTDI <serial-number> <file> [--description TEXT] [--wait SECONDS]
                                        update the FTDI-attached device with that serial number
   flashwright USBX <serial-number> <file> [--description TEXT]
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
+  flashwright check <file> [--json]    check an update file without any device
   flashwright --help | --version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -58,6 +103,23 @@ guides through unplugging and replugging it (Ctrl-C cancels); otherwise it ends 
 USBX (any case): finds the USBXpress device by its serial number, opens it at 115200 baud,
 sends a Pellix-USB device the command that starts its firmware update and opens it again,
 then as UDP (on a terminal it first asks you to power-cycle the device).
+
+Several devices: a comma-separated list or a list file (one address, host name or port a
+line, '#' starts a comment) updates every device at once, each on a thread of its own. On a
+terminal each device has a line of its own (progress, then its final message) and a summary
+follows. The exit status is 0 when every device succeeded, otherwise that of the first
+device in the order given that failed; --json gives every device's code. A serial port
+whose path holds a comma or starts with '@' is taken as one port when it exists.
+
+--json (every update and check): JSON Lines on standard output instead of the terminal
+display, one object per event, each with "event" and "device": start (link, file, size,
+frames), synchronised (bootloaderVersion, deviceId, deviceName), progress (percent, bytes;
+about ten a second at most), retry (frame, reply), result (code, exitStatus, message,
+seconds, framesSent, retries).
+
+check: reads and walks an update file as an update would, without any device, and prints
+its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
+L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
 
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.
@@ -148,6 +210,17 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
     return d[a.size()][b.size()];
 }
 
+// The command the first token names, or nothing.
+const CommandKeyword* FindCommand(std::string_view word) {
+    const std::string keyword = UpperCase(word);
+    for (const CommandKeyword& command : kCommands) {
+        if (command.keyword == keyword) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::string_view CommandLineUsage() {
@@ -182,7 +255,7 @@ std::optional<std::string> SuggestKeyword(std::string_view word) {
     return std::nullopt;
 }
 
-std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& log) {
+std::optional<int> CheckCommandLine(std::span<const std::string> args) {
     if (args.empty()) {
         return std::nullopt;
     }
@@ -197,11 +270,17 @@ std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& lo
         std::printf("flashwright %s\n", FLASHWRIGHT_VERSION);
         return 0;
     }
-    const std::string keyword = UpperCase(args[0]);
-    for (const CommandKeyword& command : kCommands) {
-        if (command.keyword == keyword) {
-            return command.run(args.subspan(1), log);
-        }
+    const CommandKeyword* command = FindCommand(args[0]);
+    return command != nullptr ? command->check(args.subspan(1)) : std::nullopt;
+}
+
+std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& log) {
+    if (const std::optional<int> code = CheckCommandLine(args)) {
+        return code;
     }
-    return std::nullopt;
+    const CommandKeyword* command = args.empty() ? nullptr : FindCommand(args[0]);
+    if (command == nullptr) {
+        return std::nullopt;
+    }
+    return command->run(args.subspan(1), log);
 }

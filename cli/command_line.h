@@ -7,9 +7,13 @@
 
 #include "log/log_sink.h"
 
-// A command keyword and what runs it: the operands are the tokens after the keyword.
+// A command keyword, what checks its operands and what runs it: the operands are the tokens
+// after the keyword.
 struct CommandKeyword {
     std::string_view keyword;  // upper case; the first token matches it in any case
+    // Nothing when the command can be carried out; otherwise the exit code to end with (a
+    // usage error's, or 0 after --help printed the usage). Opens nothing.
+    std::optional<int> (*check)(std::span<const std::string> operands);
     int (*run)(std::span<const std::string> operands, LogSink& log);
 };
 
@@ -17,6 +21,11 @@ struct CommandKeyword {
 // token names (or prints the usage or the version) and returns the exit code; returns nothing
 // when the first token names no command, so the caller shows the desktop dialog.
 std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& log);
+
+// The part of RunCommandLine that comes before anything is opened: the exit code when the
+// command line ends there (a usage error, --help, --version, each printing what it prints), or
+// nothing when its command goes ahead or the first token names no command.
+std::optional<int> CheckCommandLine(std::span<const std::string> args);
 
 // The usage text of --help.
 std::string_view CommandLineUsage();

@@ -13,10 +13,11 @@ struct DeviceUpdateRequest {
     std::string description;  // empty: the first device with the serial number
     std::string path;
     unsigned syncWindowMs = kCommandLineSyncWindowMs;
+    bool json = false;  // JSON events on standard output instead of the terminal display
 };
 
-// "<serial-number> <file> [--description TEXT] [--wait SECONDS]" after the keyword `command`.
-// Nothing when the request can be carried out; otherwise the exit code to end with (a usage
-// error's, or 0 after --help printed the usage).
+// "<serial-number> <file> [--description TEXT] [--wait SECONDS] [--json]" after the keyword
+// `command`. Nothing when the request can be carried out; otherwise the exit code to end with (a
+// usage error's, or 0 after --help printed the usage).
 std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::string_view command,
                                       DeviceUpdateRequest& request);

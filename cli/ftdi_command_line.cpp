@@ -8,6 +8,7 @@
 #include "cli/corvane_code.h"
 #include "cli/device_request.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/sync_window.h"
@@ -123,24 +124,20 @@ int RunFtdiCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::optional<int> code = ParseDeviceRequest(tokens, "FTDI", request)) {
         return *code;
     }
-    const bool terminal = TerminalProgress::StderrIsTerminal();
-    TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());
     std::optional<TerminalReplugPrompt> prompt;
-    if (terminal) {
+    if (TerminalProgress::StderrIsTerminal()) {
         prompt.emplace(stderr);
     }
-    return RunFtdiUpdate(request, log, DefaultClock(), display, prompt ? &*prompt : nullptr,
-                         MakeFtdiLibrary());
+    return RunSingle("FTDI", request.serialNumber, request.path, request.json,
+                     [&](UpdateObserver& observer) {
+                         return RunFtdiUpdate(request, log, DefaultClock(), observer,
+                                              prompt ? &*prompt : nullptr, MakeFtdiLibrary());
+                     });
 }
 
 int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
-    std::string error;
-    const std::optional<Operands> operands = SplitOperands(tokens, {}, 0, error);
-    if (!operands) {
-        return UsageError("--list-devices", error);
-    }
-    if (operands->help) {
-        return PrintUsage();
+    if (const std::optional<int> code = ParseNoOperands(tokens, "--list-devices")) {
+        return *code;
     }
     CCommunication link(log);
     if (link.Dev_UpdateDeviceList() != 0) {

@@ -1,12 +1,15 @@
 #include "cli/network_update.h"
 
+#include <array>
 #include <cstdio>
 #include <limits>
 
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/operands.h"
 #include "cli/sync_window.h"
+#include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "cli/update_verdict.h"
@@ -47,12 +50,13 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
     return outcome.exitCode;
 }
 
-int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
+std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request) {
+    static constexpr std::array kOptions{OptionSpec{"--json", false}};
     std::string error;
     // Operands after the file are ignored, as they always were: an unquoted path with a blank
     // is cut there and then names a file that does not exist.
     const std::optional<Operands> operands =
-        SplitOperands(tokens, {}, std::numeric_limits<std::size_t>::max(), error);
+        SplitOperands(tokens, kOptions, std::numeric_limits<std::size_t>::max(), error);
     if (!operands) {
         return UsageError("UDP", error);
     }
@@ -60,8 +64,26 @@ int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
         return PrintUsage();
     }
     const std::vector<std::string>& positional = operands->positional;
-    const std::string address = positional.size() > 0 ? positional[0] : std::string();
-    const std::string path = positional.size() > 1 ? positional[1] : std::string();
-    TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), address, DefaultClock());
-    return RunNetworkUpdate(address, path, log, DefaultClock(), display);
+    // No address or host name holds a comma, so commas always separate devices.
+    TargetList targets = ParseTargets(positional.size() > 0 ? positional[0] : std::string(), false);
+    if (targets.targets.empty()) {
+        return UsageError("UDP", targets.error);
+    }
+    request.addresses = std::move(targets.targets);
+    request.path = positional.size() > 1 ? positional[1] : std::string();
+    request.json = operands->Option("--json").has_value();
+    return std::nullopt;
+}
+
+int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
+    UdpUpdateRequest request;
+    if (const std::optional<int> code = ParseUdpRequest(tokens, request)) {
+        return *code;
+    }
+    return RunTargets(
+        "UDP", request.addresses, request.path, request.json,
+        [&](const std::string& address, LogSink& deviceLog, UpdateObserver& observer) {
+            return RunNetworkUpdate(address, request.path, deviceLog, DefaultClock(), observer);
+        },
+        log);
 }

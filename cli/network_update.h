@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "cli/update_observer.h"
 #include "engine/clock.h"
@@ -12,6 +14,20 @@
 // lives only for the update and is gone before the observer hears the outcome.
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer);
+
+// What the network command line asks for.
+struct UdpUpdateRequest {
+    // The devices' addresses or host names: one, several separated by commas, or those of a
+    // list file ("@file").
+    std::vector<std::string> addresses;
+    std::string path;
+    bool json = false;  // JSON events on standard output instead of the terminal display
+};
+
+// "<address>[,<address>...]|@<list-file> <file> [--json]" after the keyword UDP: a missing
+// operand is empty, further ones are ignored. Nothing when the request can be carried out;
+// otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
+std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request);
 
 // "UDP <address> <file>": the operands after the keyword; a missing one is empty, further
 // ones are ignored; an option (there are none but --help) is a usage error. Shows the

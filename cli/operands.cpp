@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/command_line.h"
 #include "cli/exit_codes.h"
 
 std::optional<std::string> Operands::Option(std::string_view name) const {
@@ -61,6 +62,18 @@ std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
         return std::nullopt;
     }
     return operands;
+}
+
+std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::string_view command) {
+    std::string error;
+    const std::optional<Operands> operands = SplitOperands(tokens, {}, 0, error);
+    if (!operands) {
+        return UsageError(command, error);
+    }
+    if (operands->help) {
+        return PrintUsage();
+    }
+    return std::nullopt;
 }
 
 int UsageError(std::string_view command, std::string_view error) {

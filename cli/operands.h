@@ -33,6 +33,11 @@ std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
                                       std::span<const OptionSpec> known, std::size_t maxPositional,
                                       std::string& error);
 
+// The tokens of a command that takes no operands (only --help). Nothing when the command can
+// be carried out; otherwise the exit code to end with (a usage error's, or 0 after --help
+// printed the usage).
+std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::string_view command);
+
 // Reports a usage error on standard error ("flashwright <command>: <error>" and a pointer to
 // --help) and returns the exit status for it, 2: nothing was tried.
 int UsageError(std::string_view command, std::string_view error);

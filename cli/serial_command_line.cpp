@@ -10,9 +10,11 @@
 
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/sync_window.h"
+#include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "links/communication_com.h"
@@ -57,7 +59,8 @@ std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-constexpr std::array kComOptions{OptionSpec{"--device-type", true}, OptionSpec{"--wait", true}};
+constexpr std::array kComOptions{OptionSpec{"--device-type", true}, OptionSpec{"--wait", true},
+                                 OptionSpec{"--json", false}};
 
 // The request the operands ask for; false with `error` set on a usage error.
 bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::string& error) {
@@ -78,8 +81,16 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
         request.syncWindowMs = *window;
     }
     const std::vector<std::string>& positional = operands.positional;
-    // A missing port or file stays empty: opening or reading it then fails with its code.
-    request.port = positional.size() > 0 ? positional[0] : std::string();
+    // A missing port or file stays empty: opening or reading it then fails with its code. A
+    // path that exists is one port, whatever characters it holds.
+    TargetList ports = ParseTargets(positional.size() > 0 ? positional[0] : std::string(), true);
+    if (ports.targets.empty()) {
+        error = ports.error;
+        return false;
+    }
+    request.ports = std::move(ports.targets);
+    request.port = request.ports.front();
+    request.json = operands.Option("--json").has_value();
     request.path = positional.size() > 1 ? positional[1] : std::string();
     if (positional.size() > 2) {
         const std::string& text = positional[2];
@@ -123,8 +134,8 @@ int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clo
     return outcome.exitCode;
 }
 
-int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
-    SerialUpdateRequest request;
+std::optional<int> ParseComRequest(std::span<const std::string> tokens,
+                                   SerialUpdateRequest& request) {
     std::string error;
     const std::optional<Operands> operands = SplitOperands(tokens, kComOptions, 3, error);
     if (!operands || !ParseRequest(*operands, request, error)) {
@@ -133,20 +144,28 @@ int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
     if (operands->help) {
         return PrintUsage();
     }
+    return std::nullopt;
+}
+
+int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
+    SerialUpdateRequest request;
+    if (const std::optional<int> code = ParseComRequest(tokens, request)) {
+        return *code;
+    }
     const auto app = EnsureCoreApplication();
-    TerminalProgress display(stderr, TerminalProgress::StderrIsTerminal(), request.port,
-                             DefaultClock());
-    return RunSerialUpdate(request, log, DefaultClock(), display);
+    return RunTargets(
+        "COM", request.ports, request.path, request.json,
+        [&](const std::string& port, LogSink& deviceLog, UpdateObserver& observer) {
+            SerialUpdateRequest one = request;
+            one.port = port;
+            return RunSerialUpdate(one, deviceLog, DefaultClock(), observer);
+        },
+        log);
 }
 
 int RunListPortsCommand(std::span<const std::string> tokens, LogSink& log) {
-    std::string error;
-    const std::optional<Operands> operands = SplitOperands(tokens, {}, 0, error);
-    if (!operands) {
-        return UsageError("--list-ports", error);
-    }
-    if (operands->help) {
-        return PrintUsage();
+    if (const std::optional<int> code = ParseNoOperands(tokens, "--list-ports")) {
+        return *code;
     }
     const auto app = EnsureCoreApplication();
     std::vector<SerialPortEntry> ports;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "cli/sync_window.h"
 #include "cli/update_observer.h"
@@ -16,6 +18,9 @@ struct SerialUpdateRequest {
     unsigned baud = 115200;
     bool mirabel = false;  // restart the device into its bootloader with its device command
     unsigned syncWindowMs = kCommandLineSyncWindowMs;
+    // Every port named: the port alone, several separated by commas, or those of a list file.
+    std::vector<std::string> ports{};
+    bool json = false;  // JSON events on standard output instead of the terminal display
 };
 
 // The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends
@@ -31,6 +36,12 @@ int SerialUpdateExitCode(int linkResult, bool signatureError);
 
 // The result texts of the serial link's update, as the COM Port page shows them.
 std::span<const VerdictEntry> SerialVerdicts();
+
+// "<port>[,<port>...]|@<list-file> <file> [<baud>] [--device-type unknown|mirabel]
+// [--wait SECONDS] [--json]" after the keyword COM. Nothing when the request can be carried out;
+// otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
+std::optional<int> ParseComRequest(std::span<const std::string> tokens,
+                                   SerialUpdateRequest& request);
 
 // "COM <port> <file> [<baud>] [--device-type unknown|mirabel]": the operands after the keyword.
 // Shows the terminal display when standard error is a terminal.

@@ -6,6 +6,7 @@
 #include "cli/command_line.h"
 #include "cli/device_request.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "cli/verdict.h"
@@ -94,10 +95,11 @@ int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
         return *code;
     }
     const bool terminal = TerminalProgress::StderrIsTerminal();
-    TerminalProgress display(stderr, terminal, request.serialNumber, DefaultClock());
-    UsbXpressChoice choice = MakeUsbXpressLibrary();
-    return RunUsbxUpdate(request, log, DefaultClock(), display, terminal ? stderr : nullptr,
-                         std::move(choice.library));
+    return RunSingle(
+        "USBX", request.serialNumber, request.path, request.json, [&](UpdateObserver& observer) {
+            return RunUsbxUpdate(request, log, DefaultClock(), observer,
+                                 terminal ? stderr : nullptr, MakeUsbXpressLibrary().library);
+        });
 }
 
 void ListUsbXpressDevices(LogSink& log) {

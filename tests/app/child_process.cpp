@@ -167,3 +167,65 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     return result;
 }
+
+BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args) {
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return;
+    }
+    output_.Reset(ends[0]);
+    const UniqueFd writeEnd(ends[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 2);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envp = Environment({});
+    std::vector<char*> argvP = Pointers(argv);
+    std::vector<char*> envpP = Pointers(envp);
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argvP.data(), envpP.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+BackgroundChild::~BackgroundChild() {
+    Kill();
+}
+
+std::optional<std::string> BackgroundChild::WaitForLine(std::string_view text,
+                                                        std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (std::size_t newline; (newline = pending_.find('\n')) != std::string::npos;) {
+            std::string line = pending_.substr(0, newline);
+            pending_.erase(0, newline + 1);
+            if (line.find(text) != std::string::npos) {
+                return line;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd pfd{output_.Get(), POLLIN, 0};
+        if (!output_.Valid() || left.count() <= 0 ||
+            ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+            return std::nullopt;
+        }
+        char buffer[1024];
+        const ssize_t got = ::read(output_.Get(), buffer, sizeof buffer);
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        pending_.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void BackgroundChild::Kill() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+}

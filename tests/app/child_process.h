@@ -1,9 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "log/unique_fd.h"
 
 // Runs a program as a child process, as a script or a terminal user would, and collects what
 // it printed and how it ended.
@@ -26,6 +32,27 @@ struct ChildResult {
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                      const ChildOptions& options = {});
+
+// A program left running beside the test (a simulator in a process of its own, to be killed),
+// its standard output and error read as they come. Killed at the latest when this ends.
+class BackgroundChild {
+  public:
+    BackgroundChild(const std::string& program, const std::vector<std::string>& args);
+    ~BackgroundChild();
+    BackgroundChild(const BackgroundChild&) = delete;
+    BackgroundChild& operator=(const BackgroundChild&) = delete;
+
+    // Reads the output until a line holds `text`; that line, or nothing when the output ended
+    // or `limit` passed first.
+    std::optional<std::string> WaitForLine(std::string_view text, std::chrono::milliseconds limit);
+    // Ends the program with SIGKILL, as a crash or a pulled plug would.
+    void Kill();
+
+  private:
+    pid_t pid_ = -1;
+    UniqueFd output_;
+    std::string pending_;  // read, not yet a whole line
+};
 
 // The exit status a shell sees for the program's exit code.
 constexpr int ExitStatus(int code) {

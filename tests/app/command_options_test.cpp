@@ -39,6 +39,11 @@ TEST(CommandOptions, EveryCommandRefusesWhatItDoesNotKnowBeforeTryingAnything) {
         {"--list-ports", "extra"},
         {"--list-ports", "--all"},
         {"--version", "1"},
+        {"UDP", "127.0.0.1,127.0.0.1", "u.enc"},
+        {"UDP", "127.0.0.1,,127.0.0.2", "u.enc"},
+        {"UDP", "@/nonexistent/rack.txt", "u.enc"},
+        {"check"},
+        {"check", "u.enc", "--bogus"},
     };
     for (const Tokens& args : refused) {
         RecordingLog log;
@@ -143,6 +148,13 @@ TEST(DisplayCheck, TheDialogOpensOnlyWhereAPlatformCanStart) {
          false,
          false,
          "no Qt platform plugin \"bogus\""},
+        {"a platform list that names none",
+         {{"QT_QPA_PLATFORM", ";:opt"}},
+         {},
+         true,
+         false,
+         false,
+         "no Qt platform named (-platform or QT_QPA_PLATFORM holds no name)"},
         {"the platform argument",
          {{"QT_QPA_PLATFORM", "bogus"}},
          {"upd", "-platform", "minimal"},

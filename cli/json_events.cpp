@@ -1,0 +1,135 @@
+#include "cli/json_events.h"
+
+#include <QJsonDocument>
+
+#include "engine/device_identity.h"
+#include "engine/update_file.h"
+#include "log/text_format.h"
+
+namespace {
+
+// Progress events of one device come at most this often, but for 0 and 100 per cent.
+constexpr std::uint64_t kProgressIntervalMs = 100;
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+void JsonLines::Write(const QJsonObject& object) {
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    const std::lock_guard hold(mutex_);
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+std::string DeviceName(unsigned id) {
+    std::string text = DeviceText(id);
+    constexpr std::string_view kFound = " found";
+    if (text.ends_with(kFound)) {
+        text.resize(text.size() - kFound.size());
+    }
+    return text;
+}
+
+std::string ReplyText(std::uint8_t reply) {
+    return StrPrintf("0x%.2X", static_cast<unsigned>(reply));
+}
+
+JsonUpdateEvents::JsonUpdateEvents(JsonLines& out, std::string link, std::string device,
+                                   std::string file, Clock& clock)
+    : out_(out),
+      link_(std::move(link)),
+      device_(std::move(device)),
+      file_(std::move(file)),
+      clock_(clock),
+      startMs_(clock.NowMs()) {}
+
+QJsonObject JsonUpdateEvents::Event(const char* name) const {
+    return QJsonObject{{QStringLiteral("event"), QLatin1String(name)},
+                       {QStringLiteral("device"), Text(device_)}};
+}
+
+void JsonUpdateEvents::Start() {
+    startMs_ = clock_.NowMs();
+    QJsonObject event = Event("start");
+    event.insert(QStringLiteral("link"), Text(link_));
+    event.insert(QStringLiteral("file"), Text(file_));
+    const UpdateFileRead read = ReadUpdateFile(file_);
+    if (read.outcome == ReadOutcome::Ok) {
+        event.insert(QStringLiteral("size"), static_cast<qint64>(read.image.bytes.size()));
+        event.insert(QStringLiteral("frames"),
+                     static_cast<qint64>(WalkFrames(read.image.bytes).frames));
+    } else {
+        // The update will end with the file's code; the event says so by leaving them out.
+        event.insert(QStringLiteral("size"), QJsonValue::Null);
+        event.insert(QStringLiteral("frames"), QJsonValue::Null);
+    }
+    out_.Write(event);
+}
+
+void JsonUpdateEvents::Synchronised(const BootloaderInfo& info) {
+    QJsonObject event = Event("synchronised");
+    event.insert(QStringLiteral("bootloaderVersion"),
+                 Text(StrPrintf("%X.%.2X", static_cast<unsigned>(info.versionHigh),
+                                static_cast<unsigned>(info.versionLow))));
+    event.insert(QStringLiteral("deviceId"), static_cast<int>(info.deviceId));
+    event.insert(QStringLiteral("deviceName"), Text(DeviceName(info.deviceId)));
+    out_.Write(event);
+}
+
+ProgressSink* JsonUpdateEvents::TransferStarting(std::size_t imageBytes) {
+    imageBytes_ = imageBytes;
+    return this;
+}
+
+void JsonUpdateEvents::SetRange(int low, int high) {
+    low_ = low;
+    high_ = high > low ? high : low + 1;
+}
+
+void JsonUpdateEvents::SetPos(int position) {
+    const int percent = (position - low_) * 100 / (high_ - low_);
+    const std::uint64_t now = clock_.NowMs();
+    const bool edge = percent == 0 || percent == 100;
+    if (percent == percent_ || (!edge && now - lastProgressMs_ < kProgressIntervalMs)) {
+        return;
+    }
+    percent_ = percent;
+    lastProgressMs_ = now;
+    QJsonObject event = Event("progress");
+    event.insert(QStringLiteral("percent"), percent);
+    event.insert(QStringLiteral("bytes"),
+                 static_cast<qint64>(imageBytes_ * static_cast<std::size_t>(percent) / 100));
+    out_.Write(event);
+}
+
+void JsonUpdateEvents::FrameSent(int) {
+    ++framesSent_;
+}
+
+void JsonUpdateEvents::FrameRetried(int frameNumber, std::uint8_t reply) {
+    ++retries_;
+    QJsonObject event = Event("retry");
+    event.insert(QStringLiteral("frame"), frameNumber);
+    event.insert(QStringLiteral("reply"), Text(ReplyText(reply)));
+    out_.Write(event);
+}
+
+void JsonUpdateEvents::Finished(std::string_view verdict, int exitCode) {
+    while (!verdict.empty() && verdict.back() == '\n') {
+        verdict.remove_suffix(1);
+    }
+    QJsonObject event = Event("result");
+    event.insert(QStringLiteral("code"), exitCode);
+    event.insert(QStringLiteral("exitStatus"), exitCode & 0xFF);
+    event.insert(QStringLiteral("message"),
+                 QString::fromUtf8(verdict.data(), static_cast<qsizetype>(verdict.size())));
+    event.insert(QStringLiteral("seconds"),
+                 static_cast<double>(clock_.NowMs() - startMs_) / 1000.0);
+    event.insert(QStringLiteral("framesSent"), static_cast<qint64>(framesSent_));
+    event.insert(QStringLiteral("retries"), static_cast<qint64>(retries_));
+    out_.Write(event);
+}
