@@ -13,6 +13,7 @@
 #include "pages/main_dialog.h"
 #include "pages/page_context.h"
 #include "pages/ui_services.h"
+#include "pages/version_page.h"
 
 namespace {
 
@@ -81,6 +82,9 @@ bool CFlashwrightApp::DisplayUsable(const std::vector<std::string>& args) {
 
 void CFlashwrightApp::RunDialog() {
     QApplication application(argc_, argv_);
+    // The desktop matches the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("flashwright"));
+    QApplication::setWindowIcon(ProgramIcon());
     const ScopedEventLoopWait eventLoopWait;
     QtUiServices ui;
     ReportLogWorkerFailure(log_, ui);

@@ -66,21 +66,23 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright UDP <address> <file> [--json]
                                        update the device at <address> over the network
   flashwright UDP <address>,<address>... <file> [--json]
-  flashwright UDP @<list-file> <file> [--json]
                                        update several devices at once
+  flashwright UDP @<list-file> <file> [--json]
+                                       update the devices of a list file at once
   flashwright COM <port> <file> [<baud>] [--device-type mirabel] [--json]
                                        update the device on a serial port
   flashwright COM <port>,<port>... <file> [<baud>] [options]
-  flashwright COM @<list-file> <file> [<baud>] [options]
                                        update the devices on several serial ports at once
+  flashwright COM @<list-file> <file> [<baud>] [options]
+                                       the same for the ports of a list file
   flashwright --list-ports             list the serial ports present
   flashwright FTDI <serial-number> <file> [--description TEXT] [--wait SECONDS]
                                        update the FTDI-attached device with that serial number
-  flashwright USBX <serial-number> <file> [--description TEXT]
+  flashwright USBX <serial-number> <file> [--description TEXT] [--wait SECONDS]
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
-  flashwright --help | --version
+  flashwright --help | --version      print this usage, or the version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
 keeps asking the bootloader to synchronise for up to 10 s (restart the device meanwhile),
@@ -171,6 +173,16 @@ Environment:
                               use the simulated USBXpress devices on the bus folder DIR
   FLASHWRIGHT_FTDI_BUS=DIR    use the simulated FTDI devices on the bus folder DIR (see
                               flashwright-sim --transport ftdi) instead of the USB devices
+
+Files:
+  debug_log.txt, debug_log.bin
+                              the debug log's lines and dumps: in the program's folder, or,
+                              where that cannot be written (an installed program), in
+                              $XDG_STATE_HOME/flashwright (by default ~/.local/state/flashwright)
+  ~/.config/flashwright/flashwright.conf
+                              the settings: corvane/enterBootloaderCode (the Corvane code as 8
+                              hexadecimal digits) and usbxpress/library (the path of the
+                              vendor's USBXpress library)
 )";
 
 // The forms a user without a display can turn to.
@@ -180,6 +192,7 @@ constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright FTDI <serial-number> <file> [--description TEXT] [--wait SECONDS]
   flashwright USBX <serial-number> <file>
   flashwright --list-devices
+  flashwright check <file>
 )";
 
 std::string UpperCase(std::string_view text) {

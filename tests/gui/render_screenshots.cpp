@@ -5,13 +5,16 @@
 // render_screenshots <folder> <update file>.
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -142,6 +145,34 @@ struct SimulatedUsb {
     }
 };
 
+// The desktop entry as an application launcher shows it: the entry's icon over its name.
+bool RenderLauncher(const QString& folder) {
+    QSettings entry(QStringLiteral("packaging/flashwright.desktop"), QSettings::IniFormat);
+    const QString name = entry.value(QStringLiteral("Desktop Entry/Name")).toString();
+    const QPixmap icon(QStringLiteral("packaging/icons/flashwright-64.png"));
+    if (name.isEmpty() || icon.isNull()) {
+        std::fprintf(stderr, "run from the repository: the desktop entry or its icon is missing\n");
+        return false;
+    }
+    QWidget tile;
+    tile.setAutoFillBackground(true);
+    QPalette colours = tile.palette();
+    colours.setColor(QPalette::Window, QColor(0x2e, 0x34, 0x36));
+    colours.setColor(QPalette::WindowText, Qt::white);
+    tile.setPalette(colours);
+    auto* layout = new QVBoxLayout(&tile);
+    auto* picture = new QLabel(&tile);
+    picture->setPixmap(icon);
+    picture->setAlignment(Qt::AlignCenter);
+    auto* caption = new QLabel(name, &tile);
+    caption->setAlignment(Qt::AlignCenter);
+    layout->addWidget(picture);
+    layout->addWidget(caption);
+    tile.setFixedSize(120, 110);
+    tile.show();
+    return Save(tile, folder, QStringLiteral("launcher.png"));
+}
+
 // A run on the USB I page with the Corvane device: the replug request pictured, the device
 // unplugged and plugged in again, and the transfer pictured from the screen half-way.
 bool RunUsbI(CFlashwrightDlg& dialog, CProperty_USB_FTDI& page, SimulatedUsb& usb,
@@ -200,6 +231,7 @@ int main(int argc, char** argv) {
     ok = Save(dialog, folder, QStringLiteral("tab-usb-ii.png")) && ok;
     tabs.SelectTab(4);
     ok = Save(dialog, folder, QStringLiteral("tab-version.png")) && ok;
+    ok = RenderLauncher(folder) && ok;
     tabs.SelectTab(1);
     EventLoopWait(kSettleMs);
     ok = RunUsbI(dialog, tabs.UsbFtdiPage(), usb, folder, QString::fromLocal8Bit(argv[2])) && ok;
