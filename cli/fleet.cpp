@@ -134,12 +134,9 @@ class BoardRow final : public UpdateObserver, public ProgressSink {
             r.finished = true;
         });
     }
-    void SetRange(int low, int high) override {
-        low_ = low;
-        high_ = high > low ? high : low + 1;
-    }
+    void SetRange(int low, int high) override { scale_.SetRange(low, high); }
     void SetPos(int position) override {
-        const int percent = (position - low_) * 100 / (high_ - low_);
+        const int percent = scale_.Percent(position);
         board_.Update(row_, [&](FleetBoard::Row& r) {
             r.percent = percent;
             r.bytes = imageBytes_ * static_cast<std::size_t>(std::max(percent, 0)) / 100;
@@ -150,8 +147,7 @@ class BoardRow final : public UpdateObserver, public ProgressSink {
     FleetBoard& board_;
     const std::size_t row_;
     std::size_t imageBytes_ = 0;
-    int low_ = 0;
-    int high_ = 100;
+    ProgressScale scale_;
 };
 
 }  // namespace

@@ -86,12 +86,11 @@ ProgressSink* JsonUpdateEvents::TransferStarting(std::size_t imageBytes) {
 }
 
 void JsonUpdateEvents::SetRange(int low, int high) {
-    low_ = low;
-    high_ = high > low ? high : low + 1;
+    scale_.SetRange(low, high);
 }
 
 void JsonUpdateEvents::SetPos(int position) {
-    const int percent = (position - low_) * 100 / (high_ - low_);
+    const int percent = scale_.Percent(position);
     const std::uint64_t now = clock_.NowMs();
     const bool edge = percent == 0 || percent == 100;
     if (percent == percent_ || (!edge && now - lastProgressMs_ < kProgressIntervalMs)) {

@@ -55,8 +55,7 @@ class JsonUpdateEvents final : public UpdateObserver, public ProgressSink {
     std::uint64_t startMs_;
     std::uint64_t lastProgressMs_ = 0;
     std::size_t imageBytes_ = 0;
-    int low_ = 0;
-    int high_ = 100;
+    ProgressScale scale_;
     int percent_ = -1;
     unsigned framesSent_ = 0;
     unsigned retries_ = 0;

@@ -104,12 +104,11 @@ ProgressSink* TerminalProgress::TransferStarting(std::size_t imageBytes) {
 }
 
 void TerminalProgress::SetRange(int low, int high) {
-    low_ = low;
-    high_ = high > low ? high : low + 1;
+    scale_.SetRange(low, high);
 }
 
 void TerminalProgress::SetPos(int position) {
-    const int percent = (position - low_) * 100 / (high_ - low_);
+    const int percent = scale_.Percent(position);
     const bool changed = percent != percent_;
     percent_ = percent;
     if (DueForRedraw(changed)) {

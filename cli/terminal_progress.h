@@ -46,7 +46,6 @@ class TerminalProgress final : public UpdateObserver, public ProgressSink {
     bool lineOpen_ = false;
     bool drawnOnce_ = false;
     std::size_t totalBytes_ = 0;
-    int low_ = 0;
-    int high_ = 100;
+    ProgressScale scale_;
     int percent_ = -1;
 };

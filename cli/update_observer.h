@@ -7,6 +7,20 @@
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
 
+// The range an update reports its progress in, and what a position is in per cent of it.
+class ProgressScale {
+  public:
+    void SetRange(int low, int high) {
+        low_ = low;
+        high_ = high > low ? high : low + 1;
+    }
+    int Percent(int position) const { return (position - low_) * 100 / (high_ - low_); }
+
+  private:
+    int low_ = 0;
+    int high_ = 100;
+};
+
 // What a windowless update tells its front end while it runs. Every call may do nothing.
 class UpdateObserver {
   public:
