@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <set>
+#include <sstream>
+
+#include "engine/regular_file.h"
 
 namespace {
 
@@ -15,13 +17,25 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// A list names a rack of devices, never megabytes of them.
+constexpr std::size_t kMaxListBytes = 1 << 20;
+
 bool ReadListFile(const std::string& path, std::vector<std::string>& targets, std::string& error) {
-    std::ifstream in(path);
-    if (!in || std::filesystem::is_directory(path)) {
-        error = "cannot read the list file \"" + path + "\"";
+    // Only a regular file: a named pipe or a device such as /dev/zero would block the command
+    // line or never end.
+    const FileHandle file = OpenRegularFile(path);
+    if (!file) {
+        error = "cannot read the list file \"" + path + "\" (it must be a regular file)";
         return false;
     }
-    for (std::string line; std::getline(in, line);) {
+    std::string text(kMaxListBytes + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+    if (text.size() > kMaxListBytes) {
+        error = "the list file \"" + path + "\" is larger than 1 MiB";
+        return false;
+    }
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
         if (const std::string target = Trimmed(line.substr(0, line.find('#'))); !target.empty()) {
             targets.push_back(target);
         }

@@ -42,6 +42,7 @@ TEST(CommandOptions, EveryCommandRefusesWhatItDoesNotKnowBeforeTryingAnything) {
         {"UDP", "127.0.0.1,127.0.0.1", "u.enc"},
         {"UDP", "127.0.0.1,,127.0.0.2", "u.enc"},
         {"UDP", "@/nonexistent/rack.txt", "u.enc"},
+        {"COM", "@/dev/zero", "u.enc"},
         {"check"},
         {"check", "u.enc", "--bogus"},
     };
