@@ -1,12 +1,19 @@
 # Thin wrapper over CMake: `make test` installs what is missing, builds and runs every test;
-# `make demo` updates the bundled simulator over the network from the command line.
+# `make demo` updates the bundled simulator over the network from the command line;
+# `make fuzz` runs every fuzz target for FUZZ_SECONDS under libFuzzer; `make package` builds
+# the Debian package into dist/.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFW_WERROR=ON
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := update_file synchronise transfer_replies corvane_answer xml_frame command_line \
+	remote_listener
 
-.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync clean
+.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync fuzz \
+	package clean
 
 all: build
 
@@ -56,5 +63,34 @@ bench-sync: deps
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_sync_bench -- --no-print-directory
 	@$(BUILD)/bench/flashwright_sync_bench
 
+# Each target runs for FUZZ_SECONDS from its corpus in tests/fuzz/corpus/<target>/; the inputs
+# that reach new coverage are merged into the corpus, a crash or a broken property is saved
+# there as crash-* (so `make test` replays it) and fails the run once every target has run.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DFW_FUZZ=ON -DFW_WERROR=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) -- --no-print-directory
+	@failed=""; for t in $(FUZZ_TARGETS); do \
+		corpus=tests/fuzz/corpus/$$t; found=$(FUZZ_BUILD)/found/$$t; \
+		rm -rf $$found; mkdir -p $$found; \
+		echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+		$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 \
+			-print_final_stats=1 -artifact_prefix=$$corpus/ $$found $$corpus \
+			2>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
+		grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|property does not hold)' \
+			$(FUZZ_BUILD)/fuzz_$$t.log || true; \
+		$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -merge=1 -close_fd_mask=3 $$corpus $$found \
+			2>>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "Fuzzing found faults in:$$failed (see $(FUZZ_BUILD)/fuzz_*.log)"; exit 1; fi
+	@echo "Fuzzing found nothing; new inputs are merged into tests/fuzz/corpus/."
+
+# The Debian package of the normal build, into dist/.
+package: build
+	@mkdir -p dist
+	@cd $(BUILD) && cpack -G DEB --config CPackConfig.cmake -B $(CURDIR)/dist/.cpack >/dev/null
+	@mv dist/.cpack/flashwright_*.deb dist/ && rm -rf dist/.cpack
+	@ls dist/flashwright_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

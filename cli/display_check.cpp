@@ -179,9 +179,14 @@ bool CompositorListens(const std::string& path) {
 }  // namespace
 
 DisplayCheck CheckDisplay(const DisplayProbe& probe) {
+    const std::vector<std::string> candidates = Candidates(probe);
+    if (candidates.empty()) {
+        // A list such as ";" or ":opt" names no platform: Qt has none to start.
+        return {false, "no Qt platform named (-platform or QT_QPA_PLATFORM holds no name)"};
+    }
     const std::set<std::string> plugins = probe.platformPlugins();
     std::string missing;
-    for (const std::string& name : Candidates(probe)) {
+    for (const std::string& name : candidates) {
         const std::optional<std::string> obstacle = Obstacle(probe, name, plugins);
         if (!obstacle) {
             return {true, {}};

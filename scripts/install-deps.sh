@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need.
+# Installs the Debian packages that building, testing, packaging and the demo need.
 # Only missing packages are installed; nothing happens when all are present.
 set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
+    clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-serialport-dev
     libftdi1-dev
     umockdev libumockdev-dev
     xvfb xauth fonts-dejavu-core
+    dpkg-dev help2man lintian desktop-file-utils man-db
 )
 
 missing=()

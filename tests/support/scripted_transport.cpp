@@ -17,9 +17,11 @@ void ScriptedTransport::Arrive(std::vector<std::uint8_t> bytes, unsigned afterMs
 }
 
 std::size_t ScriptedTransport::Arrived() const {
-    return static_cast<std::size_t>(
-        std::count_if(incoming_.begin(), incoming_.end(),
-                      [&](const Pending& p) { return p.at <= clock_.NowMs(); }));
+    // Schedule keeps the arrival times in order, so the bytes that have arrived lead the queue.
+    const auto notYet =
+        std::partition_point(incoming_.begin(), incoming_.end(),
+                             [&](const Pending& p) { return p.at <= clock_.NowMs(); });
+    return static_cast<std::size_t>(notYet - incoming_.begin());
 }
 
 IoResult ScriptedTransport::Write(std::span<const std::uint8_t> bytes) {
@@ -55,7 +57,7 @@ PollResult ScriptedTransport::PollByte() {
     if (pollCount == failPollNumber) {
         return {failPollStatus, 0, failPollError};
     }
-    if (Arrived() == 0) {
+    if (incoming_.empty() || incoming_.front().at > clock_.NowMs()) {
         return {PollStatus::Nothing, 0, 0};
     }
     const std::uint8_t b = incoming_.front().byte;
