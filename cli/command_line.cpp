@@ -236,6 +236,10 @@ const CommandKeyword* FindCommand(std::string_view word) {
 
 }  // namespace
 
+std::span<const CommandKeyword> CommandKeywords() {
+    return kCommands;
+}
+
 std::string_view CommandLineUsage() {
     return kUsage;
 }

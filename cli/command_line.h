@@ -27,6 +27,9 @@ std::optional<int> RunCommandLine(std::span<const std::string> args, LogSink& lo
 // nothing when its command goes ahead or the first token names no command.
 std::optional<int> CheckCommandLine(std::span<const std::string> args);
 
+// The windowless commands, in the order their keywords are looked up.
+std::span<const CommandKeyword> CommandKeywords();
+
 // The usage text of --help.
 std::string_view CommandLineUsage();
 // Prints the usage text on standard output; returns the exit code 0.

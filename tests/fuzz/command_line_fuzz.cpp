@@ -29,12 +29,9 @@ namespace {
 
 using Tokens = std::vector<std::string>;
 
-// First words the fuzzer starts from; the last choice keeps the input's own first word.
-constexpr std::array<std::string_view, 10> kFirstWords{
-    "UDP",       "COM",    "FTDI", "USBX", "--list-ports", "--list-devices",
-    "--version", "--help", "com",  "Ftdi"};
-constexpr std::array<std::string_view, 6> kKeywords{"UDP",  "COM",  "--LIST-PORTS",
-                                                    "FTDI", "USBX", "--LIST-DEVICES"};
+// The first word an input's first byte picks: 1 to 4 one of these, 5 and up the command
+// keywords in their table's order; 0 and anything past the keywords keep the input's own.
+constexpr std::array<std::string_view, 4> kOtherFirstWords{"--version", "--help", "com", "Ftdi"};
 
 std::string Upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -43,11 +40,15 @@ std::string Upper(std::string text) {
 }
 
 Tokens Arguments(FuzzInput& in) {
-    const std::uint8_t first = in.Byte();
+    const std::size_t choice = in.Byte();
+    const auto keywords = CommandKeywords();
     const std::span<const std::uint8_t> rest = in.Rest();
     Tokens args;
-    if (first % (kFirstWords.size() + 1) < kFirstWords.size()) {
-        args.emplace_back(kFirstWords[first % (kFirstWords.size() + 1)]);
+    if (choice >= 1 && choice <= kOtherFirstWords.size()) {
+        args.emplace_back(kOtherFirstWords[choice - 1]);
+    } else if (choice > kOtherFirstWords.size() &&
+               choice - kOtherFirstWords.size() - 1 < keywords.size()) {
+        args.emplace_back(keywords[choice - kOtherFirstWords.size() - 1].keyword);
     }
     std::string token;
     for (const std::uint8_t b : rest) {
@@ -106,10 +107,12 @@ void CheckWholeLine(const Tokens& args) {
     const std::optional<int> code = CheckCommandLine(std::span<const std::string>(args));
     FuzzCheck(!code || *code == 0 || *code == kExitUsage,
               "a command line ends before anything is opened only with status 0 or 2");
-    const bool named =
-        !args.empty() &&
-        (args[0] == "--help" || args[0] == "-h" || args[0] == "--version" ||
-         std::find(kKeywords.begin(), kKeywords.end(), Upper(args[0])) != kKeywords.end());
+    const auto keywords = CommandKeywords();
+    const bool named = !args.empty() &&
+                       (args[0] == "--help" || args[0] == "-h" || args[0] == "--version" ||
+                        std::any_of(keywords.begin(), keywords.end(), [&](const CommandKeyword& k) {
+                            return k.keyword == Upper(args[0]);
+                        }));
     FuzzCheck(named || !code, "a first word that names no command leaves the dialog to open");
 
     if (!args.empty()) {
