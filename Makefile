@@ -77,7 +77,7 @@ fuzz: deps
 		$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 \
 			-print_final_stats=1 -artifact_prefix=$$corpus/ $$found $$corpus \
 			2>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
-		grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|property does not hold)' \
+		grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|==[0-9]+==ERROR|property does not hold)' \
 			$(FUZZ_BUILD)/fuzz_$$t.log || true; \
 		$(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -merge=1 -close_fd_mask=3 $$corpus $$found \
 			2>>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
