@@ -9,6 +9,7 @@
 #include "cli/json_events.h"
 #include "cli/terminal_progress.h"
 #include "log/device_log.h"
+#include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
@@ -29,8 +30,8 @@ class FleetBoard {
     FleetBoard(std::FILE* out, std::span<const std::string> targets, Clock& clock)
         : out_(out), clock_(clock), startMs_(clock.NowMs()), rows_(targets.size()) {
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            rows_[i].target = targets[i];
-            width_ = std::max(width_, targets[i].size());
+            rows_[i].target = EscapedText(targets[i]);
+            width_ = std::max(width_, rows_[i].target.size());
         }
     }
 

@@ -18,6 +18,7 @@
 #include "cli/usbx_command_line.h"
 #include "cli/verdict.h"
 #include "links/communication_ftdi.h"
+#include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
@@ -152,9 +153,11 @@ int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
             std::printf("FTDI  %d  (no access: install the udev rule, see the README)\n", i);
             continue;
         }
-        std::printf("FTDI  %d  %s  %s", i, e.name.c_str(), e.serialNumber.c_str());
+        std::printf("FTDI  %d  %s  %s", i, EscapedText(e.name).c_str(),
+                    EscapedText(e.serialNumber).c_str());
         if (!e.hardware.empty() || !e.software.empty()) {
-            std::printf("  hardware %s  software %s", e.hardware.c_str(), e.software.c_str());
+            std::printf("  hardware %s  software %s", EscapedText(e.hardware).c_str(),
+                        EscapedText(e.software).c_str());
         }
         std::printf("\n");
     }

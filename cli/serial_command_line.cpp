@@ -18,6 +18,7 @@
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "links/communication_com.h"
+#include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
@@ -172,9 +173,10 @@ int RunListPortsCommand(std::span<const std::string> tokens, LogSink& log) {
     CCommunication_COM(log).COM_EnumeratePorts(ports);
     for (const SerialPortEntry& port : ports) {
         if (port.description.empty()) {
-            std::printf("%s\n", port.name.c_str());
+            std::printf("%s\n", EscapedText(port.name).c_str());
         } else {
-            std::printf("%s  %s\n", port.name.c_str(), port.description.c_str());
+            std::printf("%s  %s\n", EscapedText(port.name).c_str(),
+                        EscapedText(port.description).c_str());
         }
     }
     return 0;

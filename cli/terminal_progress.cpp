@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
 
 #include "engine/device_identity.h"
+#include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
@@ -27,7 +27,7 @@ double KiB(std::size_t bytes) {
 TerminalProgress::TerminalProgress(std::FILE* out, bool enabled, std::string target, Clock& clock)
     : out_(out),
       enabled_(enabled),
-      target_(std::move(target)),
+      target_(EscapedText(target)),
       clock_(clock),
       startMs_(clock.NowMs()) {}
 

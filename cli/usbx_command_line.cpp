@@ -12,6 +12,7 @@
 #include "cli/verdict.h"
 #include "links/communication_silabs.h"
 #include "links/usbxpress_vendor.h"
+#include "log/escaped_text.h"
 
 namespace {
 
@@ -114,7 +115,8 @@ void ListUsbXpressDevices(LogSink& log) {
         std::string serial;
         std::string description;
         if (link.Dev_Get_Description(i, serial, description) == 0) {
-            std::printf("USBX  %d  %s  %s\n", i, description.c_str(), serial.c_str());
+            std::printf("USBX  %d  %s  %s\n", i, EscapedText(description).c_str(),
+                        EscapedText(serial).c_str());
         } else {
             std::printf("USBX  %d  (its description cannot be read)\n", i);
         }

@@ -9,6 +9,7 @@
 #include "engine/link_profiles.h"
 #include "links/communication_ftdi.h"
 #include "links/ftdi_device.h"
+#include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
@@ -169,8 +170,8 @@ bool CCommunication::WaitForPresence(std::string_view name, std::string_view ser
 int CCommunication::Dev_RebootTargetDevice(std::string_view name, std::string_view serialNumber,
                                            ReplugPrompt& prompt) {
     const std::string device(name);
-    Logf(log_, kTrace, F, "Dev_RebootTargetDevice(%s, %s)", device.c_str(),
-         std::string(serialNumber).c_str());
+    Logf(log_, kTrace, F, "Dev_RebootTargetDevice(%s, %s)", EscapedText(device).c_str(),
+         EscapedText(serialNumber).c_str());
     if (Dev_FindDevice(name, serialNumber) < 0) {
         log_.Log(kTrace, "~Dev_RebootTargetDevice() - no device found", F);
         prompt.InternalError("Internal Error (Reboot_Target_Device pos2)");

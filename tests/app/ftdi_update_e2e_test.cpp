@@ -98,15 +98,18 @@ TEST_F(FtdiUpdateTest, OnATerminalTheReplugGuidanceBringsARefusingDeviceIntoItsB
     EXPECT_NE(r.err.find("Programming successful"), std::string::npos);
 }
 
-TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersions) {
-    Plug(Corvane());
+// A device's texts reach the terminal escaped: no control sequence, no line of its own making.
+TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersionsTheirTextsEscaped) {
+    FtdiSimOptions corvane = Corvane();
+    corvane.application.software = "FW-SW 1.0\n\xff \u00b5";
+    Plug(corvane);
     FtdiSimOptions other;
-    other.description = "FT232R USB UART";
+    other.description = "FT232R \x1b]0;owned\x07USB UART";
     other.serial = "A10K3BQZ";
     Plug(other);
     const ChildResult r = Flashwright({"--list-devices"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "FTDI  0  FT232R USB UART  A10K3BQZ\n"
-              "FTDI  1  Corvane  CV0001  hardware FW-HW 2  software FW-SW 1.0\n");
+              "FTDI  0  FT232R \\x1b]0;owned\\x07USB UART  A10K3BQZ\n"
+              "FTDI  1  Corvane  CV0001  hardware FW-HW 2  software FW-SW 1.0\\n\\xff \u00b5\n");
 }
