@@ -1,10 +1,12 @@
 #include "cli/serial_command_line.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -58,6 +60,20 @@ std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
     static char name[] = "flashwright";
     static char* argv[] = {name, nullptr};
     return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+// A serial port watches its file with socket notifiers, which work only on a thread Qt
+// started; a run over several ports updates each on a thread of its own, so the port's work
+// goes to a QThread there. The main thread, with its QCoreApplication, runs it itself.
+int OnQtThread(const std::function<int()>& work) {
+    if (QThread::currentThread()->eventDispatcher() != nullptr) {
+        return work();
+    }
+    int code = 0;
+    const std::unique_ptr<QThread> thread(QThread::create([&] { code = work(); }));
+    thread->start();
+    thread->wait();
+    return code;
 }
 
 constexpr std::array kComOptions{OptionSpec{"--device-type", true}, OptionSpec{"--wait", true},
@@ -159,7 +175,8 @@ int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
         [&](const std::string& port, LogSink& deviceLog, UpdateObserver& observer) {
             SerialUpdateRequest one = request;
             one.port = port;
-            return RunSerialUpdate(one, deviceLog, DefaultClock(), observer);
+            return OnQtThread(
+                [&] { return RunSerialUpdate(one, deviceLog, DefaultClock(), observer); });
         },
         log);
 }

@@ -146,6 +146,7 @@ TEST_F(FleetTest, SerialDevicesOnPseudoTerminals) {
     const ChildResult r =
         Flashwright({"COM", good.Path() + "," + signature.Path(), file_, "--json"});
     EXPECT_EQ(r.status, ExitStatus(kExitSignatureError));
+    EXPECT_EQ(r.err, "") << "no warning of Qt's on standard error";
     auto results = ByDevice(Events(r.out), "result");
     EXPECT_EQ(results[good.Path()].at(0).value("code").toInt(), 0);
     EXPECT_EQ(results[signature.Path()].at(0).value("code").toInt(), kExitSignatureError);
