@@ -1,9 +1,9 @@
 #include "cli/corvane_code.h"
 
-#include <QSettings>
-
 #include <charconv>
 #include <cstdlib>
+
+#include "links/settings_file.h"
 
 std::optional<CorvaneCode> ParseCorvaneCode(const std::string& text) {
     if (text.size() != 8) {
@@ -27,15 +27,13 @@ CorvaneCodeSetting ConfiguredCorvaneCode() {
         }
         return {std::nullopt, std::string(kCorvaneCodeVariable) + " is not 8 hexadecimal digits"};
     }
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QStringLiteral("flashwright"), QStringLiteral("flashwright"));
-    const std::string file = settings.fileName().toStdString();
-    const QVariant value = settings.value(QLatin1String(kCorvaneCodeKey));
-    if (!value.isValid()) {
+    const std::string file = SettingsFileName();
+    const std::optional<std::string> value = SettingsValue(kCorvaneCodeKey);
+    if (!value) {
         return {std::nullopt, std::string("no enter-bootloader code configured: set ") +
                                   kCorvaneCodeVariable + " or " + kCorvaneCodeKey + " in " + file};
     }
-    if (auto code = ParseCorvaneCode(value.toString().toStdString())) {
+    if (auto code = ParseCorvaneCode(*value)) {
         return {code, file};
     }
     return {std::nullopt,

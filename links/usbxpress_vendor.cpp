@@ -2,9 +2,10 @@
 
 #include <dlfcn.h>
 
-#include <QSettings>
-
 #include <cstdlib>
+#include <optional>
+
+#include "links/settings_file.h"
 
 namespace {
 
@@ -126,10 +127,8 @@ std::string ConfiguredLibraryPath() {
     if (const char* path = std::getenv(kUsbXpressLibraryVariable); path != nullptr && *path) {
         return path;
     }
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QStringLiteral("flashwright"), QStringLiteral("flashwright"));
-    const QString path = settings.value(QLatin1String(kUsbXpressLibraryKey)).toString();
-    return path.isEmpty() ? std::string(kUsbXpressLibraryName) : path.toStdString();
+    const std::optional<std::string> path = SettingsValue(kUsbXpressLibraryKey);
+    return path && !path->empty() ? *path : std::string(kUsbXpressLibraryName);
 }
 
 }  // namespace

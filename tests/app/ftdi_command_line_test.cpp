@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "../links/fake_ftdi_bus.h"
 #include "cli/corvane_code.h"
 #include "cli/exit_codes.h"
 #include "cli/ftdi_command_line.h"
+#include "log/text_format.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 
@@ -46,6 +48,7 @@ struct Case {
     FakeFtdiBus::Device device;
     std::string serial;
     int exitCode;
+    bool codeInSettingsFile = false;  // the code in the settings file instead
 };
 
 }  // namespace
@@ -53,6 +56,7 @@ struct Case {
 TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
     TempDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);  // no settings file of the user's
+    std::filesystem::create_directory(dir.Path() / "flashwright");
     const std::string file = dir.Write("u.enc", "000311223300014400024455");
     const Bytes switched{0xBF, 0x00, 0x01, 0x00, 0xFF};
     const std::vector<Case> cases{
@@ -72,6 +76,12 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
          {"Corvane", "CV1", CorvaneDevice(switched, true)},
          "CV1",
          kExitNoSwitch},
+        {"Corvane switched by the code in the settings file",
+         "12345678",
+         {"Corvane", "CV1", CorvaneDevice(switched, true)},
+         "CV1",
+         0,
+         true},
         {"Corvane refusing the code",
          "12345678",
          {"Corvane", "CV1", CorvaneDevice({0xBF, 0x00, 0x02, 0x00, 0xFF}, false)},
@@ -80,7 +90,10 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
         {"no bootloader", nullptr, {"FT232R USB UART", "A1", nullptr}, "A1", kExitNoBootloader},
     };
     for (const Case& c : cases) {
-        if (c.code != nullptr) {
+        const std::string settings =
+            c.codeInSettingsFile ? StrPrintf("[corvane]\nenterBootloaderCode=%s\n", c.code) : "";
+        dir.Write("flashwright/flashwright.conf", settings);  // where the README says
+        if (c.code != nullptr && !c.codeInSettingsFile) {
             ::setenv(kCorvaneCodeVariable, c.code, 1);
         } else {
             ::unsetenv(kCorvaneCodeVariable);
