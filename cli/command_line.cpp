@@ -176,9 +176,9 @@ Environment:
 
 Files:
   debug_log.txt, debug_log.bin
-                              the debug log's lines and dumps: in the program's folder, or,
-                              where that cannot be written (an installed program), in
-                              $XDG_STATE_HOME/flashwright (by default ~/.local/state/flashwright)
+                              the debug log's lines and dumps: in $XDG_STATE_HOME/flashwright
+                              (by default ~/.local/state/flashwright), or beside a program run
+                              from its build folder
   ~/.config/flashwright/flashwright.conf
                               the settings: corvane/enterBootloaderCode (the Corvane code as 8
                               hexadecimal digits) and usbxpress/library (the path of the

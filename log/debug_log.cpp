@@ -18,7 +18,7 @@ constexpr std::chrono::milliseconds kStopTimeout{500};
 C_Debug_Log::C_Debug_Log() : C_Debug_Log(DebugLogOptions{}) {}
 
 C_Debug_Log::C_Debug_Log(DebugLogOptions options)
-    : folder_(options.folder.empty() ? LogFolderFor(ProgramFolder()) : options.folder),
+    : folder_(options.folder.empty() ? DefaultLogFolder() : options.folder),
       now_(options.now ? std::move(options.now) : std::function<LogTime()>(LocalTimeNow)) {
     if (!options.startWorker) {
         return;

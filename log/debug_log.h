@@ -22,8 +22,7 @@ struct LogTime {
 };
 
 struct DebugLogOptions {
-    // Folder of the log files; empty means the program's own folder, or the per-user state
-    // folder when the program's folder is not writable.
+    // Folder of the log files; empty means DefaultLogFolder() (log/program_folder.h).
     std::string folder;
     int textPort = 23;
     int dumpPort = 24;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -30,6 +31,29 @@ std::string LogFolderFor(std::string_view candidate, std::string_view xdgStateHo
         return (fs::path(home) / ".local" / "state" / "flashwright").string();
     }
     return folder;
+}
+
+bool InBuildTree(std::string_view folder, std::string_view buildTree) {
+    if (folder.empty() || buildTree.empty()) {
+        return false;
+    }
+    std::error_code insideError;
+    std::error_code treeError;
+    const fs::path inside = fs::weakly_canonical(fs::path(folder), insideError);
+    const fs::path tree = fs::weakly_canonical(fs::path(buildTree), treeError);
+    if (insideError || treeError) {
+        return false;
+    }
+    // A trailing separator leaves an empty last element; the tree is the folder before it.
+    const fs::path root = tree.has_filename() ? tree : tree.parent_path();
+    const auto [treeEnd, insideEnd] =
+        std::mismatch(root.begin(), root.end(), inside.begin(), inside.end());
+    return treeEnd == root.end();
+}
+
+std::string DefaultLogFolder() {
+    const std::string program = ProgramFolder();
+    return LogFolderFor(InBuildTree(program, FLASHWRIGHT_BUILD_TREE) ? program : std::string());
 }
 
 std::string LogFolderFor(std::string_view candidate) {

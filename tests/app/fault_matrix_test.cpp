@@ -506,8 +506,8 @@ TEST_P(FaultMatrixTest, EndsAsTheTableSays) {
         }
         return bytes;
     };
-    // The program writes its debug log beside itself: a link to it (or a copy) in the
-    // cell's folder.
+    // A link to the program (or a copy) outside its build folder writes its debug log to the
+    // state folder: one for each cell.
     const auto program = dir_.Path() / "bin" / "flashwright";
     std::filesystem::create_directory(program.parent_path());
     std::error_code notLinked;
@@ -515,8 +515,10 @@ TEST_P(FaultMatrixTest, EndsAsTheTableSays) {
     if (notLinked) {
         std::filesystem::copy_file(FlashwrightProgram(), program);
     }
+    const auto state = dir_.Path() / "state";
     ChildOptions options;
     options.environment = {{"FLASHWRIGHT_DEBUG_LOG", "1"},
+                           {"XDG_STATE_HOME", state.string()},
                            {"FLASHWRIGHT_FTDI_BUS", bus_.Path().string()},
                            {"FLASHWRIGHT_USBXPRESS_BUS", bus_.Path().string()},
                            {"FLASHWRIGHT_CORVANE_CODE", ""},
@@ -539,7 +541,7 @@ TEST_P(FaultMatrixTest, EndsAsTheTableSays) {
     EXPECT_FALSE(r.killed);
     EXPECT_EQ(r.status, ExitStatus(expected.exitCode)) << r.err;
     EXPECT_LE(r.elapsed, bound);
-    const std::string log = ReadText(program.parent_path() / "debug_log.txt");
+    const std::string log = ReadText(state / "flashwright" / "debug_log.txt");
     EXPECT_NE(log.find(LogLine(expected.logLine, link)), std::string::npos)
         << LogLine(expected.logLine, link) << "\n"
         << log;

@@ -211,24 +211,27 @@ TEST_F(NetworkUpdateTest, TerminalShowsTheFullBarOnSuccess) {
     EXPECT_NE(r.err.find("Programming successful"), std::string::npos) << r.err;
 }
 
-TEST_F(NetworkUpdateTest, DebugLogSwitchTracesTheUpdateBesideTheProgram) {
+TEST_F(NetworkUpdateTest, DebugLogSwitchTracesTheUpdateInTheStateFolderWhenInstalled) {
     StartDevice("127.0.3.12");
     const std::string file = MakeUpdateFile("app.enc", 600);
-    // A copy of the program writes its log files in the copy's folder.
+    // A copy of the program outside its build folder is an installed one, even where its own
+    // folder is writable (root running /usr/bin/flashwright).
     const auto copy = dir_.Path() / "bin" / "flashwright";
     std::filesystem::create_directory(copy.parent_path());
     std::filesystem::copy_file(FlashwrightProgram(), copy);
+    const auto state = dir_.Path() / "state";
     ChildOptions options;
-    options.environment = {{"FLASHWRIGHT_DEBUG_LOG", "1"}};
+    options.environment = {{"FLASHWRIGHT_DEBUG_LOG", "1"}, {"XDG_STATE_HOME", state.string()}};
 
     const ChildResult r = RunChild(copy.string(), {"UDP", "127.0.3.12", file}, options);
 
     EXPECT_EQ(r.status, 0);
-    std::ifstream in(copy.parent_path() / "debug_log.txt");
+    std::ifstream in(state / "flashwright" / "debug_log.txt");
     const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_NE(log.find("| L:4 | S:020 | UpdateAVR(" + file + ")"), std::string::npos) << log;
     EXPECT_NE(log.find("~UpdateAVR() - done"), std::string::npos) << log;
-    EXPECT_TRUE(std::filesystem::exists(copy.parent_path() / "debug_log.bin"));
+    EXPECT_TRUE(std::filesystem::exists(state / "flashwright" / "debug_log.bin"));
+    EXPECT_FALSE(std::filesystem::exists(copy.parent_path() / "debug_log.txt"));
 }
 
 TEST_F(NetworkUpdateTest, SimulatorProgramServesAnUpdateAndWritesWhatItAccepted) {

@@ -36,6 +36,13 @@ TEST(LogFolder, UnwritableCandidateFallsBackToUserStateFolder) {
     EXPECT_EQ(LogFolderFor("", "/state", "/home/u"), "/state/flashwright");
 }
 
+TEST(LogFolder, OnlyAProgramInsideItsBuildTreeCountsAsRunFromIt) {
+    EXPECT_TRUE(InBuildTree("/src/build/app", "/src/build"));
+    EXPECT_TRUE(InBuildTree("/src/build", "/src/build/"));
+    EXPECT_FALSE(InBuildTree("/src/build-asan/app", "/src/build"));
+    EXPECT_FALSE(InBuildTree("/usr/bin", "/src/build"));
+}
+
 TEST(LogFolder, FallbackFolderIsCreatedWhenTheFilesAreSwitchedOn) {
     TempDir dir;
     const std::string unwritable = dir.Write("file", "x") + "/bin";
