@@ -78,7 +78,10 @@ UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, Log
                 return {kExitNoSwitch, why};
             }
             prompt->Say(why);
-            index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
+            {
+                const TerminalReplugPrompt::CtrlCCancels ctrlC;
+                index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
+            }
             if (index < 0) {
                 return {kExitNoSwitch, "Error: the device did not restart in its bootloader!"};
             }

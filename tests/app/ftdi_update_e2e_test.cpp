@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "cli/exit_codes.h"
@@ -37,8 +38,9 @@ class FtdiUpdateTest : public ::testing::Test {
     }
     // The program with the bus in place of USB and no settings file of the user's.
     ChildResult Flashwright(const std::vector<std::string>& args, const char* code = nullptr,
-                            bool terminal = false) {
+                            bool terminal = false, std::function<bool()> interruptWhen = {}) {
         ChildOptions options;
+        options.interruptWhen = std::move(interruptWhen);
         options.environment = {{"FLASHWRIGHT_FTDI_BUS", bus_.Path().string()},
                                {"XDG_CONFIG_HOME", files_.Path().string()},
                                {"FLASHWRIGHT_CORVANE_CODE", code != nullptr ? code : ""}};
@@ -96,6 +98,19 @@ TEST_F(FtdiUpdateTest, OnATerminalTheReplugGuidanceBringsARefusingDeviceIntoItsB
         << r.err;
     EXPECT_NE(r.err.find("Please reconnect the USB cable to the Corvane"), std::string::npos);
     EXPECT_NE(r.err.find("Programming successful"), std::string::npos);
+}
+
+// Ctrl-C outside the replug guidance ends the program at once, as on the other links.
+TEST_F(FtdiUpdateTest, CtrlCDuringTheTransferEndsTheProgramAtOnce) {
+    FtdiSimOptions slow;
+    slow.bootloader.replyDelayMs = 500;  // the file's six frames take 3 s
+    FtdiSimServer& device = Plug(slow);
+    const ChildResult r = Flashwright({"FTDI", "FWSIM001", UpdateFile()}, nullptr, true, [&] {
+        return !device.Inspect([](const BootloaderSim& s) { return s.Frames().empty(); });
+    });
+    ASSERT_TRUE(r.sinceInterrupt.has_value()) << r.err;
+    EXPECT_LT(*r.sinceInterrupt, std::chrono::seconds(1)) << r.err;
+    EXPECT_EQ(r.status, -1) << "ended by the signal\n" << r.err;
 }
 
 TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersions) {
