@@ -46,6 +46,7 @@ struct Case {
     FakeFtdiBus::Device device;
     std::string serial;
     int exitCode;
+    int attachedBefore = 0;  // plain devices listed ahead of it
 };
 
 }  // namespace
@@ -78,6 +79,7 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
          "CV1",
          kExitNoSwitch},
         {"no bootloader", nullptr, {"FT232R USB UART", "A1", nullptr}, "A1", kExitNoBootloader},
+        {"ninth device", nullptr, {"FT232R USB UART", "Z9", Bootloader}, "Z9", 0, 8},
     };
     for (const Case& c : cases) {
         if (c.code != nullptr) {
@@ -87,7 +89,10 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
         }
         VirtualClock clock;
         auto bus = std::make_unique<FakeFtdiBus>(clock);
-        bus->devices = {c.device};
+        for (int i = 0; i < c.attachedBefore; ++i) {
+            bus->devices.push_back({"FT232R USB UART", "X" + std::to_string(i), nullptr});
+        }
+        bus->devices.push_back(c.device);
         RecordingLog log;
         SilentObserver observer;
         const int code =

@@ -124,4 +124,16 @@ TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersions) {
     EXPECT_EQ(r.out,
               "FTDI  0  FT232R USB UART  A10K3BQZ\n"
               "FTDI  1  Corvane  CV0001  hardware FW-HW 2  software FW-SW 1.0\n");
+
+    for (int i = 3; i <= 9; ++i) {  // more than the USB I page shows
+        FtdiSimOptions more;
+        more.serial = "Z" + std::to_string(i);
+        Plug(more);
+    }
+    const ChildResult nine = Flashwright({"--list-devices"});
+    EXPECT_NE(nine.out.find("FTDI  8  "), std::string::npos) << nine.out;
+    EXPECT_NE(nine.err.find("flashwright: 9 FTDI devices attached: the USB I page shows the first "
+                            "8, not the other 1\n"),
+              std::string::npos)
+        << nine.err;
 }
