@@ -79,7 +79,10 @@ UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, Log
                 return {kExitNoSwitch, why};
             }
             prompt->Say(why);
-            index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
+            {
+                const TerminalReplugPrompt::CtrlCCancels ctrlC;
+                index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
+            }
             if (index < 0) {
                 return {kExitNoSwitch, "Error: the device did not restart in its bootloader!"};
             }
@@ -106,6 +109,17 @@ UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, Log
     return outcome;
 }
 
+// The listing names every device; the USB I page shows only the first few, so say how many
+// it leaves out.
+void NoteDevicesBeyondThePage(int count) {
+    if (count > CCommunication::kMaxDevices) {
+        std::fprintf(stderr,
+                     "flashwright: %d FTDI devices attached: the USB I page shows the first %d, "
+                     "not the other %d\n",
+                     count, CCommunication::kMaxDevices, count - CCommunication::kMaxDevices);
+    }
+}
+
 }  // namespace
 
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
@@ -113,7 +127,7 @@ int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   std::unique_ptr<FtdiLibrary> library) {
     UpdateOutcome outcome;
     {
-        CCommunication link(log, clock, std::move(library));
+        CCommunication link(log, clock, std::move(library), CCommunication::kEveryDevice);
         outcome = Update(link, request, log, clock, observer, prompt);
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
@@ -140,7 +154,7 @@ int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::optional<int> code = ParseNoOperands(tokens, "--list-devices")) {
         return *code;
     }
-    CCommunication link(log);
+    CCommunication link(log, DefaultClock(), MakeFtdiLibrary(), CCommunication::kEveryDevice);
     if (link.Dev_UpdateDeviceList() != 0) {
         std::fprintf(stderr, "flashwright: the FTDI devices cannot be listed\n");
         return kExitOpenFailed;
@@ -161,6 +175,7 @@ int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {
         }
         std::printf("\n");
     }
+    NoteDevicesBeyondThePage(link.Dev_GetDeviceCount());
     ListUsbXpressDevices(log);
     return 0;
 }

@@ -10,7 +10,7 @@ extern "C" void OnInterrupt(int) {
 
 }  // namespace
 
-TerminalReplugPrompt::TerminalReplugPrompt(std::FILE* out) : out_(out) {
+TerminalReplugPrompt::CtrlCCancels::CtrlCCancels() {
     interrupted = 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -18,7 +18,7 @@ TerminalReplugPrompt::TerminalReplugPrompt(std::FILE* out) : out_(out) {
     ::sigaction(SIGINT, &action, &previous_);
 }
 
-TerminalReplugPrompt::~TerminalReplugPrompt() {
+TerminalReplugPrompt::CtrlCCancels::~CtrlCCancels() {
     ::sigaction(SIGINT, &previous_, nullptr);
 }
 

@@ -6,13 +6,22 @@
 #include "links/communication_ftdi.h"
 
 // The replug guidance on a terminal: the requests go to standard error, Ctrl-C is Cancel.
-// SIGINT is caught only while the object lives; the previous handling comes back after.
 class TerminalReplugPrompt final : public ReplugPrompt {
   public:
-    explicit TerminalReplugPrompt(std::FILE* out);
-    ~TerminalReplugPrompt() override;
-    TerminalReplugPrompt(const TerminalReplugPrompt&) = delete;
-    TerminalReplugPrompt& operator=(const TerminalReplugPrompt&) = delete;
+    // While it lives, SIGINT is caught and read as Cancel; the previous handling comes back
+    // after. Only the guidance itself holds one: everywhere else Ctrl-C ends the program.
+    class CtrlCCancels {
+      public:
+        CtrlCCancels();
+        ~CtrlCCancels();
+        CtrlCCancels(const CtrlCCancels&) = delete;
+        CtrlCCancels& operator=(const CtrlCCancels&) = delete;
+
+      private:
+        struct sigaction previous_ {};
+    };
+
+    explicit TerminalReplugPrompt(std::FILE* out) : out_(out) {}
 
     void Show(std::string_view caption, std::string_view text) override;
     void Hide() override {}
@@ -23,5 +32,4 @@ class TerminalReplugPrompt final : public ReplugPrompt {
 
   private:
     std::FILE* out_;
-    struct sigaction previous_ {};
 };

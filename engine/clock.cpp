@@ -11,6 +11,11 @@ std::function<void(unsigned)>& Hook() {
     return hook;
 }
 
+std::function<void(unsigned)>& QuietHook() {
+    static std::function<void(unsigned)> hook;
+    return hook;
+}
+
 }  // namespace
 
 std::uint64_t SystemClock::NowMs() {
@@ -25,6 +30,10 @@ void SystemClock::Sleep(unsigned ms) {
 
 void SystemClock::PumpWait(unsigned ms) {
     ::PumpWait(ms);
+}
+
+void SystemClock::QuietWait(unsigned ms) {
+    ::QuietWait(ms);
 }
 
 SystemClock& DefaultClock() {
@@ -48,4 +57,16 @@ void PumpWait(unsigned ms) {
 
 void SetPumpWaitHook(std::function<void(unsigned)> hook) {
     Hook() = std::move(hook);
+}
+
+void QuietWait(unsigned ms) {
+    if (QuietHook()) {
+        QuietHook()(ms);
+    } else {
+        SleepMs(ms);
+    }
+}
+
+void SetQuietWaitHook(std::function<void(unsigned)> hook) {
+    QuietHook() = std::move(hook);
 }

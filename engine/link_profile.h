@@ -7,6 +7,7 @@
 enum class WaitKind {
     Sleep,  // plain sleep: the user interface does not respond meanwhile
     Pump,   // PumpWait: the user interface stays alive
+    Quiet,  // QuietWait: the user interface repaints and answers the desktop, takes no input
 };
 
 // A log line: a printf format (nullptr for none) with its level and source. Which

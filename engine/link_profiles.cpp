@@ -52,7 +52,7 @@ SingleSyncProfile MakeNetworkSync() {
 HuntingSyncProfile MakeFtdiSync() {
     HuntingSyncProfile p;
     p.deadlineMs = 2500;
-    p.waits = WaitKind::Sleep;
+    p.waits = WaitKind::Quiet;
     p.sent = {4, kSourceFtdiSent};
     p.byteReceived = {"Dev_SynchroniseBootloader() - recv. byte (0x%X)", 4, F};
     p.received = {4, F};
@@ -158,8 +158,8 @@ TransferProfile MakeFtdiTransfer() {
     p.writeFailed = {-6, {"~Dev_UpdateAVR() - write error", 4, F}};
     p.afterFrameMs = 0;
     p.replyDump = {4, F};
-    p.emptyPollWait = WaitKind::Sleep;
-    p.acceptWait = WaitKind::Sleep;
+    p.emptyPollWait = WaitKind::Quiet;
+    p.acceptWait = WaitKind::Quiet;
     SetTexts(p, kDevTexts, F);
     p.notReady.code = -99;
     p.tooManyErrors.code = -7;

@@ -35,9 +35,15 @@ int Fail(LogSink& log, const Outcome& outcome, Args... args) {
 }
 
 inline void Wait(Clock& clock, WaitKind kind, unsigned ms) {
-    if (kind == WaitKind::Pump) {
-        clock.PumpWait(ms);
-    } else {
-        clock.Sleep(ms);
+    switch (kind) {
+        case WaitKind::Pump:
+            clock.PumpWait(ms);
+            break;
+        case WaitKind::Quiet:
+            clock.QuietWait(ms);
+            break;
+        case WaitKind::Sleep:
+            clock.Sleep(ms);
+            break;
     }
 }

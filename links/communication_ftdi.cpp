@@ -68,12 +68,14 @@ class FtdiTransport final : public ByteTransport {
     CCommunication& link_;
 };
 
-CCommunication::CCommunication(LogSink& log, Clock& clock, std::unique_ptr<FtdiLibrary> library)
+CCommunication::CCommunication(LogSink& log, Clock& clock, std::unique_ptr<FtdiLibrary> library,
+                               int listLimit)
     : log_(log),
       clock_(clock),
       library_(std::move(library)),
       device_(std::make_unique<CFTDI_Device>(*library_)),
-      transport_(std::make_unique<FtdiTransport>(*this)) {}
+      transport_(std::make_unique<FtdiTransport>(*this)),
+      listLimit_(std::max(listLimit, 0)) {}
 
 CCommunication::~CCommunication() {
     if (isOpen_) {
@@ -131,8 +133,9 @@ int CCommunication::Dev_UpdateDeviceList() {
         log_.Log(kTrace, "~Dev_UpdateDeviceList() - ListDevices_Number() failed", F);
         return -1;
     }
-    deviceCount_ = static_cast<int>(std::min<std::uint32_t>(count, kMaxDevices));
-    deviceTable_ = {};
+    deviceCount_ =
+        static_cast<int>(std::min<std::uint32_t>(count, static_cast<unsigned>(listLimit_)));
+    deviceTable_.assign(static_cast<std::size_t>(deviceCount_), {});
     for (int i = 0; i < deviceCount_; ++i) {
         FTDI_DeviceEntry& entry = deviceTable_[static_cast<std::size_t>(i)];
         std::string text;

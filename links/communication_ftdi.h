@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
@@ -38,19 +40,22 @@ class ReplugPrompt {
 class CFTDI_Device;
 class FtdiTransport;
 
-// The FTDI USB link: lists the attached FTDI devices (at most 8), exchanges command frames
-// with Corvane devices, opens a device at the link's fixed settings and runs the bootloader
-// dialogue over it. Pauses are plain sleeps; only the replug guidance dispatches events.
+// The FTDI USB link: lists the attached FTDI devices (up to its owner's limit), exchanges command
+// frames with Corvane devices, opens a device at the link's fixed settings and runs the bootloader
+// dialogue over it. The bootloader dialogue's pauses take no user input (QuietWait); only the
+// replug guidance dispatches every event.
 class CCommunication {
   public:
-    static constexpr int kMaxDevices = 8;
+    static constexpr int kMaxDevices = 8;  // the USB I page's list
+    static constexpr int kEveryDevice = std::numeric_limits<int>::max();
     static constexpr int kBootloaderBaud = 115200;
     static constexpr int kCommandBaud = 1000000;
     static constexpr std::uint8_t kDeviceInformation = 0x04;
     static constexpr std::uint8_t kEnterBootloader = 0xAA;
 
     explicit CCommunication(LogSink& log, Clock& clock = DefaultClock(),
-                            std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary());
+                            std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary(),
+                            int listLimit = kMaxDevices);
     ~CCommunication();
     CCommunication(const CCommunication&) = delete;
     CCommunication& operator=(const CCommunication&) = delete;
@@ -94,7 +99,8 @@ class CCommunication {
     std::unique_ptr<FtdiTransport> transport_;
     BootloaderInfo info_;
     bool isOpen_ = false;
-    std::array<FTDI_DeviceEntry, kMaxDevices> deviceTable_{};
+    const int listLimit_;
+    std::vector<FTDI_DeviceEntry> deviceTable_;
     int deviceCount_ = 0;
 };
 

@@ -100,10 +100,12 @@ class LibFtdiLibrary final : public FtdiLibrary {
             return kFtdiOtherError;
         }
         for (libusb_device* device : listing.devices) {
+            // A device whose strings cannot be read (no access to it, a stalled request)
+            // keeps its place with an empty description, so the others keep their names.
             std::array<char, 128> text{};
             if (ftdi_usb_get_strings2(listing.ctx.get(), device, nullptr, 0, text.data(),
                                       static_cast<int>(text.size()), nullptr, 0) < 0) {
-                return kFtdiIoError;
+                text[0] = '\0';
             }
             descriptions.emplace_back(text.data());
         }

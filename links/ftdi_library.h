@@ -33,7 +33,8 @@ class FtdiLibrary {
     // the buffer with its terminating zero.
     virtual FtdiStatus SerialNumberByIndex(std::uint32_t index, std::span<char> buffer) = 0;
     // Every attached device's description, in the library's device order: one entry per
-    // device the library reports, so no device can overrun the caller's room.
+    // device the library reports, so no device can overrun the caller's room. A device whose
+    // description cannot be read has an empty one; the others are listed all the same.
     virtual FtdiStatus AllDescriptions(std::vector<std::string>& descriptions) = 0;
     virtual FtdiStatus OpenByIndex(int index, FtdiHandle& handle) = 0;
     virtual FtdiStatus Close(FtdiHandle handle) = 0;

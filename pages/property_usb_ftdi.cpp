@@ -89,8 +89,8 @@ bool CProperty_USB_FTDI::SwitchCorvane(const std::string& name, const std::strin
         return false;
     }
     index = rebooted;
-    // The dialogs just taken down covered the window; let it repaint before the link's plain
-    // sleeps hold the thread for the rest of the run.
+    // The dialogs just taken down covered the window; let it repaint before the link's pauses,
+    // which take no input, hold the thread for the rest of the run.
     Context().clock.PumpWait(kRepaintMs);
     return true;
 }

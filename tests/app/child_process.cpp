@@ -127,17 +127,28 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     std::vector<char*> argvP = Pointers(argv);
     std::vector<char*> envpP = Pointers(envp);
 
+    // Ctrl-C takes its default course in the child, even when the test runs with it ignored.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &interrupt);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = -1;
     const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argvP.data(), envpP.data());
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argvP.data(), envpP.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ChildResult result;
     if (spawned != 0) {
         return result;
     }
 
     int wstatus = 0;
+    std::optional<std::chrono::steady_clock::time_point> interruptedAt;
     for (;;) {
         if (master.get() >= 0) {
             pollfd pfd{master.get(), POLLIN, 0};
@@ -149,6 +160,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
             break;
         }
+        if (!interruptedAt && options.interruptWhen && options.interruptWhen()) {
+            ::kill(pid, SIGINT);
+            interruptedAt = std::chrono::steady_clock::now();
+        }
         if (std::chrono::steady_clock::now() - start > options.limit) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &wstatus, 0);
@@ -156,8 +171,12 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
             break;
         }
     }
-    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
+    const auto end = std::chrono::steady_clock::now();
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(end - start);
+    if (interruptedAt) {
+        result.sinceInterrupt =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - *interruptedAt);
+    }
     if (master.get() >= 0) {
         Drain(master.get(), result.err);
     } else {

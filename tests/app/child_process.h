@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ struct ChildOptions {
     bool stderrOnTerminal = false;
     // The child is killed when it runs longer (a hung update must not hang the suite).
     std::chrono::seconds limit{60};
+    // Polled while the child runs: when it first holds, the child gets SIGINT (Ctrl-C).
+    std::function<bool()> interruptWhen;
 };
 
 struct ChildResult {
@@ -28,6 +31,7 @@ struct ChildResult {
     std::string out;
     std::string err;
     std::chrono::milliseconds elapsed{0};
+    std::optional<std::chrono::milliseconds> sinceInterrupt;  // from the SIGINT to the end
 };
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,

@@ -48,6 +48,7 @@ struct Case {
     FakeFtdiBus::Device device;
     std::string serial;
     int exitCode;
+    int attachedBefore = 0;           // plain devices listed ahead of it
     bool codeInSettingsFile = false;  // the code in the settings file instead
 };
 
@@ -81,6 +82,7 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
          {"Corvane", "CV1", CorvaneDevice(switched, true)},
          "CV1",
          0,
+         0,
          true},
         {"Corvane refusing the code",
          "12345678",
@@ -88,6 +90,7 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
          "CV1",
          kExitNoSwitch},
         {"no bootloader", nullptr, {"FT232R USB UART", "A1", nullptr}, "A1", kExitNoBootloader},
+        {"ninth device", nullptr, {"FT232R USB UART", "Z9", Bootloader}, "Z9", 0, 8},
     };
     for (const Case& c : cases) {
         const std::string settings =
@@ -100,7 +103,10 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
         }
         VirtualClock clock;
         auto bus = std::make_unique<FakeFtdiBus>(clock);
-        bus->devices = {c.device};
+        for (int i = 0; i < c.attachedBefore; ++i) {
+            bus->devices.push_back({"FT232R USB UART", "X" + std::to_string(i), nullptr});
+        }
+        bus->devices.push_back(c.device);
         RecordingLog log;
         SilentObserver observer;
         const int code =

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "cli/exit_codes.h"
@@ -37,8 +38,9 @@ class FtdiUpdateTest : public ::testing::Test {
     }
     // The program with the bus in place of USB and no settings file of the user's.
     ChildResult Flashwright(const std::vector<std::string>& args, const char* code = nullptr,
-                            bool terminal = false) {
+                            bool terminal = false, std::function<bool()> interruptWhen = {}) {
         ChildOptions options;
+        options.interruptWhen = std::move(interruptWhen);
         options.environment = {{"FLASHWRIGHT_FTDI_BUS", bus_.Path().string()},
                                {"XDG_CONFIG_HOME", files_.Path().string()},
                                {"FLASHWRIGHT_CORVANE_CODE", code != nullptr ? code : ""}};
@@ -98,6 +100,19 @@ TEST_F(FtdiUpdateTest, OnATerminalTheReplugGuidanceBringsARefusingDeviceIntoItsB
     EXPECT_NE(r.err.find("Programming successful"), std::string::npos);
 }
 
+// Ctrl-C outside the replug guidance ends the program at once, as on the other links.
+TEST_F(FtdiUpdateTest, CtrlCDuringTheTransferEndsTheProgramAtOnce) {
+    FtdiSimOptions slow;
+    slow.bootloader.replyDelayMs = 500;  // the file's six frames take 3 s
+    FtdiSimServer& device = Plug(slow);
+    const ChildResult r = Flashwright({"FTDI", "FWSIM001", UpdateFile()}, nullptr, true, [&] {
+        return !device.Inspect([](const BootloaderSim& s) { return s.Frames().empty(); });
+    });
+    ASSERT_TRUE(r.sinceInterrupt.has_value()) << r.err;
+    EXPECT_LT(*r.sinceInterrupt, std::chrono::seconds(1)) << r.err;
+    EXPECT_EQ(r.status, -1) << "ended by the signal\n" << r.err;
+}
+
 // A device's texts reach the terminal escaped: no control sequence, no line of its own making.
 TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersionsTheirTextsEscaped) {
     FtdiSimOptions corvane = Corvane();
@@ -112,4 +127,16 @@ TEST_F(FtdiUpdateTest, ListingShowsEveryDeviceWithCorvaneVersionsTheirTextsEscap
     EXPECT_EQ(r.out,
               "FTDI  0  FT232R \\x1b]0;owned\\x07USB UART  A10K3BQZ\n"
               "FTDI  1  Corvane  CV0001  hardware FW-HW 2  software FW-SW 1.0\\n\\xff \u00b5\n");
+
+    for (int i = 3; i <= 9; ++i) {  // more than the USB I page shows
+        FtdiSimOptions more;
+        more.serial = "Z" + std::to_string(i);
+        Plug(more);
+    }
+    const ChildResult nine = Flashwright({"--list-devices"});
+    EXPECT_NE(nine.out.find("FTDI  8  "), std::string::npos) << nine.out;
+    EXPECT_NE(nine.err.find("flashwright: 9 FTDI devices attached: the USB I page shows the first "
+                            "8, not the other 1\n"),
+              std::string::npos)
+        << nine.err;
 }

@@ -3,6 +3,7 @@
 // guidance, the Pellix-USB path, Cancel, and the run's failures.
 #include <gtest/gtest.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -288,6 +289,56 @@ TEST_F(UsbIPageTest, CancelInEitherWaitOfTheGuidanceEndsTheRunQuietly) {
         log.Clear();
         devices.clear();
     }
+}
+
+namespace {
+
+// A window beside the page that counts what reaches it.
+class Bystander final : public QWidget {
+  public:
+    int paints = 0;
+    int presses = 0;
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+}  // namespace
+
+// The transfer's pauses let the windows repaint, but a click the desktop queued waits for the
+// end of the run.
+TEST_F(UsbIPageTest, TheTransferRepaintsButTakesNoInput) {
+    FtdiSimOptions slow = Plain("FT0001");
+    slow.bootloader.replyDelayMs = 100;
+    FtdiSimServer& device = Plug(slow);
+    auto page = MakePage();
+    Pick(*page, page->Devices(), 0, updateFile);
+    Bystander bystander;
+    bystander.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bystander));
+    int paintsBefore = -1;
+    QTimer mid;
+    mid.callOnTimeout([&] {
+        if (paintsBefore >= 0 ||
+            device.Inspect([](const BootloaderSim& sim) { return sim.Frames().empty(); })) {
+            return;
+        }
+        paintsBefore = bystander.paints;
+        bystander.update();
+        QWindow* w = bystander.windowHandle();
+        QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+            w, QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), Qt::LeftButton, Qt::LeftButton,
+            QEvent::MouseButtonPress);
+    });
+    mid.start(10);
+    page->ProgramButton().click();
+    EXPECT_EQ(Messages().back(), "Programming successful");
+    ASSERT_GE(paintsBefore, 0) << "no timer ran during the transfer";
+    EXPECT_GT(bystander.paints, paintsBefore);
+    EXPECT_EQ(bystander.presses, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bystander.presses, 1);  // taken after the run
 }
 
 TEST_F(UsbIPageTest, ADeviceGoneSinceTheListingIsNotAvailable) {

@@ -89,6 +89,11 @@ void EmulatedFt232r::SetUnplugged(bool unplugged) {
     }
 }
 
+void EmulatedFt232r::SetStringsUnreadable(bool unreadable) {
+    std::lock_guard lock(mutex_);
+    stringsUnreadable_ = unreadable;
+}
+
 bool EmulatedFt232r::HandleIoctl(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     {
@@ -193,6 +198,10 @@ void EmulatedFt232r::AnswerControl(Urb& urb) {
             latencyMs_ = static_cast<std::uint8_t>(std::max<std::uint16_t>(setup.value, 1));
         }
     } else if (setup.requestType == 0x80 && setup.request == 0x06 && (setup.value >> 8) == 0x03) {
+        if (stringsUnreadable_) {
+            urb.status = -EPIPE;
+            return;
+        }
         reply = StringDescriptor(static_cast<std::uint8_t>(setup.value & 0xFF));
     } else if (setup.requestType == 0xC0 && setup.request == 0x0A) {
         reply = {latencyMs_};

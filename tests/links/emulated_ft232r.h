@@ -53,6 +53,8 @@ class EmulatedFt232r {
     // Unplugged, URBs in flight end with -ESHUTDOWN and every new request fails with ENODEV,
     // as usbdevfs does for a vanished device.
     void SetUnplugged(bool unplugged);
+    // Stalls every string descriptor request, as a chip the host may not read does.
+    void SetStringsUnreadable(bool unreadable);
 
     // umockdev's handle-ioctl signal (runs on umockdev's worker thread).
     bool HandleIoctl(UMockdevIoctlClient* client);
@@ -88,6 +90,7 @@ class EmulatedFt232r {
     std::deque<Urb> urbs_;
     std::uint8_t latencyMs_ = 16;  // the chip's default
     bool unplugged_ = false;
+    bool stringsUnreadable_ = false;
 };
 
 // A USB bus holding emulated FT232R chips (bus 1, device numbers from 2 on).

@@ -84,6 +84,21 @@ TEST(LibFtdiListing, ListsEveryChipWithItsDescriptionAndSerialNumber) {
     EXPECT_EQ(lib->OpenByIndex(static_cast<int>(count), handle), kFtdiDeviceNotFound);
 }
 
+// A chip whose strings cannot be read keeps its place with no name; the others keep theirs.
+TEST(LibFtdiListing, AnUnreadableChipHasAnEmptyDescriptionAndTheOthersTheirs) {
+    auto lib = MakeLibFtdiLibrary();
+    bus->Devices()[3]->SetStringsUnreadable(true);
+    std::vector<std::string> descriptions;
+    const FtdiStatus status = lib->AllDescriptions(descriptions);
+    bus->Devices()[3]->SetStringsUnreadable(false);
+    ASSERT_EQ(status, kFtdiOk);
+    ASSERT_EQ(descriptions.size(), static_cast<std::size_t>(kChips));
+    EXPECT_EQ(std::count(descriptions.begin(), descriptions.end(), ""), 1);
+    for (const int chip : {0, 4, kChips - 1}) {
+        EXPECT_EQ(std::count(descriptions.begin(), descriptions.end(), DescriptionOf(chip)), 1);
+    }
+}
+
 // Opens chip 0 as the link does and closes it afterwards.
 class LibFtdiDevice : public ::testing::Test {
   protected:
