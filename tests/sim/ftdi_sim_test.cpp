@@ -118,6 +118,7 @@ TEST_F(FtdiSimBus, HostileBusFilesAreRefusedInBoundedTime) {
 // A bus file naming the user's own terminal, as /dev/tty or by its path, is refused before
 // the terminal's settings are touched. A child gets a controlling terminal for the check.
 TEST_F(FtdiSimBus, TheControllingTerminalIsNeverOpened) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, without the threads
     EXPECT_EXIT(
         {
             PtyPair terminal;
@@ -137,7 +138,7 @@ TEST_F(FtdiSimBus, TheControllingTerminalIsNeverOpened) {
                                  library_->OpenByIndex(1, h) != kFtdiOk;
             termios after{};
             ::tcgetattr(own.Get(), &after);
-            std::exit(refused && after.c_lflag == cooked.c_lflag ? 0 : 1);
+            ::_exit(refused && after.c_lflag == cooked.c_lflag ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
