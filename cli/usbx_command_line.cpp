@@ -17,6 +17,9 @@
 namespace {
 
 constexpr const char* kPellix = "Pellix-USB";
+// The pause after every failed synchronisation call, as the USB II page makes it: however a
+// call fails, the attempts never follow one another without a break.
+constexpr unsigned kAfterFailedSyncMs = 10;
 constexpr const char* kStartFirmwareUpdate =
     "<StartFirmwareUpdate>\n <Session>0</Session>\n <TxID>1</TxID>\n</StartFirmwareUpdate>";
 constexpr const char* kPowerCycle =
@@ -59,7 +62,7 @@ UpdateOutcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& 
         std::fprintf(prompt, "Synchronizing device: %s\n", kPowerCycle);
     }
     if (!SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(); }, request.syncWindowMs,
-                           0, clock, observer)) {
+                           kAfterFailedSyncMs, clock, observer)) {
         link.Dev_Close();
         return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
     }

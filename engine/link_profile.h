@@ -53,7 +53,9 @@ struct HuntingSyncProfile {
     Outcome notOpen;  // no format: the link opens the device itself before
     unsigned deadlineMs = 2500;
     WaitKind waits = WaitKind::Sleep;
-    LogLine syncWriteFailed;  // args: error; no format: the write's result is ignored
+    // args: error; no format: the write's result is ignored. A failed write ends the attempt
+    // with the no-answer pause.
+    LogLine syncWriteFailed;
     DumpRule sent;
     LogLine byteReceived;  // args: byte
     DumpRule received;

@@ -92,7 +92,10 @@ bool HuntingAttempt(const LinkContext& link, const HuntingSyncProfile& p, Bootlo
     LogSink& log = link.log;
     const IoResult written = SendByte(link, BL_SYNC);
     if (!written.ok && p.syncWriteFailed.format != nullptr) {
+        // A device that has gone fails every write at once: the pause a missing answer gets
+        // keeps the attempts from spinning, and a pumped one lets the user cancel meanwhile.
         LogLineOf(log, p.syncWriteFailed, written.error);
+        Wait(link.clock, p.waits, p.noAnswerPauseMs);
         return false;
     }
     Dump(log, p.sent, std::array<std::uint8_t, 1>{BL_SYNC});

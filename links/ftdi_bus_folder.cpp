@@ -1,12 +1,17 @@
 #include "links/ftdi_bus_folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "log/unique_fd.h"
 
 namespace {
 
@@ -21,16 +26,53 @@ bool UsableSerial(std::string_view serial) {
            serial.find('/') == std::string_view::npos && SingleLine(serial);
 }
 
-// Three lines, the last line break optional; the serial must match the file's name so two
-// files cannot claim one device.
-bool ParseDeviceFile(const fs::path& file, FtdiBusDevice& device) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return false;
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    std::string text = content.str();
+    return true;
+}
+
+// Why the bus file is no device file; empty when `device` holds what it describes: three
+// lines (the last line break optional), and the serial must match the file's name so two files
+// cannot claim one device.
+std::string ReadDeviceFile(const fs::path& file, FtdiBusDevice& device) {
+    // O_NONBLOCK keeps the open of a named pipe from waiting for a writer; the type is checked
+    // on the open file, so nothing can be swapped in between the check and the reading.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd.Valid()) {
+        return std::string("cannot be opened: ") + std::strerror(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return "is not a regular file";
+    }
+    std::string text(kFtdiBusFileMaxBytes + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::string("cannot be read: ") + std::strerror(errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > kFtdiBusFileMaxBytes) {
+        return "is larger than " + std::to_string(kFtdiBusFileMaxBytes) + " bytes";
+    }
+    text.resize(got);
     if (text.ends_with('\n')) {
         text.pop_back();
     }
@@ -40,21 +82,25 @@ bool ParseDeviceFile(const fs::path& file, FtdiBusDevice& device) {
         lines.push_back(line);
     }
     if (lines.size() != 3 || lines[2].empty() || !lines[2].starts_with('/')) {
-        return false;
+        return "does not hold three lines: description, serial number, port";
     }
     device = {lines[0], lines[1], lines[2]};
-    return file.stem().string() == device.serial;
+    if (file.stem().string() != device.serial) {
+        return "names another serial number than its file name";
+    }
+    return {};
 }
 
 }  // namespace
 
-std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder) {
+std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder,
+                                       std::vector<std::string>* skipped) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (name.size() > kFtdiBusSuffix.size() && name.ends_with(kFtdiBusSuffix) &&
-            !name.starts_with('.') && it->is_regular_file(ec)) {
+            !name.starts_with('.')) {
             files.push_back(it->path());
         }
     }
@@ -63,8 +109,11 @@ std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder) {
     std::vector<FtdiBusDevice> devices;
     for (const fs::path& file : files) {
         FtdiBusDevice device;
-        if (ParseDeviceFile(file, device)) {
+        const std::string why = ReadDeviceFile(file, device);
+        if (why.empty()) {
             devices.push_back(std::move(device));
+        } else if (skipped != nullptr) {
+            skipped->push_back(file.filename().string() + " " + why);
         }
     }
     return devices;
@@ -75,23 +124,30 @@ std::string FtdiBusFile(const std::string& folder, std::string_view serial) {
 }
 
 bool PlugFtdiBusDevice(const std::string& folder, const FtdiBusDevice& device, std::string& error) {
+    const std::string text =
+        device.description + '\n' + device.serial + '\n' + device.ttyPath + '\n';
     if (!UsableSerial(device.serial) || !SingleLine(device.description) ||
-        !SingleLine(device.ttyPath) || !device.ttyPath.starts_with('/')) {
+        !SingleLine(device.ttyPath) || !device.ttyPath.starts_with('/') ||
+        text.size() > kFtdiBusFileMaxBytes) {
         error = "cannot describe device \"" + device.serial + "\" on the bus";
         return false;
     }
     const std::string target = FtdiBusFile(folder, device.serial);
-    // A hidden temporary name, unique to this process, which listing skips.
+    // A hidden temporary name, unique to this process, which listing skips. It is made anew
+    // (a leftover of an earlier process with this number is removed first), so nothing already
+    // in its place, a named pipe or a link elsewhere, is written through.
     const std::string temporary =
         (fs::path(folder) / ("." + device.serial + ".tmp." + std::to_string(::getpid()))).string();
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << device.description << '\n' << device.serial << '\n' << device.ttyPath << '\n';
-        if (!out.flush()) {
-            error = "cannot write " + temporary;
-            return false;
-        }
+    ::unlink(temporary.c_str());
+    constexpr mode_t kReadableByAll = 0644;
+    UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kReadableByAll));
+    if (!out.Valid() || !WriteAll(out.Get(), text)) {
+        ::unlink(temporary.c_str());
+        error = "cannot write " + temporary;
+        return false;
     }
+    out.Reset();
     std::error_code ec;
     fs::rename(temporary, target, ec);
     if (ec) {

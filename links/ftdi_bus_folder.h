@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,9 +17,15 @@ struct FtdiBusDevice {
 };
 
 inline constexpr std::string_view kFtdiBusSuffix = ".dev";
+// A bus file holds three short lines: anything larger is no device file and is not read.
+inline constexpr std::size_t kFtdiBusFileMaxBytes = 4096;
 
-// The attached devices in name order; files that are not well-formed "*.dev" are skipped.
-std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder);
+// The attached devices in name order. A "*.dev" file that is no well-formed device file (not
+// a regular file once opened, larger than the bound, not three lines) is skipped; `skipped`,
+// when given, gets one line per such file naming it and why. Reading never blocks: a named
+// pipe put in place of a file is refused, not waited on.
+std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder,
+                                       std::vector<std::string>* skipped = nullptr);
 
 // The file that stands for the device with this serial number.
 std::string FtdiBusFile(const std::string& folder, std::string_view serial);

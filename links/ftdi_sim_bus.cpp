@@ -11,6 +11,7 @@
 #include "links/ftdi_bus_folder.h"
 #include "links/ftdi_handles.h"
 #include "links/ftdi_library.h"
+#include "links/sim_bus_listing.h"
 #include "links/sim_bus_tty.h"
 #include "links/tty_line_speed.h"
 #include "log/unique_fd.h"
@@ -34,15 +35,16 @@ struct SimOpenDevice {
 
 class SimulatedFtdiLibrary final : public FtdiLibrary {
   public:
-    explicit SimulatedFtdiLibrary(std::string folder) : folder_(std::move(folder)) {}
+    explicit SimulatedFtdiLibrary(std::string folder)
+        : folder_(std::move(folder)), listing_(folder_) {}
 
     FtdiStatus CountDevices(std::uint32_t& count) override {
-        count = static_cast<std::uint32_t>(ListFtdiBus(folder_).size());
+        count = static_cast<std::uint32_t>(listing_.Devices().size());
         return kFtdiOk;
     }
 
     FtdiStatus SerialNumberByIndex(std::uint32_t index, std::span<char> buffer) override {
-        const auto devices = ListFtdiBus(folder_);
+        const auto& devices = listing_.Devices();
         if (index >= devices.size() || buffer.empty()) {
             return kFtdiDeviceNotFound;
         }
@@ -55,14 +57,14 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
 
     FtdiStatus AllDescriptions(std::vector<std::string>& descriptions) override {
         descriptions.clear();
-        for (const FtdiBusDevice& device : ListFtdiBus(folder_)) {
+        for (const FtdiBusDevice& device : listing_.Devices()) {
             descriptions.push_back(device.description);
         }
         return kFtdiOk;
     }
 
     FtdiStatus OpenByIndex(int index, FtdiHandle& handle) override {
-        const auto devices = ListFtdiBus(folder_);
+        const auto& devices = listing_.Devices();
         if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) {
             return kFtdiDeviceNotFound;
         }
@@ -200,6 +202,7 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     }
 
     std::string folder_;
+    SimBusListing listing_;
     FtdiHandles<SimOpenDevice> open_;
 };
 

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,12 +19,26 @@ using Clock = std::chrono::steady_clock;
 // A read time-out may be up to 2^32 ms; poll takes an int, so long waits go in slices.
 constexpr long long kMaxPollMs = 1 << 30;
 
+// The device numbers of the pseudo-terminals' device sides on Linux.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+
 }  // namespace
 
 bool OpenSimBusTty(const std::string& path, UniqueFd& fd) {
-    fd.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    // O_NONBLOCK: the open itself never waits (a serial line for its carrier, a named pipe for
+    // its other end). Nothing of the terminal is touched before it has passed every check.
+    fd.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    const bool usable =
+        fd.Valid() && ::fstat(fd.Get(), &st) == 0 && S_ISCHR(st.st_mode) &&
+        major(st.st_rdev) >= kPtySlaveMajorFirst && major(st.st_rdev) <= kPtySlaveMajorLast &&
+        ::tcgetsid(fd.Get()) != ::getsid(0) && ::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0;
+    const int flags = usable ? ::fcntl(fd.Get(), F_GETFL) : -1;
     termios raw{};
-    if (!fd.Valid() || ::tcgetattr(fd.Get(), &raw) != 0) {
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::tcgetattr(fd.Get(), &raw) != 0) {
+        fd.Reset();
         return false;
     }
     ::cfmakeraw(&raw);

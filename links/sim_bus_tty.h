@@ -11,7 +11,11 @@
 // away (hang-up, I/O error) reported as failure instead of a wait. Each call answers false
 // when the device is gone or the terminal fails.
 
-// Opens the terminal at `path` in raw mode (no echo, no line editing, no translation).
+// Opens the terminal at `path` in raw mode (no echo, no line editing, no translation), and
+// for this program alone: it holds an exclusive lock on it while open, so a second program
+// that opens the device fails, as with a real USB device. Only a pseudo-terminal that is not
+// the controlling terminal is taken: a bus file naming the user's own terminal, /dev/tty or
+// any other device is refused before its settings are touched.
 bool OpenSimBusTty(const std::string& path, UniqueFd& fd);
 // Waits until the buffer is full or `timeoutMs` has passed; `got` holds what came.
 bool ReadSimBusTty(int fd, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,

@@ -11,6 +11,7 @@
 
 #include "links/ftdi_bus_folder.h"
 #include "links/ftdi_handles.h"
+#include "links/sim_bus_listing.h"
 #include "links/sim_bus_tty.h"
 #include "links/tty_line_speed.h"
 #include "links/usbxpress_library.h"
@@ -32,16 +33,17 @@ struct SimOpenDevice {
 
 class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
   public:
-    explicit SimulatedUsbXpressLibrary(std::string folder) : folder_(std::move(folder)) {}
+    explicit SimulatedUsbXpressLibrary(std::string folder)
+        : folder_(std::move(folder)), listing_(folder_) {}
 
     SiStatus GetNumDevices(std::uint32_t& count) override {
-        count = static_cast<std::uint32_t>(ListFtdiBus(folder_).size());
+        count = static_cast<std::uint32_t>(listing_.Devices().size());
         return kSiSuccess;
     }
 
     SiStatus GetProductString(std::uint32_t device, std::span<char> buffer,
                               std::uint32_t selector) override {
-        const auto devices = ListFtdiBus(folder_);
+        const auto& devices = listing_.Devices();
         if (device >= devices.size()) {
             return kSiDeviceNotFound;
         }
@@ -58,7 +60,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus Open(std::uint32_t device, SiHandle& handle) override {
-        const auto devices = ListFtdiBus(folder_);
+        const auto& devices = listing_.Devices();
         if (device >= devices.size()) {
             return kSiDeviceNotFound;
         }
@@ -174,6 +176,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     std::string folder_;
+    SimBusListing listing_;
     FtdiHandles<SimOpenDevice> open_;
     // Library-wide, as the vendor's library keeps it; a finite default so no read hangs.
     std::uint32_t readTimeoutMs_ = 1000;

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr const char* kPellix = "Pellix-USB";
-constexpr unsigned kShortestAttemptMs = 10;
+constexpr unsigned kAfterFailedSyncMs = 10;
 constexpr const char* kStartFirmwareUpdate =
     "<StartFirmwareUpdate>\n <Session>0</Session>\n <TxID>1</TxID>\n</StartFirmwareUpdate>";
 constexpr std::array<DeviceListColumn, 3> kColumns{{{"Index", 75}, {"Name", 150}, {"Serial", 140}}};
@@ -84,17 +84,10 @@ void CProperty_USB_SILABS::ProgramRun() {
     state.SetShowCancel(true);
     state.ShowState(kSynchronisingCaption, kPowerCycleText);
     // Each attempt dispatches events while it waits, which is how a click on Cancel arrives.
-    // One that fails at once (the device is gone) is followed by such a wait, so the loop
+    // Every failed call is followed by such a wait as well, so however a call fails the loop
     // neither spins nor shuts Cancel out.
-    Clock& clock = Context().clock;
-    while (!state.Cancelled()) {
-        const std::uint64_t began = clock.NowMs();
-        if (link_.Dev_SynchroniseBootloader() == 0) {
-            break;
-        }
-        if (clock.NowMs() - began < kShortestAttemptMs) {
-            clock.PumpWait(kShortestAttemptMs);
-        }
+    while (!state.Cancelled() && link_.Dev_SynchroniseBootloader() != 0) {
+        Context().clock.PumpWait(kAfterFailedSyncMs);
     }
     state.HideState();
     if (state.Cancelled()) {

@@ -289,6 +289,16 @@ TEST(HuntingSilabs, ClosedPortAndFailedSyncWrite) {
     g.transport.failWriteNumber = 1;
     EXPECT_EQ(SynchroniseHunting(g.Link(), SilabsSyncProfile(), g.info), 0);
     EXPECT_TRUE(g.log.HasLine(4, 50, "error 5 in SI_Write()"));
+
+    // A device gone: every write fails at once, and each attempt still pauses, dispatching.
+    Fixture gone;
+    gone.transport.failWriteNumber = 1;
+    gone.transport.failLaterWrites = true;
+    EXPECT_EQ(SynchroniseHunting(gone.Link(), SilabsSyncProfile(), gone.info), -10);
+    EXPECT_EQ(gone.log.CountLines("error 5 in SI_Write()"), 20u);
+    for (const auto& w : gone.clock.Waits()) {
+        EXPECT_TRUE(w.pump);
+    }
 }
 
 TEST(HuntingFtdi, FailedSyncWriteIsIgnored) {

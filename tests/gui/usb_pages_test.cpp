@@ -418,22 +418,34 @@ TEST_F(UsbIIPageTest, APellixDeviceIsToldToStartItsUpdateAndProgrammed) {
     EXPECT_FALSE(page->Link().IsOpen());
 }
 
+// Cancel ends the synchronisation quietly, also when the device was unplugged meanwhile: then
+// every write fails at once, and the attempts must still wait, dispatch events and log little.
 TEST_F(UsbIIPageTest, CancelWhileSynchronisingLeavesTheLinkOpenAndSendsNothing) {
-    UsbXpressSimOptions silent = Pellix();
-    silent.description = "Other";  // gets no command, so its bootloader never starts
-    UsbXpressSimServer& device = Plug(silent);
-    auto page = MakePage();
-    Pick(*page, page->Devices(), 0, updateFile);
-    QString caption;
-    After(200, [&] {
-        caption = ShownStateMsg() != nullptr ? ShownStateMsg()->windowTitle() : QString();
-        PressCancel();
-    });
-    page->ProgramButton().click();
-    EXPECT_EQ(caption, "Synchronizing device");
-    EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(Frames(device), 0u);
-    EXPECT_TRUE(page->Link().IsOpen());
+    for (const bool unplugged : {false, true}) {
+        SCOPED_TRACE(unplugged ? "unplugged" : "attached");
+        UsbXpressSimOptions silent = Pellix();
+        silent.description = "Other";  // gets no command, so its bootloader never starts
+        UsbXpressSimServer& device = Plug(silent);
+        auto page = MakePage();
+        Pick(*page, page->Devices(), 0, updateFile);
+        log.Clear();
+        if (unplugged) {
+            After(100, [&] { device.Unplug(); });
+        }
+        QString caption;
+        After(unplugged ? 600 : 200, [&] {
+            caption = ShownStateMsg() != nullptr ? ShownStateMsg()->windowTitle() : QString();
+            PressCancel();
+        });
+        page->ProgramButton().click();
+        EXPECT_EQ(caption, "Synchronizing device");
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_EQ(Frames(device), 0u);
+        EXPECT_TRUE(page->Link().IsOpen());
+        EXPECT_EQ(log.CountLines("error 8 in SI_Write()") > 0, unplugged);
+        EXPECT_LT(log.Lines().size(), 200u);
+        devices.clear();
+    }
 }
 
 // How a run ends: the page's verdict for what the device did, a listed code winning over the

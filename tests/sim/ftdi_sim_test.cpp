@@ -1,9 +1,13 @@
 // The simulated FTDI library against simulated devices on a bus folder: listing, the line,
 // the Corvane application, unplugging.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -91,9 +95,61 @@ TEST_F(FtdiSimBus, ListsWellFormedDevicesInNameOrder) {
     EXPECT_EQ(library_->SerialNumberByIndex(2, serial), kFtdiDeviceNotFound);
 }
 
+// Bus files are input like any other: a hostile one is skipped at once with its reason, or,
+// when it names no usable terminal, listed but refused when opened.
+TEST_F(FtdiSimBus, HostileBusFilesAreRefusedInBoundedTime) {
+    ASSERT_EQ(::mkfifo((bus_.Path() / "F1.dev").c_str(), 0600), 0);
+    const std::string huge = bus_.Write("H1.dev", "Huge\nH1\n/dev/null\n");
+    std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);  // sparse: costs no disk
+    bus_.Write("M1.dev", "Missing port\nM1\n");
+    bus_.Write("N1.dev", "Not a terminal\nN1\n/dev/null\n");
+    bus_.Write("T1.dev", "Own terminal\nT1\n/dev/tty\n");
+    std::vector<std::string> skipped;
+    EXPECT_EQ(ListFtdiBus(bus_.Path().string(), &skipped).size(), 2u);
+    EXPECT_EQ(skipped, (std::vector<std::string>{
+                           "F1.dev is not a regular file", "H1.dev is larger than 4096 bytes",
+                           "M1.dev does not hold three lines: description, serial number, port"}));
+    for (const int index : {0, 1}) {
+        FtdiHandle h = nullptr;
+        EXPECT_EQ(library_->OpenByIndex(index, h), kFtdiDeviceNotOpened);
+    }
+}
+
+// A bus file naming the user's own terminal, as /dev/tty or by its path, is refused before
+// the terminal's settings are touched. A child gets a controlling terminal for the check.
+TEST_F(FtdiSimBus, TheControllingTerminalIsNeverOpened) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, without the threads
+    EXPECT_EXIT(
+        {
+            PtyPair terminal;
+            std::string error;
+            ::setsid();
+            // Opened without O_NOCTTY by a session leader, it becomes its controlling terminal.
+            const UniqueFd own(terminal.Open(error) ? ::open(terminal.Path().c_str(), O_RDWR) : -1);
+            termios cooked{};
+            ::tcgetattr(own.Get(), &cooked);
+            cooked.c_lflag |= ECHO | ICANON;
+            ::tcsetattr(own.Get(), TCSANOW, &cooked);
+            bus_.Write("A1.dev", "Own\nA1\n/dev/tty\n");
+            bus_.Write("B1.dev", "Own\nB1\n" + terminal.Path() + "\n");
+            FtdiHandle h = nullptr;
+            const bool refused = ::tcgetsid(own.Get()) == ::getsid(0) &&
+                                 library_->OpenByIndex(0, h) != kFtdiOk &&
+                                 library_->OpenByIndex(1, h) != kFtdiOk;
+            termios after{};
+            ::tcgetattr(own.Get(), &after);
+            ::_exit(refused && after.c_lflag == cooked.c_lflag ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(FtdiSimBus, BootloaderAnswersSynchronisationAt115200) {
     FtdiSimServer& device = Plug({});
     const FtdiHandle h = Open(115200);
+    // The open device is this program's alone: another opener (another program) is refused.
+    FtdiHandle second = nullptr;
+    EXPECT_EQ(MakeSimulatedFtdiLibrary(bus_.Path().string())->OpenByIndex(0, second),
+              kFtdiDeviceNotOpened);
     Send(h, kSync);
     EXPECT_EQ(Receive(h, kSyncAnswer.size()), kSyncAnswer);
     EXPECT_EQ(device.GarbledBytes(), 0u);

@@ -26,7 +26,8 @@ std::size_t ScriptedTransport::Arrived() const {
 
 IoResult ScriptedTransport::Write(std::span<const std::uint8_t> bytes) {
     ++writeNumber_;
-    if (writeNumber_ == failWriteNumber) {
+    if (writeNumber_ == failWriteNumber ||
+        (failLaterWrites && failWriteNumber > 0 && writeNumber_ > failWriteNumber)) {
         return {false, failWriteError, 0};
     }
     writes.emplace_back(bytes.begin(), bytes.end());

@@ -33,8 +33,10 @@ class ScriptedTransport final : public ByteTransport {
     // Bytes that arrive at the given time, whatever was written.
     void Arrive(std::vector<std::uint8_t> bytes, unsigned afterMs = 0);
 
-    // Failure injection: the n-th write (from 1) fails with the error; 0 means never.
+    // Failure injection: the n-th write (from 1) fails with the error; 0 means never; with
+    // failLaterWrites every write from the n-th on (a device that has gone).
     int failWriteNumber = 0;
+    bool failLaterWrites = false;
     int failWriteError = 5;
     // The n-th reply poll (from 1) reports a failed status query or a failed read.
     int failPollNumber = 0;
