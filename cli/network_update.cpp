@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -79,6 +80,10 @@ int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
     UdpUpdateRequest request;
     if (const std::optional<int> code = ParseUdpRequest(tokens, request)) {
         return *code;
+    }
+    if (const std::string twice = SameDeviceTwice(request.addresses, NetworkDeviceKey);
+        !twice.empty()) {
+        return UsageError("UDP", twice);
     }
     return RunTargets(
         "UDP", request.addresses, request.path, request.json,

@@ -13,6 +13,7 @@
 #include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -151,6 +152,9 @@ int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
     SerialUpdateRequest request;
     if (const std::optional<int> code = ParseComRequest(tokens, request)) {
         return *code;
+    }
+    if (const std::string twice = SameDeviceTwice(request.ports, SerialDeviceKey); !twice.empty()) {
+        return UsageError("COM", twice);
     }
     const auto app = EnsureCoreApplication();
     return RunTargets(

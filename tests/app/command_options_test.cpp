@@ -9,6 +9,7 @@
 #include "cli/display_check.h"
 #include "cli/exit_codes.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "log/debug_log.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
@@ -75,6 +76,30 @@ TEST(CommandOptions, HelpAfterAKeywordPrintsTheUsageAndTriesNothing) {
         EXPECT_EQ(RunCommandLine(args, log), 0);
         EXPECT_NE(testing::internal::GetCapturedStdout().find("Usage:"), std::string::npos);
         EXPECT_TRUE(log.Entries().empty());
+    }
+}
+
+TEST(SameDevice, TwoSpellingsOfOneDeviceAreNamedAndDistinctDevicesPass) {
+    struct Case {
+        Tokens names;
+        DeviceKey key;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {{"127.0.0.1", "localhost"},
+         NetworkDeviceKey,
+         "\"127.0.0.1\" and \"localhost\" are the same device (127.0.0.1:4107)"},
+        {{"127.0.8.9", "localhost", "127.2057"},
+         NetworkDeviceKey,
+         "\"127.0.8.9\" and \"127.2057\" are the same device (127.0.8.9:4107)"},
+        {{"127.0.8.9", "127.0.8.10"}, NetworkDeviceKey, ""},
+        {{"null", "/dev/zero", "/dev/null"},
+         SerialDeviceKey,
+         "\"null\" and \"/dev/null\" are the same device (character device 1:3)"},
+        {{"/dev/no-such-port", "/dev/null"}, SerialDeviceKey, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameDeviceTwice(c.names, c.key), c.error) << c.names.back();
     }
 }
 

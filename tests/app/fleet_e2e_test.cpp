@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -150,6 +151,29 @@ TEST_F(FleetTest, SerialDevicesOnPseudoTerminals) {
     EXPECT_EQ(results[good.Path()].at(0).value("code").toInt(), 0);
     EXPECT_EQ(results[signature.Path()].at(0).value("code").toInt(), kExitSignatureError);
     EXPECT_EQ(good.Frames(), SplitFrames(ReadUpdateFile(file_).image.bytes));
+}
+
+// Two spellings of one device (an octal part, a link to a port) would have two threads write
+// to it at once: the run is refused before anything is opened.
+TEST_F(FleetTest, OneDeviceNamedTwiceIsRefusedAndNothingIsSent) {
+    UdpSimServer& device = Serve("127.0.8.8");
+    SimOnPty port;
+    const std::string link = (dir_.Path() / "fixture-1").string();
+    std::filesystem::create_symlink(port.Path(), link);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
+        {{"UDP", "127.0.8.8,127.0.8.010", file_}, "\"127.0.8.8\" and \"127.0.8.010\""},
+        {{"COM", port.Path() + "," + link, file_, "--json"},
+         "\"" + port.Path() + "\" and \"" + link + "\""}};
+    for (const auto& [args, spellings] : runs) {
+        const ChildResult r = Flashwright(args);
+        EXPECT_EQ(r.status, kExitUsage);
+        EXPECT_NE(r.err.find(spellings), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    const auto requests = [](const BootloaderSim& sim) { return sim.SyncRequests(); };
+    EXPECT_EQ(device.Inspect(requests), 0u);
+    EXPECT_EQ(port.Server().Inspect(requests), 0u);
+    EXPECT_TRUE(port.Frames().empty());
 }
 
 // The check reads and walks a file as the update does, so both end with the same code.
