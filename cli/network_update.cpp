@@ -62,7 +62,15 @@ std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdat
         return UsageError("UDP", error);
     }
     if (operands->help) {
-        return PrintUsage();
+        return PrintHelp(*operands);
+    }
+    // The original form, without options, keeps its documented outcome: the keyword alone
+    // fails to open the link (-10), a missing file fails after the synchronisation (-13).
+    if (!operands->options.empty()) {
+        if (const std::optional<int> code =
+                MissingOperand("UDP", *operands, {"device address", "update file"})) {
+            return code;
+        }
     }
     const std::vector<std::string>& positional = operands->positional;
     // No address or host name holds a comma, so commas always separate devices.

@@ -82,8 +82,7 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
         request.syncWindowMs = *window;
     }
     const std::vector<std::string>& positional = operands.positional;
-    // A missing port or file stays empty: opening or reading it then fails with its code. A
-    // path that exists is one port, whatever characters it holds.
+    // A path that exists is one port, whatever characters it holds.
     TargetList ports = ParseTargets(positional.size() > 0 ? positional[0] : std::string(), true);
     if (ports.targets.empty()) {
         error = ports.error;
@@ -143,9 +142,9 @@ std::optional<int> ParseComRequest(std::span<const std::string> tokens,
         return UsageError("COM", error);
     }
     if (operands->help) {
-        return PrintUsage();
+        return PrintHelp(*operands);
     }
-    return std::nullopt;
+    return MissingOperand("COM", *operands, {"serial port", "update file"});
 }
 
 int RunComCommand(std::span<const std::string> tokens, LogSink& log) {

@@ -46,6 +46,12 @@ TEST(CommandOptions, EveryCommandRefusesWhatItDoesNotKnowBeforeTryingAnything) {
         {"COM", "@/dev/zero", "u.enc"},
         {"check"},
         {"check", "u.enc", "--bogus"},
+        {"UDP", "--json"},
+        {"UDP", "127.0.0.1", "--json"},
+        {"COM"},
+        {"COM", "/dev/ttyS0"},
+        {"FTDI", "--json"},
+        {"USBX", "SN1", "--wait", "3"},
     };
     for (const Tokens& args : refused) {
         RecordingLog log;
@@ -69,12 +75,21 @@ TEST(CommandOptions, OptionsStandAnywhereAndDoubleDashEndsThem) {
 }
 
 TEST(CommandOptions, HelpAfterAKeywordPrintsTheUsageAndTriesNothing) {
-    for (const Tokens& args : {Tokens{"UDP", "--help"}, Tokens{"COM", "/dev/ttyS0", "-h"},
-                               Tokens{"--list-ports", "--help"}}) {
+    // With --json standard output holds JSON only, so the usage goes to standard error.
+    const std::vector<std::pair<Tokens, bool>> cases{
+        {{"UDP", "--help"}, false},          {{"COM", "/dev/ttyS0", "-h"}, false},
+        {{"--list-ports", "--help"}, false}, {{"UDP", "--json", "--help"}, true},
+        {{"--help", "--json"}, true},        {{"FTDI", "-h", "--json"}, true},
+    };
+    for (const auto& [args, onError] : cases) {
         RecordingLog log;
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         EXPECT_EQ(RunCommandLine(args, log), 0);
-        EXPECT_NE(testing::internal::GetCapturedStdout().find("Usage:"), std::string::npos);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE((onError ? err : out).starts_with("Usage:")) << args[0];
+        EXPECT_EQ(onError ? out : err, "") << args[0];
         EXPECT_TRUE(log.Entries().empty());
     }
 }
