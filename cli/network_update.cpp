@@ -24,9 +24,10 @@ UpdateOutcome Update(CCommunication_UDP1& link, const std::string& address, cons
     if (const int r = link.Open_Port(address); r != 0) {
         return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
     }
-    if (!SynchroniseWithin([&] { return link.SynchroniseBootloader(); }, kCommandLineSyncWindowMs,
-                           1, clock, observer)) {
-        return {kExitNoBootloader, NoBootloaderText(kCommandLineSyncWindowMs)};
+    if (const SyncWait wait = SynchroniseWithin([&] { return link.SynchroniseBootloader(); },
+                                                kCommandLineSyncWindowMs, 1, clock, observer);
+        !wait.answered) {
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 

@@ -35,9 +35,11 @@ UpdateOutcome Update(CCommunication_COM& link, const SerialUpdateRequest& reques
     if (request.mirabel) {
         link.COM_SendBuffer(kMirabelDeviceCommand);  // the device answers by restarting
     }
-    if (!SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); }, request.syncWindowMs,
-                           kSyncPauseMs, clock, observer)) {
-        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
+    if (const SyncWait wait =
+            SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); },
+                              request.syncWindowMs, kSyncPauseMs, clock, observer);
+        !wait.answered) {
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
