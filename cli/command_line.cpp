@@ -117,7 +117,8 @@ whose path holds a comma or starts with '@' is taken as one port when it exists.
 display, one object per event, each with "event" and "device": start (link, file, size,
 frames), synchronised (bootloaderVersion, deviceId, deviceName), progress (percent, bytes;
 about ten a second at most), retry (frame, reply), result (code, exitStatus, message,
-seconds, framesSent, retries).
+seconds, framesSent, retries). Ctrl-C or SIGTERM ends every device under way with a result
+(code 130 or 143) before it ends the program.
 
 check: reads and walks an update file as an update would, without any device, and prints
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,

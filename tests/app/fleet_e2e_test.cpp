@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -174,6 +175,22 @@ TEST_F(FleetTest, OneDeviceNamedTwiceIsRefusedAndNothingIsSent) {
     EXPECT_EQ(device.Inspect(requests), 0u);
     EXPECT_EQ(port.Server().Inspect(requests), 0u);
     EXPECT_TRUE(port.Frames().empty());
+}
+
+// Ctrl-C while one device has finished and one still waits for its bootloader: the waiting one
+// still gets its result line.
+TEST_F(FleetTest, AnInterruptedJsonRunEndsWithAResultForEveryDevice) {
+    Serve("127.0.8.9");
+    BackgroundChild run(FlashwrightProgram(), {"UDP", "127.0.8.9,127.0.8.10", file_, "--json"});
+    ASSERT_TRUE(run.WaitForLine("{\"code\":0,", std::chrono::seconds(8)));
+    run.Signal(SIGINT);
+    const std::optional<std::string> line = run.WaitForLine("\"result\"", std::chrono::seconds(2));
+    ASSERT_TRUE(line.has_value());
+    const QJsonObject result = Events(*line).at(0);
+    EXPECT_EQ(result.value("device").toString(), "127.0.8.10");
+    EXPECT_EQ(result.value("code").toInt(), 130);
+    EXPECT_EQ(result.value("exitStatus").toInt(), 130);
+    EXPECT_EQ(result.value("message").toString(), "Error: interrupted by SIGINT!");
 }
 
 // The check reads and walks a file as the update does, so both end with the same code.
