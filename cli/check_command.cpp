@@ -109,7 +109,7 @@ std::optional<int> ParseCheckRequest(std::span<const std::string> operands, std:
         return UsageError("check", error);
     }
     if (split->help) {
-        return PrintUsage();
+        return PrintHelp(*split);
     }
     if (split->positional.empty()) {
         return UsageError("check", "the update file is missing");

@@ -117,7 +117,8 @@ whose path holds a comma or starts with '@' is taken as one port when it exists.
 display, one object per event, each with "event" and "device": start (link, file, size,
 frames), synchronised (bootloaderVersion, deviceId, deviceName), progress (percent, bytes;
 about ten a second at most), retry (frame, reply), result (code, exitStatus, message,
-seconds, framesSent, retries).
+seconds, framesSent, retries). Ctrl-C or SIGTERM ends every device under way with a result
+(code 130 or 143) before it ends the program.
 
 check: reads and walks an update file as an update would, without any device, and prints
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
@@ -128,8 +129,10 @@ a device you must power-cycle by hand.
 
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
-an operand too many for COM or --list-ports, or a baud that is not a number exits with
-status 2 before anything is tried. The update file must be a regular file.
+a missing operand, an operand too many for COM or --list-ports, or a baud that is not a
+number exits with status 2 before anything is tried (UDP without any option keeps its
+original outcome: -10 without an address, -13 without a file). The update file must be a
+regular file. With --json, --help prints the usage on standard error.
 
 Without a command keyword the desktop dialog opens; where no display can be reached the
 program says so and exits with status 2.
@@ -248,8 +251,8 @@ std::string_view CommandForms() {
     return kCommandForms;
 }
 
-int PrintUsage() {
-    std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+int PrintUsage(bool json) {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), json ? stderr : stdout);
     return 0;
 }
 
@@ -277,7 +280,7 @@ std::optional<int> CheckCommandLine(std::span<const std::string> args) {
         return std::nullopt;
     }
     if (args[0] == "--help" || args[0] == "-h") {
-        return PrintUsage();
+        return PrintUsage(std::find(args.begin(), args.end(), "--json") != args.end());
     }
     if (args[0] == "--version") {
         std::string error;

@@ -32,8 +32,9 @@ std::span<const CommandKeyword> CommandKeywords();
 
 // The usage text of --help.
 std::string_view CommandLineUsage();
-// Prints the usage text on standard output; returns the exit code 0.
-int PrintUsage();
+// Prints the usage text on standard output, or on standard error when `json` keeps standard
+// output for JSON Lines; returns the exit code 0.
+int PrintUsage(bool json = false);
 // The windowless command forms, one a line, for a user who cannot open the dialog.
 std::string_view CommandForms();
 

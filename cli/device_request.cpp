@@ -15,7 +15,11 @@ std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::
         return UsageError(command, error);
     }
     if (operands->help) {
-        return PrintUsage();
+        return PrintHelp(*operands);
+    }
+    if (const std::optional<int> code =
+            MissingOperand(command, *operands, {"serial number", "update file"})) {
+        return code;
     }
     const std::vector<std::string>& positional = operands->positional;
     request.serialNumber = positional.size() > 0 ? positional[0] : std::string();

@@ -17,7 +17,8 @@ inline constexpr int kExitNotReady = -17;        // the bootloader is not ready
 // enter-bootloader code configured) and the replug guidance could not run or was cancelled.
 inline constexpr int kExitNoSwitch = -18;
 // A command line that cannot be carried out as written (an unknown option, a missing value,
-// an operand too many, no display for the dialog): exit status 2, and nothing was tried.
+// a missing operand or one too many, no display for the dialog): exit status 2, and nothing was
+// tried.
 inline constexpr int kExitUsage = 2;
 
 // The exit code for the network link's update result and the signature-error flag; results

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "cli/json_events.h"
+#include "cli/json_interrupt.h"
 #include "cli/terminal_progress.h"
 #include "log/device_log.h"
 #include "log/escaped_text.h"
@@ -157,6 +159,7 @@ int RunSingle(const std::string& link, const std::string& target, const std::str
               bool json, const std::function<int(UpdateObserver& observer)>& update) {
     if (json) {
         JsonLines lines(stdout);
+        const JsonInterruptGuard interrupt(lines);
         JsonUpdateEvents events(lines, link, target, file, DefaultClock());
         events.Start();
         return update(events);
@@ -173,6 +176,10 @@ int RunTargets(const std::string& link, std::span<const std::string> targets,
         });
     }
     JsonLines lines(stdout);
+    std::optional<JsonInterruptGuard> interrupt;
+    if (json) {
+        interrupt.emplace(lines);
+    }
     FleetOptions options{link, file, TerminalProgress::StderrIsTerminal() ? stderr : nullptr,
                          json ? &lines : nullptr};
     return RunFleet(targets, update, log, options, DefaultClock());

@@ -91,10 +91,12 @@ UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, Log
     if (link.Dev_Open(index, CCommunication::kBootloaderBaud) != 0) {
         return {kExitOpenFailed, "Error: selected device is in use by an other application!"};
     }
-    if (!SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(index); },
-                           request.syncWindowMs, 0, clock, observer)) {
+    if (const SyncWait wait =
+            SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(index); },
+                              request.syncWindowMs, 0, clock, observer);
+        !wait.answered) {
         link.Dev_Close();
-        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 

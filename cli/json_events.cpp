@@ -2,6 +2,9 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
+#include <csignal>
+
 #include "engine/device_identity.h"
 #include "engine/update_file.h"
 #include "log/text_format.h"
@@ -18,11 +21,52 @@ QString Text(const std::string& text) {
 }  // namespace
 
 void JsonLines::Write(const QJsonObject& object) {
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     const std::lock_guard hold(mutex_);
+    WriteLocked(object);
+}
+
+void JsonLines::WriteLocked(const QJsonObject& object) {
+    if (interrupted_) {
+        return;  // the interruption wrote every result: nothing may follow them
+    }
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
+}
+
+void JsonLines::Begin(const JsonUpdateEvents* update) {
+    const std::lock_guard hold(mutex_);
+    running_.push_back(update);
+}
+
+void JsonLines::End(const JsonUpdateEvents* update, const std::optional<QJsonObject>& result) {
+    const std::lock_guard hold(mutex_);
+    const auto at = std::find(running_.begin(), running_.end(), update);
+    if (at == running_.end()) {
+        return;  // ended already, or never begun
+    }
+    running_.erase(at);
+    if (result) {
+        WriteLocked(*result);
+    }
+}
+
+void JsonLines::Interrupt(int signal) {
+    const std::lock_guard hold(mutex_);
+    for (const JsonUpdateEvents* update : running_) {
+        WriteLocked(update->Result(InterruptedExitCode(signal), InterruptedText(signal)));
+    }
+    running_.clear();
+    interrupted_ = true;
+}
+
+int InterruptedExitCode(int signal) {
+    return 128 + signal;
+}
+
+std::string InterruptedText(int signal) {
+    return StrPrintf("Error: interrupted by %s!", signal == SIGINT ? "SIGINT" : "SIGTERM");
 }
 
 std::string DeviceName(unsigned id) {
@@ -45,7 +89,13 @@ JsonUpdateEvents::JsonUpdateEvents(JsonLines& out, std::string link, std::string
       device_(std::move(device)),
       file_(std::move(file)),
       clock_(clock),
-      startMs_(clock.NowMs()) {}
+      startMs_(clock.NowMs()) {
+    out_.Begin(this);
+}
+
+JsonUpdateEvents::~JsonUpdateEvents() {
+    out_.End(this, std::nullopt);
+}
 
 QJsonObject JsonUpdateEvents::Event(const char* name) const {
     return QJsonObject{{QStringLiteral("event"), QLatin1String(name)},
@@ -121,14 +171,18 @@ void JsonUpdateEvents::Finished(std::string_view verdict, int exitCode) {
     while (!verdict.empty() && verdict.back() == '\n') {
         verdict.remove_suffix(1);
     }
+    out_.End(this, Result(exitCode, verdict));
+}
+
+QJsonObject JsonUpdateEvents::Result(int exitCode, std::string_view message) const {
     QJsonObject event = Event("result");
     event.insert(QStringLiteral("code"), exitCode);
     event.insert(QStringLiteral("exitStatus"), exitCode & 0xFF);
     event.insert(QStringLiteral("message"),
-                 QString::fromUtf8(verdict.data(), static_cast<qsizetype>(verdict.size())));
+                 QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
     event.insert(QStringLiteral("seconds"),
                  static_cast<double>(clock_.NowMs() - startMs_) / 1000.0);
-    event.insert(QStringLiteral("framesSent"), static_cast<qint64>(framesSent_));
-    event.insert(QStringLiteral("retries"), static_cast<qint64>(retries_));
-    out_.Write(event);
+    event.insert(QStringLiteral("framesSent"), static_cast<qint64>(framesSent_.load()));
+    event.insert(QStringLiteral("retries"), static_cast<qint64>(retries_.load()));
+    return event;
 }

@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -23,9 +24,10 @@ UpdateOutcome Update(CCommunication_UDP1& link, const std::string& address, cons
     if (const int r = link.Open_Port(address); r != 0) {
         return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
     }
-    if (!SynchroniseWithin([&] { return link.SynchroniseBootloader(); }, kCommandLineSyncWindowMs,
-                           1, clock, observer)) {
-        return {kExitNoBootloader, NoBootloaderText(kCommandLineSyncWindowMs)};
+    if (const SyncWait wait = SynchroniseWithin([&] { return link.SynchroniseBootloader(); },
+                                                kCommandLineSyncWindowMs, 1, clock, observer);
+        !wait.answered) {
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
@@ -61,7 +63,15 @@ std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdat
         return UsageError("UDP", error);
     }
     if (operands->help) {
-        return PrintUsage();
+        return PrintHelp(*operands);
+    }
+    // The original form, without options, keeps its documented outcome: the keyword alone
+    // fails to open the link (-10), a missing file fails after the synchronisation (-13).
+    if (!operands->options.empty()) {
+        if (const std::optional<int> code =
+                MissingOperand("UDP", *operands, {"device address", "update file"})) {
+            return code;
+        }
     }
     const std::vector<std::string>& positional = operands->positional;
     // No address or host name holds a comma, so commas always separate devices.
@@ -79,6 +89,10 @@ int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
     UdpUpdateRequest request;
     if (const std::optional<int> code = ParseUdpRequest(tokens, request)) {
         return *code;
+    }
+    if (const std::string twice = SameDeviceTwice(request.addresses, NetworkDeviceKey);
+        !twice.empty()) {
+        return UsageError("UDP", twice);
     }
     return RunTargets(
         "UDP", request.addresses, request.path, request.json,

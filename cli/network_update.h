@@ -24,8 +24,9 @@ struct UdpUpdateRequest {
     bool json = false;  // JSON events on standard output instead of the terminal display
 };
 
-// "<address>[,<address>...]|@<list-file> <file> [--json]" after the keyword UDP: a missing
-// operand is empty, further ones are ignored. Nothing when the request can be carried out;
+// "<address>[,<address>...]|@<list-file> <file> [--json]" after the keyword UDP: further
+// operands are ignored; a missing one is a usage error with an option given, and empty
+// without (the original form). Nothing when the request can be carried out;
 // otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
 std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request);
 

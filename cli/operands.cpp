@@ -76,6 +76,19 @@ std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::str
     return std::nullopt;
 }
 
+int PrintHelp(const Operands& operands) {
+    return PrintUsage(operands.Option("--json").has_value());
+}
+
+std::optional<int> MissingOperand(std::string_view command, const Operands& operands,
+                                  std::initializer_list<std::string_view> names) {
+    if (operands.positional.size() >= names.size()) {
+        return std::nullopt;
+    }
+    return UsageError(
+        command, "the " + std::string(names.begin()[operands.positional.size()]) + " is missing");
+}
+
 int UsageError(std::string_view command, std::string_view error) {
     std::fprintf(stderr, "flashwright %.*s: %.*s\nRun \"flashwright --help\" for the usage.\n",
                  static_cast<int>(command.size()), command.data(), static_cast<int>(error.size()),

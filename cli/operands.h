@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +38,14 @@ std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
 // be carried out; otherwise the exit code to end with (a usage error's, or 0 after --help
 // printed the usage).
 std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::string_view command);
+
+// After --help: the usage, on standard error when --json was given too.
+int PrintHelp(const Operands& operands);
+
+// The usage error for the first operand not given, `names` naming the positional operands in
+// their order ("update file"); nothing when every one is there.
+std::optional<int> MissingOperand(std::string_view command, const Operands& operands,
+                                  std::initializer_list<std::string_view> names);
 
 // Reports a usage error on standard error ("flashwright <command>: <error>" and a pointer to
 // --help) and returns the exit status for it, 2: nothing was tried.

@@ -15,6 +15,7 @@
 #include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -37,9 +38,11 @@ UpdateOutcome Update(CCommunication_COM& link, const SerialUpdateRequest& reques
     if (request.mirabel) {
         link.COM_SendBuffer(kMirabelDeviceCommand);  // the device answers by restarting
     }
-    if (!SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); }, request.syncWindowMs,
-                           kSyncPauseMs, clock, observer)) {
-        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
+    if (const SyncWait wait =
+            SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); },
+                              request.syncWindowMs, kSyncPauseMs, clock, observer);
+        !wait.answered) {
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
 
@@ -98,8 +101,7 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
         request.syncWindowMs = *window;
     }
     const std::vector<std::string>& positional = operands.positional;
-    // A missing port or file stays empty: opening or reading it then fails with its code. A
-    // path that exists is one port, whatever characters it holds.
+    // A path that exists is one port, whatever characters it holds.
     TargetList ports = ParseTargets(positional.size() > 0 ? positional[0] : std::string(), true);
     if (ports.targets.empty()) {
         error = ports.error;
@@ -159,15 +161,18 @@ std::optional<int> ParseComRequest(std::span<const std::string> tokens,
         return UsageError("COM", error);
     }
     if (operands->help) {
-        return PrintUsage();
+        return PrintHelp(*operands);
     }
-    return std::nullopt;
+    return MissingOperand("COM", *operands, {"serial port", "update file"});
 }
 
 int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
     SerialUpdateRequest request;
     if (const std::optional<int> code = ParseComRequest(tokens, request)) {
         return *code;
+    }
+    if (const std::string twice = SameDeviceTwice(request.ports, SerialDeviceKey); !twice.empty()) {
+        return UsageError("COM", twice);
     }
     const auto app = EnsureCoreApplication();
     return RunTargets(

@@ -4,8 +4,8 @@
 
 #include "log/text_format.h"
 
-bool SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, unsigned pauseMs,
-                       Clock& clock, UpdateObserver& observer) {
+SyncWait SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, unsigned pauseMs,
+                           Clock& clock, UpdateObserver& observer) {
     const std::uint64_t start = clock.NowMs();
     while (attempt() != 0) {
         if (pauseMs > 0) {
@@ -13,15 +13,16 @@ bool SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, u
         }
         const std::uint64_t elapsed = clock.NowMs() - start;
         if (elapsed > windowMs) {
-            return false;
+            return {false, elapsed};
         }
         observer.WaitingForBootloader(elapsed);
     }
-    return true;
+    return {true, clock.NowMs() - start};
 }
 
-std::string NoBootloaderText(unsigned windowMs) {
-    return StrPrintf("Error: no bootloader answered within %u s!", windowMs / 1000);
+std::string NoBootloaderText(std::uint64_t waitedMs) {
+    return StrPrintf("Error: no bootloader answered within %llu s!",
+                     static_cast<unsigned long long>(waitedMs / 1000));
 }
 
 std::optional<unsigned> ParseWaitSeconds(const std::string& text) {

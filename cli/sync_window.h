@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,14 +12,20 @@
 // otherwise (for devices the user must power-cycle by hand).
 inline constexpr unsigned kCommandLineSyncWindowMs = 10000;
 
-// Repeats the attempt until it returns 0 or the window has passed, pausing `pauseMs` (a plain
-// sleep) after each failed attempt and telling the observer how long it has waited. True when
-// the bootloader answered.
-bool SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, unsigned pauseMs,
-                       Clock& clock, UpdateObserver& observer);
+struct SyncWait {
+    bool answered = false;
+    // From the first attempt to the end of the last: more than the window when the last
+    // attempt ran past it (an FTDI or USBXpress attempt takes seconds).
+    std::uint64_t waitedMs = 0;
+};
 
-// The final message when no bootloader answered within the window.
-std::string NoBootloaderText(unsigned windowMs);
+// Repeats the attempt until it returns 0 or the window has passed, pausing `pauseMs` (a plain
+// sleep) after each failed attempt and telling the observer how long it has waited.
+SyncWait SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, unsigned pauseMs,
+                           Clock& clock, UpdateObserver& observer);
+
+// The final message when no bootloader answered: the time actually waited, in whole seconds.
+std::string NoBootloaderText(std::uint64_t waitedMs);
 
 // "--wait SECONDS": the window in milliseconds; nothing for a value that is no whole number
 // of seconds from 1 to 86400.

@@ -61,10 +61,12 @@ UpdateOutcome Update(CSILab_USB& link, const UsbxUpdateRequest& request, Clock& 
     if (prompt != nullptr) {
         std::fprintf(prompt, "Synchronizing device: %s\n", kPowerCycle);
     }
-    if (!SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(); }, request.syncWindowMs,
-                           kAfterFailedSyncMs, clock, observer)) {
+    if (const SyncWait wait =
+            SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(); },
+                              request.syncWindowMs, kAfterFailedSyncMs, clock, observer);
+        !wait.answered) {
         link.Dev_Close();
-        return {kExitNoBootloader, NoBootloaderText(request.syncWindowMs)};
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
     }
     observer.Synchronised(link.GetBootloaderInfo());
     // The link's codes are the network link's, so their exit codes are too.

@@ -56,8 +56,15 @@ void C_Debug_Log::LogData(int level, std::span<const std::uint8_t> data, int sou
     }
 }
 
+void C_Debug_Log::LogDeviceData(int level, std::span<const std::uint8_t> data, int source,
+                                std::string_view device) {
+    if (!data.empty() && Wants(level)) {
+        Queue(level, source, {}, data, device);
+    }
+}
+
 void C_Debug_Log::Queue(int level, int source, std::string_view text,
-                        std::span<const std::uint8_t> data) {
+                        std::span<const std::uint8_t> data, std::string_view device) {
     try {
         LogEntry entry;
         entry.time = now_();
@@ -66,6 +73,7 @@ void C_Debug_Log::Queue(int level, int source, std::string_view text,
         entry.isDump = !data.empty();
         entry.text = std::string(text);
         entry.data.assign(data.begin(), data.end());
+        entry.device = std::string(device);
         worker_->Queue(std::move(entry));
     } catch (const std::exception&) {
         // Out of memory: the entry is dropped.

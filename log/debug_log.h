@@ -50,6 +50,8 @@ class C_Debug_Log final : public LogSink {
 
     void Log(int level, std::string_view text, int source) override;
     void LogData(int level, std::span<const std::uint8_t> data, int source) override;
+    void LogDeviceData(int level, std::span<const std::uint8_t> data, int source,
+                       std::string_view device) override;
     bool Wants(int level) const override;
 
     int SetLevel(int level);
@@ -64,7 +66,8 @@ class C_Debug_Log final : public LogSink {
 
   private:
     // Builds the entry (a dump when data is given) and hands it to the worker.
-    void Queue(int level, int source, std::string_view text, std::span<const std::uint8_t> data);
+    void Queue(int level, int source, std::string_view text, std::span<const std::uint8_t> data,
+               std::string_view device = {});
 
     std::string folder_;
     std::function<LogTime()> now_;

@@ -14,4 +14,5 @@ struct LogEntry {
     bool isDump = false;
     std::string text;                // text entries only
     std::vector<std::uint8_t> data;  // dump entries only
+    std::string device;              // dumps of one device of several: named in the header
 };

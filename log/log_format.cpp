@@ -16,6 +16,10 @@ std::string FormatDump(const LogEntry& entry, int format) {
     std::string out =
         StrPrintf("\n%.2i:%.2i:%.2i,%.3i | L:%i | S:%.3i | Length:%i\n", t.hour, t.minute, t.second,
                   t.milliseconds, entry.level, entry.source, static_cast<int>(entry.data.size()));
+    if (!entry.device.empty()) {
+        // Where the line has room: a reader of the known fields reads them as before.
+        out.insert(out.size() - 1, " | Device:" + entry.device);
+    }
     out += RenderBytes(entry.data, format);
     return out;
 }

@@ -14,7 +14,8 @@ enum DumpFormat : int { kDumpRaw = 0, kDumpHex = 1, kDumpDecimal = 2 };
 std::string FormatLine(const LogEntry& entry);
 
 // A dump entry as the dump file holds it: a line feed (which ends the previous dump's last
-// row), the header line, then the bytes rendered in the given format.
+// row), the header line, then the bytes rendered in the given format. A dump of one device
+// among several ends its header with " | Device:<name>", after the fields readers know.
 std::string FormatDump(const LogEntry& entry, int format);
 
 // Raw: the bytes themselves. Hex and decimal: one value and a blank per byte, a line feed

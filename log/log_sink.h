@@ -12,6 +12,12 @@ class LogSink {
 
     virtual void Log(int level, std::string_view text, int source) = 0;
     virtual void LogData(int level, std::span<const std::uint8_t> data, int source) = 0;
+    // A dump of one device among several updated at once. A sink that cannot name the device
+    // in its dumps writes a plain dump.
+    virtual void LogDeviceData(int level, std::span<const std::uint8_t> data, int source,
+                               std::string_view /*device*/) {
+        LogData(level, data, source);
+    }
 
     // False when an entry of this level would be dropped anyway, so callers can skip
     // formatting its text. Must be cheap: it is asked before every formatted line.

@@ -241,6 +241,12 @@ std::optional<std::string> BackgroundChild::WaitForLine(std::string_view text,
     }
 }
 
+void BackgroundChild::Signal(int signal) const {
+    if (pid_ > 0) {
+        ::kill(pid_, signal);
+    }
+}
+
 void BackgroundChild::Kill() {
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);

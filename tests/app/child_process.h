@@ -51,6 +51,8 @@ class BackgroundChild {
     std::optional<std::string> WaitForLine(std::string_view text, std::chrono::milliseconds limit);
     // Ends the program with SIGKILL, as a crash or a pulled plug would.
     void Kill();
+    // Sends the program a signal, as Ctrl-C (SIGINT) or a supervisor (SIGTERM) would.
+    void Signal(int signal) const;
 
   private:
     pid_t pid_ = -1;

@@ -9,6 +9,7 @@
 #include "cli/display_check.h"
 #include "cli/exit_codes.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "log/debug_log.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
@@ -45,6 +46,12 @@ TEST(CommandOptions, EveryCommandRefusesWhatItDoesNotKnowBeforeTryingAnything) {
         {"COM", "@/dev/zero", "u.enc"},
         {"check"},
         {"check", "u.enc", "--bogus"},
+        {"UDP", "--json"},
+        {"UDP", "127.0.0.1", "--json"},
+        {"COM"},
+        {"COM", "/dev/ttyS0"},
+        {"FTDI", "--json"},
+        {"USBX", "SN1", "--wait", "3"},
     };
     for (const Tokens& args : refused) {
         RecordingLog log;
@@ -68,13 +75,46 @@ TEST(CommandOptions, OptionsStandAnywhereAndDoubleDashEndsThem) {
 }
 
 TEST(CommandOptions, HelpAfterAKeywordPrintsTheUsageAndTriesNothing) {
-    for (const Tokens& args : {Tokens{"UDP", "--help"}, Tokens{"COM", "/dev/ttyS0", "-h"},
-                               Tokens{"--list-ports", "--help"}}) {
+    // With --json standard output holds JSON only, so the usage goes to standard error.
+    const std::vector<std::pair<Tokens, bool>> cases{
+        {{"UDP", "--help"}, false},          {{"COM", "/dev/ttyS0", "-h"}, false},
+        {{"--list-ports", "--help"}, false}, {{"UDP", "--json", "--help"}, true},
+        {{"--help", "--json"}, true},        {{"FTDI", "-h", "--json"}, true},
+    };
+    for (const auto& [args, onError] : cases) {
         RecordingLog log;
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         EXPECT_EQ(RunCommandLine(args, log), 0);
-        EXPECT_NE(testing::internal::GetCapturedStdout().find("Usage:"), std::string::npos);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE((onError ? err : out).starts_with("Usage:")) << args[0];
+        EXPECT_EQ(onError ? out : err, "") << args[0];
         EXPECT_TRUE(log.Entries().empty());
+    }
+}
+
+TEST(SameDevice, TwoSpellingsOfOneDeviceAreNamedAndDistinctDevicesPass) {
+    struct Case {
+        Tokens names;
+        DeviceKey key;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {{"127.0.0.1", "localhost"},
+         NetworkDeviceKey,
+         "\"127.0.0.1\" and \"localhost\" are the same device (127.0.0.1:4107)"},
+        {{"127.0.8.9", "localhost", "127.2057"},
+         NetworkDeviceKey,
+         "\"127.0.8.9\" and \"127.2057\" are the same device (127.0.8.9:4107)"},
+        {{"127.0.8.9", "127.0.8.10"}, NetworkDeviceKey, ""},
+        {{"null", "/dev/zero", "/dev/null"},
+         SerialDeviceKey,
+         "\"null\" and \"/dev/null\" are the same device (character device 1:3)"},
+        {{"/dev/no-such-port", "/dev/null"}, SerialDeviceKey, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameDeviceTwice(c.names, c.key), c.error) << c.names.back();
     }
 }
 

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -151,6 +153,46 @@ TEST_F(FleetTest, SerialDevicesOnPseudoTerminals) {
     EXPECT_EQ(results[good.Path()].at(0).value("code").toInt(), 0);
     EXPECT_EQ(results[signature.Path()].at(0).value("code").toInt(), kExitSignatureError);
     EXPECT_EQ(good.Frames(), SplitFrames(ReadUpdateFile(file_).image.bytes));
+}
+
+// Two spellings of one device (an octal part, a link to a port) would have two threads write
+// to it at once: the run is refused before anything is opened.
+TEST_F(FleetTest, OneDeviceNamedTwiceIsRefusedAndNothingIsSent) {
+    UdpSimServer& device = Serve("127.0.8.8");
+    SimOnPty port;
+    const std::string link = (dir_.Path() / "fixture-1").string();
+    std::filesystem::create_symlink(port.Path(), link);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
+        {{"UDP", "127.0.8.8,127.0.8.010", file_}, "\"127.0.8.8\" and \"127.0.8.010\""},
+        {{"COM", port.Path() + "," + link, file_, "--json"},
+         "\"" + port.Path() + "\" and \"" + link + "\""}};
+    for (const auto& [args, spellings] : runs) {
+        const ChildResult r = Flashwright(args);
+        EXPECT_EQ(r.status, kExitUsage);
+        EXPECT_NE(r.err.find(spellings), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    const auto requests = [](const BootloaderSim& sim) { return sim.SyncRequests(); };
+    EXPECT_EQ(device.Inspect(requests), 0u);
+    EXPECT_EQ(port.Server().Inspect(requests), 0u);
+    EXPECT_TRUE(port.Frames().empty());
+}
+
+// A supervisor's SIGTERM (Ctrl-C's SIGINT takes the same path, but a test run in the background
+// may pass it on ignored) while one device has finished and one still waits for its bootloader:
+// the waiting one still gets its result line.
+TEST_F(FleetTest, AnInterruptedJsonRunEndsWithAResultForEveryDevice) {
+    Serve("127.0.8.9");
+    BackgroundChild run(FlashwrightProgram(), {"UDP", "127.0.8.9,127.0.8.10", file_, "--json"});
+    ASSERT_TRUE(run.WaitForLine("{\"code\":0,", std::chrono::seconds(8)));
+    run.Signal(SIGTERM);
+    const std::optional<std::string> line = run.WaitForLine("\"result\"", std::chrono::seconds(2));
+    ASSERT_TRUE(line.has_value());
+    const QJsonObject result = Events(*line).at(0);
+    EXPECT_EQ(result.value("device").toString(), "127.0.8.10");
+    EXPECT_EQ(result.value("code").toInt(), 143);
+    EXPECT_EQ(result.value("exitStatus").toInt(), 143);
+    EXPECT_EQ(result.value("message").toString(), "Error: interrupted by SIGTERM!");
 }
 
 // The check reads and walks a file as the update does, so both end with the same code.

@@ -115,6 +115,15 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
         EXPECT_EQ(observer.verdict == "Programming successful", c.exitCode == 0) << c.what;
     }
     ::unsetenv(kCorvaneCodeVariable);
+    // An attempt takes 2.5 s, so a 3 s window ends after two: the message says so.
+    VirtualClock clock;
+    auto bus = std::make_unique<FakeFtdiBus>(clock);
+    bus->devices = {{"FT232R USB UART", "A1", nullptr}};
+    RecordingLog log;
+    SilentObserver observer;
+    EXPECT_EQ(RunFtdiUpdate({"A1", "", file, 3000}, log, clock, observer, nullptr, std::move(bus)),
+              kExitNoBootloader);
+    EXPECT_EQ(observer.verdict, "Error: no bootloader answered within 5 s!");
 }
 
 TEST(FtdiCommandLine, LinkResultsMapToTheCommandLineCodes) {

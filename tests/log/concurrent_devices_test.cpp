@@ -13,7 +13,7 @@
 #include "support/scripted_transport.h"
 #include "support/temp_dir.h"
 
-TEST(ConcurrentDevices, EachUpdateSucceedsAndEveryLineNamesItsDevice) {
+TEST(ConcurrentDevices, EachUpdateSucceedsAndEveryLineAndDumpNamesItsDevice) {
     TempDir dir;
     // Ten frames of 100 bytes, as hexadecimal text.
     const std::string file = (dir.Path() / "app.enc").string();
@@ -31,7 +31,7 @@ TEST(ConcurrentDevices, EachUpdateSucceedsAndEveryLineNamesItsDevice) {
     {
         C_Debug_Log log(TestOptions(dir.Path()));
         log.SetLevel(5);
-        log.SetOutputs(true, false, false, false);
+        log.SetOutputs(true, true, false, false);
         std::vector<std::jthread> devices;
         for (int d = 0; d < kDevices; ++d) {
             devices.emplace_back([&, d] {
@@ -50,8 +50,13 @@ TEST(ConcurrentDevices, EachUpdateSucceedsAndEveryLineNamesItsDevice) {
     }  // the devices have finished and the front has written everything out
     EXPECT_EQ(results, std::vector<int>(kDevices, 0));
     const std::string text = ReadFile(dir.Path() / "debug_log.txt");
+    const std::string dumps = ReadFile(dir.Path() / "debug_log.bin");
     for (int d = 0; d < kDevices; ++d) {
         EXPECT_NE(text.find("[dev" + std::to_string(d) + "] ~UpdateAVR() - done"),
+                  std::string::npos)
+            << d;
+        // The header's known fields first, the device after them: a frame of 100 bytes.
+        EXPECT_NE(dumps.find(" | Length:102 | Device:dev" + std::to_string(d) + "\n"),
                   std::string::npos)
             << d;
     }
