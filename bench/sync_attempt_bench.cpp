@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "links/communication_udp.h"
+#include "links/udp/communication_udp.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "cli/update_steps.h"
 #include "cli/usbx_command_line.h"
 #include "cli/verdict.h"
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 

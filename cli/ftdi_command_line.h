@@ -7,7 +7,7 @@
 #include "cli/device_request.h"
 #include "cli/update_observer.h"
 #include "engine/clock.h"
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 #include "log/log_sink.h"
 
 class TerminalReplugPrompt;

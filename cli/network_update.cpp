@@ -14,7 +14,7 @@
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "cli/update_verdict.h"
-#include "links/communication_udp.h"
+#include "links/udp/communication_udp.h"
 #include "log/text_format.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "links/communication_udp.h"
-#include "links/udp_socket.h"
+#include "links/udp/communication_udp.h"
+#include "links/udp/udp_socket.h"
 #include "log/text_format.h"
 
 std::optional<std::string> NetworkDeviceKey(const std::string& name) {

@@ -20,7 +20,7 @@
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
-#include "links/communication_com.h"
+#include "links/serial/communication_com.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 
 // The replug guidance on a terminal: the requests go to standard error, Ctrl-C is Cancel.
 class TerminalReplugPrompt final : public ReplugPrompt {

@@ -10,8 +10,8 @@
 #include "cli/terminal_progress.h"
 #include "cli/update_steps.h"
 #include "cli/verdict.h"
-#include "links/communication_silabs.h"
-#include "links/usbxpress_vendor.h"
+#include "links/usbxpress/communication_silabs.h"
+#include "links/usbxpress/usbxpress_vendor.h"
 #include "log/escaped_text.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "cli/device_request.h"
 #include "cli/update_observer.h"
 #include "engine/clock.h"
-#include "links/usbxpress_library.h"
+#include "links/usbxpress/usbxpress_library.h"
 #include "log/log_sink.h"
 
 // What the USBXpress command line asks for.

@@ -1,6 +1,6 @@
 #include "pages/network_link.h"
 
-#include "links/communication_udp.h"
+#include "links/udp/communication_udp.h"
 
 namespace {
 

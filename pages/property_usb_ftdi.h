@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 #include "pages/device_list_page.h"
 
 // The "USB I" page: lists the attached FTDI devices (with a Corvane device's versions), and

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <array>
 
-#include "links/usbxpress_vendor.h"
+#include "links/usbxpress/usbxpress_vendor.h"
 #include "pages/device_list.h"
 #include "pages/state_msg.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "links/communication_silabs.h"
+#include "links/usbxpress/communication_silabs.h"
 #include "pages/device_list_page.h"
 
 // The "USB II" page: lists the attached USBXpress devices and programs the chosen one through

@@ -9,7 +9,7 @@
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
-#include "links/communication_com.h"
+#include "links/serial/communication_com.h"
 #include "log/log_sink.h"
 
 // What the COM Port page needs of its serial link. The page owns one for its whole life;

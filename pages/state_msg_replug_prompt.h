@@ -1,6 +1,6 @@
 #pragma once
 
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 #include "pages/state_msg.h"
 #include "pages/ui_services.h"
 

@@ -8,8 +8,8 @@
 #include <array>
 #include <utility>
 
-#include "links/ftdi_bus_folder.h"
-#include "links/tty_line_speed.h"
+#include "links/simbus/ftdi_bus_folder.h"
+#include "links/simbus/tty_line_speed.h"
 #include "sim/wire_time.h"
 
 namespace {

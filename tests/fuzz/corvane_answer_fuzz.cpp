@@ -12,7 +12,7 @@
 
 #include "fake_ftdi_bus.h"
 #include "fuzz_support.h"
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "links/communication_silabs.h"
+#include "links/usbxpress/communication_silabs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 #include "support/virtual_clock.h"
 
 // FTDI devices in virtual time: each answers what the host writes through a function of the

@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "links/ftdi_device.h"
+#include "links/ftdi/ftdi_device.h"
 
 namespace {
 

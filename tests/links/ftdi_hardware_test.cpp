@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "links/communication_ftdi.h"
-#include "links/ftdi_device.h"
+#include "links/ftdi/communication_ftdi.h"
+#include "links/ftdi/ftdi_device.h"
 #include "support/recording_log.h"
 
 TEST(FtdiHardware, AnAttachedAdapterIsListedAndOpensWithTheLinksSettings) {

@@ -5,7 +5,7 @@
 
 #include "engine/device_identity.h"
 #include "fake_ftdi_bus.h"
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "emulated_ft232r.h"
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 
 namespace {
 

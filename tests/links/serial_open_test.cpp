@@ -7,8 +7,8 @@
 #include <cerrno>
 
 #include "engine/link_profiles.h"
-#include "links/communication_com.h"
-#include "links/natural_sort.h"
+#include "links/serial/communication_com.h"
+#include "links/serial/natural_sort.h"
 #include "links/serial_sim_pty.h"
 #include "support/recording_log.h"
 

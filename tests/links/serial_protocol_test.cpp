@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "engine/link_profiles.h"
-#include "links/communication_com.h"
+#include "links/serial/communication_com.h"
 #include "links/serial_sim_pty.h"
 #include "sim/enc_maker.h"
 #include "support/recording_log.h"

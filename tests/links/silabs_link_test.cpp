@@ -9,8 +9,8 @@
 #include <set>
 
 #include "engine/device_identity.h"
-#include "links/communication_silabs.h"
-#include "links/usbxpress_vendor.h"
+#include "links/usbxpress/communication_silabs.h"
+#include "links/usbxpress/usbxpress_vendor.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"

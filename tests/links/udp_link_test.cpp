@@ -12,8 +12,8 @@
 #include <fstream>
 #include <thread>
 
-#include "links/communication_udp.h"
-#include "links/udp_socket.h"
+#include "links/udp/communication_udp.h"
+#include "links/udp/udp_socket.h"
 #include "sim/udp_transport.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"

@@ -12,9 +12,9 @@
 #include <memory>
 #include <thread>
 
-#include "links/ftdi_bus_folder.h"
-#include "links/ftdi_library.h"
-#include "links/tty_line_speed.h"
+#include "links/simbus/ftdi_bus_folder.h"
+#include "links/ftdi/ftdi_library.h"
+#include "links/simbus/tty_line_speed.h"
 #include "sim/ftdi_transport.h"
 #include "sim/pty_pair.h"
 #include "support/temp_dir.h"

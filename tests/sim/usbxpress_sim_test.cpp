@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "engine/crc32.h"
-#include "links/communication_silabs.h"
-#include "links/usbxpress_library.h"
+#include "links/usbxpress/communication_silabs.h"
+#include "links/usbxpress/usbxpress_library.h"
 #include "sim/pellix_application.h"
 #include "sim/usbxpress_transport.h"
 #include "support/temp_dir.h"

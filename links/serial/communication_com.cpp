@@ -1,11 +1,11 @@
-#include "links/communication_com.h"
+#include "links/serial/communication_com.h"
 
 #include <algorithm>
 #include <array>
 
 #include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
-#include "links/natural_sort.h"
+#include "links/serial/natural_sort.h"
 #include "log/text_format.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "links/usbxpress_vendor.h"
+#include "links/usbxpress/usbxpress_vendor.h"
 
 #include <dlfcn.h>
 

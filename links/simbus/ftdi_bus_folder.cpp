@@ -1,4 +1,4 @@
-#include "links/ftdi_bus_folder.h"
+#include "links/simbus/ftdi_bus_folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "links/ftdi_bus_folder.h"
+#include "links/simbus/ftdi_bus_folder.h"
 #include "log/unique_fd.h"
 
 // The devices on a bus folder as the simulated libraries see them. The folder is read again

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "links/ftdi_bus_folder.h"
-#include "links/ftdi_handles.h"
-#include "links/sim_bus_listing.h"
-#include "links/sim_bus_tty.h"
-#include "links/tty_line_speed.h"
-#include "links/usbxpress_library.h"
+#include "links/simbus/ftdi_bus_folder.h"
+#include "links/simbus/ftdi_handles.h"
+#include "links/simbus/sim_bus_listing.h"
+#include "links/simbus/sim_bus_tty.h"
+#include "links/simbus/tty_line_speed.h"
+#include "links/usbxpress/usbxpress_library.h"
 #include "log/unique_fd.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
-#include "links/usbxpress_library.h"
+#include "links/usbxpress/usbxpress_library.h"
 #include "log/log_sink.h"
 
 class SilabsTransport;

@@ -9,7 +9,7 @@
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
-#include "links/serial_port.h"
+#include "links/serial/serial_port.h"
 #include "log/log_sink.h"
 
 // The serial link: the bootloader dialogue over a serial port, used synchronously.

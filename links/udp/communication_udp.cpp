@@ -1,11 +1,11 @@
-#include "links/communication_udp.h"
+#include "links/udp/communication_udp.h"
 
 #include <algorithm>
 #include <array>
 
 #include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
-#include "links/udp_socket.h"
+#include "links/udp/udp_socket.h"
 #include "log/text_format.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "links/communication_silabs.h"
+#include "links/usbxpress/communication_silabs.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include "engine/bootloader_protocol.h"
 #include "engine/crc32.h"
 #include "engine/link_profiles.h"
-#include "links/usbxpress_vendor.h"
+#include "links/usbxpress/usbxpress_vendor.h"
 #include "log/text_format.h"
 
 namespace {

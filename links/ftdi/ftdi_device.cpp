@@ -1,4 +1,4 @@
-#include "links/ftdi_device.h"
+#include "links/ftdi/ftdi_device.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "links/usbxpress_library.h"
+#include "links/usbxpress/usbxpress_library.h"
 
 // The vendor's USBXpress library, loaded at run time: it is not part of the system and not in
 // the distribution, so the program runs without it and says what it looked for.

@@ -1,4 +1,4 @@
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 
 #include <cstdlib>
 

@@ -12,7 +12,7 @@
 #include "engine/clock.h"
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 #include "log/log_sink.h"
 
 // One attached FTDI device as the last list update found it.

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "links/ftdi_handles.h"
-#include "links/ftdi_library.h"
+#include "links/simbus/ftdi_handles.h"
+#include "links/ftdi/ftdi_library.h"
 
 namespace {
 

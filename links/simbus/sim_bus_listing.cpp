@@ -1,4 +1,4 @@
-#include "links/sim_bus_listing.h"
+#include "links/simbus/sim_bus_listing.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "links/udp_socket.h"
+#include "links/udp/udp_socket.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "links/serial_port.h"
+#include "links/serial/serial_port.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "links/communication_ftdi.h"
+#include "links/ftdi/communication_ftdi.h"
 
 #include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
-#include "links/ftdi_device.h"
+#include "links/ftdi/ftdi_device.h"
 #include "log/text_format.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <map>
 #include <memory>
 
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 
 // The devices a backend has open, each behind the opaque handle the link holds: the address
 // of the backend's own record of the device, which the table owns.

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/link_profiles.h"
-#include "links/communication_ftdi.h"
-#include "links/ftdi_device.h"
+#include "links/ftdi/communication_ftdi.h"
+#include "links/ftdi/ftdi_device.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "links/ftdi_library.h"
+#include "links/ftdi/ftdi_library.h"
 
 // The thin layer between the FTDI link and the driver library: it holds the handle of the
 // open device and makes one library call per operation (two for opening). It checks the

@@ -1,4 +1,4 @@
-#include "links/natural_sort.h"
+#include "links/serial/natural_sort.h"
 
 #include <cctype>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "links/sim_bus_tty.h"
+#include "links/simbus/sim_bus_tty.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "links/tty_line_speed.h"
+#include "links/simbus/tty_line_speed.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
