@@ -6,13 +6,26 @@
 
 namespace {
 
-std::function<void(unsigned)>& Hook() {
-    static std::function<void(unsigned)> hook;
+// A wait that an installed function may replace; a plain sleep otherwise.
+struct WaitHook {
+    std::function<void(unsigned)> wait;
+
+    void Run(unsigned ms) const {
+        if (wait) {
+            wait(ms);
+        } else {
+            SleepMs(ms);
+        }
+    }
+};
+
+WaitHook& PumpHook() {
+    static WaitHook hook;
     return hook;
 }
 
-std::function<void(unsigned)>& QuietHook() {
-    static std::function<void(unsigned)> hook;
+WaitHook& QuietHook() {
+    static WaitHook hook;
     return hook;
 }
 
@@ -48,25 +61,17 @@ void SleepMs(unsigned ms) {
 }
 
 void PumpWait(unsigned ms) {
-    if (Hook()) {
-        Hook()(ms);
-    } else {
-        SleepMs(ms);
-    }
+    PumpHook().Run(ms);
 }
 
 void SetPumpWaitHook(std::function<void(unsigned)> hook) {
-    Hook() = std::move(hook);
+    PumpHook().wait = std::move(hook);
 }
 
 void QuietWait(unsigned ms) {
-    if (QuietHook()) {
-        QuietHook()(ms);
-    } else {
-        SleepMs(ms);
-    }
+    QuietHook().Run(ms);
 }
 
 void SetQuietWaitHook(std::function<void(unsigned)> hook) {
-    QuietHook() = std::move(hook);
+    QuietHook().wait = std::move(hook);
 }
