@@ -2,6 +2,7 @@
 
 #include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
+#include "links/drain_input.h"
 #include "links/ftdi/ftdi_device.h"
 #include "log/text_format.h"
 
@@ -9,9 +10,8 @@ namespace {
 
 constexpr int F = kSourceFtdi;
 constexpr int kTrace = 4;
-// Stale input taken off before a frame: at most this much, so a chattering device cannot
-// hold the transfer there.
-constexpr std::size_t kMaxDiscardedBytes = 4096;
+// The driver's reads of waiting input take this much at a time.
+constexpr std::size_t kDiscardChunk = 256;
 
 }  // namespace
 
@@ -50,16 +50,12 @@ class FtdiTransport final : public ByteTransport {
     }
 
     std::vector<std::uint8_t> DiscardInput() override {
-        std::vector<std::uint8_t> discarded;
-        std::array<std::uint8_t, 256> chunk{};
-        while (discarded.size() < kMaxDiscardedBytes) {
-            std::uint32_t got = 0;
-            if (link_.device_->ReadWaiting(chunk, &got) != 0 || got == 0) {
-                break;
-            }
-            discarded.insert(discarded.end(), chunk.begin(), chunk.begin() + got);
-        }
-        return discarded;
+        return DrainInput(
+            kDiscardChunk, [this](std::span<std::uint8_t> into) -> std::optional<std::size_t> {
+                std::uint32_t got = 0;
+                return link_.device_->ReadWaiting(into, &got) == 0 ? std::optional<std::size_t>(got)
+                                                                   : std::nullopt;
+            });
     }
 
     void Close() override { link_.Dev_Close(); }

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "links/simbus/ftdi_handles.h"
 #include "links/ftdi/ftdi_library.h"
+#include "links/simbus/handle_table.h"
 
 namespace {
 
@@ -136,7 +136,9 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return kFtdiOk;
     }
 
-    FtdiStatus Close(FtdiHandle handle) override { return open_.Close(handle); }
+    FtdiStatus Close(FtdiHandle handle) override {
+        return open_.Close(handle) ? kFtdiOk : kFtdiInvalidHandle;
+    }
 
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
@@ -296,7 +298,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return call(d->ctx.get()) < 0 ? kFtdiIoError : kFtdiOk;
     }
 
-    FtdiHandles<OpenDevice> open_;
+    HandleTable<OpenDevice> open_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "engine/bootloader_protocol.h"
 #include "engine/crc32.h"
 #include "engine/link_profiles.h"
+#include "links/drain_input.h"
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/text_format.h"
 
@@ -17,8 +18,8 @@ constexpr int kTrace = 4;
 constexpr std::size_t kFrameBufferSize = 1024;
 constexpr std::size_t kFrameOverhead = 10;  // command word, length, CRC
 constexpr unsigned kAfterXmlCommandMs = 50;
-// Stale input taken off before a frame: at most this much.
-constexpr std::size_t kMaxDiscardedBytes = 4096;
+// The library's reads of waiting input take this much at a time.
+constexpr std::size_t kDiscardChunk = 256;
 
 void Store(std::vector<std::uint8_t>& frame, std::size_t at, std::uint32_t value, int bytes,
            bool leastFirst) {
@@ -85,20 +86,14 @@ class SilabsTransport final : public ByteTransport {
     }
 
     std::vector<std::uint8_t> DiscardInput() override {
-        std::vector<std::uint8_t> discarded;
-        std::array<std::uint8_t, 256> chunk{};
-        while (discarded.size() < kMaxDiscardedBytes) {
-            std::uint32_t got = 0;
-            const SiStatus status = link_.Library([&](UsbXpressLibrary& l) {
-                return l.ReadWaiting(link_.deviceHandle_, chunk, got);
+        return DrainInput(
+            kDiscardChunk, [this](std::span<std::uint8_t> into) -> std::optional<std::size_t> {
+                std::uint32_t got = 0;
+                const SiStatus status = link_.Library([&](UsbXpressLibrary& l) {
+                    return l.ReadWaiting(link_.deviceHandle_, into, got);
+                });
+                return status == kSiSuccess ? std::optional<std::size_t>(got) : std::nullopt;
             });
-            if (status != kSiSuccess || got == 0) {
-                break;
-            }
-            discarded.insert(discarded.end(), chunk.begin(),
-                             chunk.begin() + std::min<std::size_t>(got, chunk.size()));
-        }
-        return discarded;
     }
 
     void Close() override { link_.Dev_Close(); }

@@ -1,49 +1,39 @@
-// USBXpress devices simulated on a bus folder, in the format of the simulated FTDI devices
-// (see ftdi_bus_folder.h): each device is a pseudo-terminal named by a file in the folder. The
+// USBXpress devices simulated on a bus folder (see links/simbus/bus_folder.h): each device is a
+// pseudo-terminal named by a file in the folder, opened as links/simbus/sim_bus.h does. The
 // library gives the terminals the driver's semantics: a read waits for the count or the
 // library-wide read time-out, with nothing it times out, and a device that was unplugged fails
 // instead of blocking.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 
-#include "links/simbus/ftdi_bus_folder.h"
-#include "links/simbus/ftdi_handles.h"
-#include "links/simbus/sim_bus_listing.h"
+#include "links/simbus/sim_bus.h"
 #include "links/simbus/sim_bus_tty.h"
 #include "links/simbus/tty_line_speed.h"
 #include "links/usbxpress/usbxpress_library.h"
-#include "log/unique_fd.h"
 
 namespace {
 
 // An open device: its terminal and the line settings the host made, remembered as the chip
 // would hold them.
-struct SimOpenDevice {
-    UniqueFd fd;
-    std::string file;                    // the bus file; gone means unplugged
+struct SimOpenDevice : SimBusPort {
     std::uint16_t lineControl = 0x0800;  // 8 data bits, no parity, one stop bit
     std::uint8_t cts = 0, rts = 0, dtr = 0, dsr = 0, dcd = 0;
     bool xonXoff = false;
-
-    bool Plugged() const { return ::access(file.c_str(), F_OK) == 0; }
 };
 
 class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
   public:
-    explicit SimulatedUsbXpressLibrary(std::string folder)
-        : folder_(std::move(folder)), listing_(folder_) {}
+    explicit SimulatedUsbXpressLibrary(std::string folder) : bus_(std::move(folder)) {}
 
     SiStatus GetNumDevices(std::uint32_t& count) override {
-        count = static_cast<std::uint32_t>(listing_.Devices().size());
+        count = static_cast<std::uint32_t>(bus_.Devices().size());
         return kSiSuccess;
     }
 
     SiStatus GetProductString(std::uint32_t device, std::span<char> buffer,
                               std::uint32_t selector) override {
-        const auto& devices = listing_.Devices();
+        const auto& devices = bus_.Devices();
         if (device >= devices.size()) {
             return kSiDeviceNotFound;
         }
@@ -60,21 +50,12 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus Open(std::uint32_t device, SiHandle& handle) override {
-        const auto& devices = listing_.Devices();
-        if (device >= devices.size()) {
-            return kSiDeviceNotFound;
-        }
-        auto open = std::make_unique<SimOpenDevice>();
-        if (!OpenSimBusTty(devices[device].ttyPath, open->fd)) {
-            return kSiDeviceNotFound;
-        }
-        open->file = FtdiBusFile(folder_, devices[device].serial);
-        handle = open_.Add(std::move(open));
-        return kSiSuccess;
+        // A device that cannot be opened is as good as not found to this library.
+        return bus_.Open(device, handle) == SimBusOpen::kOpened ? kSiSuccess : kSiDeviceNotFound;
     }
 
     SiStatus Close(SiHandle handle) override {
-        return open_.Close(handle) == kFtdiOk ? kSiSuccess : kSiInvalidHandle;
+        return bus_.Close(handle) ? kSiSuccess : kSiInvalidHandle;
     }
 
     SiStatus Read(SiHandle handle, std::span<std::uint8_t> buffer, std::uint32_t& got) override {
@@ -113,7 +94,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus FlushBuffers(SiHandle handle, std::uint8_t transmit, std::uint8_t receive) override {
-        SimOpenDevice* d = open_.Find(handle);
+        SimOpenDevice* d = bus_.Find(handle);
         if (d == nullptr) {
             return kSiInvalidHandle;
         }
@@ -128,7 +109,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus SetBaudRate(SiHandle handle, std::uint32_t baud) override {
-        SimOpenDevice* d = open_.Find(handle);
+        SimOpenDevice* d = bus_.Find(handle);
         if (d == nullptr) {
             return kSiInvalidHandle;
         }
@@ -139,7 +120,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus SetLineControl(SiHandle handle, std::uint16_t lineControl) override {
-        SimOpenDevice* d = open_.Find(handle);
+        SimOpenDevice* d = bus_.Find(handle);
         if (d == nullptr) {
             return kSiInvalidHandle;
         }
@@ -149,7 +130,7 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
 
     SiStatus SetFlowControl(SiHandle handle, std::uint8_t cts, std::uint8_t rts, std::uint8_t dtr,
                             std::uint8_t dsr, std::uint8_t dcd, bool xonXoff) override {
-        SimOpenDevice* d = open_.Find(handle);
+        SimOpenDevice* d = bus_.Find(handle);
         if (d == nullptr) {
             return kSiInvalidHandle;
         }
@@ -165,19 +146,10 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
   private:
     // The open device, when it is still on the bus; else null with the status to give.
     SimOpenDevice* Plugged(SiHandle handle, SiStatus& status) {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            status = kSiInvalidHandle;
-        } else if (!d->Plugged()) {
-            status = kSiDeviceIoFailed;
-            d = nullptr;
-        }
-        return d;
+        return bus_.Plugged(handle, status, kSiInvalidHandle, kSiDeviceIoFailed);
     }
 
-    std::string folder_;
-    SimBusListing listing_;
-    FtdiHandles<SimOpenDevice> open_;
+    SimBus<SimOpenDevice> bus_;
     // Library-wide, as the vendor's library keeps it; a finite default so no read hangs.
     std::uint32_t readTimeoutMs_ = 1000;
 };

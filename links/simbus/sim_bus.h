@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "links/simbus/bus_folder.h"
+#include "links/simbus/handle_table.h"
+#include "links/simbus/sim_bus_listing.h"
+#include "log/unique_fd.h"
+
+// What the simulated FTDI and USBXpress libraries share: the devices listed on the bus folder,
+// the devices opened on it, each through its pseudo-terminal held exclusively, and whether an
+// open device is still plugged in. Each library keeps its own status codes and settings.
+
+// The record of an open device; each library derives the settings its chip holds from it.
+struct SimBusPort {
+    UniqueFd fd;
+    std::string file;  // the bus file; gone means unplugged
+
+    bool Plugged() const;
+};
+
+// Opens the device's terminal into `port` and notes its bus file; false when it cannot be had.
+bool OpenSimBusDevice(const std::string& folder, const BusDevice& device, SimBusPort& port);
+
+enum class SimBusOpen { kOpened, kNoSuchDevice, kCannotOpen };
+
+template <typename Port>
+class SimBus {
+  public:
+    explicit SimBus(std::string folder) : folder_(std::move(folder)), listing_(folder_) {}
+
+    const std::vector<BusDevice>& Devices() { return listing_.Devices(); }
+
+    // Opens the listed device at `index` through its terminal; `handle` is set when it opened.
+    SimBusOpen Open(std::size_t index, void*& handle) {
+        const auto& devices = listing_.Devices();
+        if (index >= devices.size()) {
+            return SimBusOpen::kNoSuchDevice;
+        }
+        auto port = std::make_unique<Port>();
+        if (!OpenSimBusDevice(folder_, devices[index], *port)) {
+            return SimBusOpen::kCannotOpen;
+        }
+        handle = open_.Add(std::move(port));
+        return SimBusOpen::kOpened;
+    }
+    bool Close(void* handle) { return open_.Close(handle); }
+    Port* Find(void* handle) const { return open_.Find(handle); }
+
+    // The open device when it is still on the bus; else null with `status` set to `notOpen`
+    // or `unplugged`.
+    template <typename Status>
+    Port* Plugged(void* handle, Status& status, Status notOpen, Status unplugged) const {
+        Port* port = open_.Find(handle);
+        if (port == nullptr) {
+            status = notOpen;
+        } else if (!port->Plugged()) {
+            status = unplugged;
+            port = nullptr;
+        }
+        return port;
+    }
+
+  private:
+    std::string folder_;
+    SimBusListing listing_;
+    HandleTable<Port> open_;
+};
