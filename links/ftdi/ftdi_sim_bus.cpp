@@ -13,6 +13,9 @@
 
 namespace {
 
+// The chip's own latency timer until the host sets one.
+constexpr std::uint8_t kDefaultLatencyMs = 16;
+
 // An open device: its terminal and the settings the host made, remembered as the chip would
 // hold them.
 struct SimOpenDevice : SimBusPort {
@@ -20,7 +23,7 @@ struct SimOpenDevice : SimBusPort {
     std::uint32_t writeTimeoutMs = 0;
     std::uint8_t wordLength = 8, stopBits = 0, parity = 0;
     std::uint16_t flowMode = 0;
-    std::uint8_t latencyMs = 16;
+    std::uint8_t latencyMs = kDefaultLatencyMs;
     std::uint32_t inSize = 4096, outSize = 4096;
 };
 
@@ -75,45 +78,33 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
         got = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTty(d->fd.Get(), buffer, d->readTimeoutMs, got) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTty(d.fd.Get(), buffer, d.readTimeoutMs, got);
+        });
     }
 
     FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
                            std::uint32_t& got) override {
         got = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTtyWaiting(d->fd.Get(), buffer, got) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTtyWaiting(d.fd.Get(), buffer, got);
+        });
     }
 
     FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
                      std::uint32_t& written) override {
         written = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return WriteSimBusTty(d->fd.Get(), bytes, written) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return WriteSimBusTty(d.fd.Get(), bytes, written);
+        });
     }
 
     FtdiStatus SetBaudRate(FtdiHandle handle, std::uint32_t baud) override {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        if (baud == 0) {
+        if (baud == 0 && bus_.Find(handle) != nullptr) {
             return kFtdiInvalidParameter;
         }
-        return SetTtyLineSpeed(d->fd.Get(), baud) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnOpen(handle, kStatuses,
+                           [&](SimOpenDevice& d) { return SetTtyLineSpeed(d.fd.Get(), baud); });
     }
 
     FtdiStatus SetDataCharacteristics(FtdiHandle handle, std::uint8_t wordLength,
@@ -159,31 +150,22 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     }
 
     FtdiStatus Purge(FtdiHandle handle, std::uint32_t mask) override {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        return FlushSimBusTty(d->fd.Get(), (mask & kFtdiPurgeRx) != 0, (mask & kFtdiPurgeTx) != 0)
-                   ? kFtdiOk
-                   : kFtdiIoError;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            return FlushSimBusTty(d.fd.Get(), (mask & kFtdiPurgeRx) != 0,
+                                  (mask & kFtdiPurgeTx) != 0);
+        });
     }
 
   private:
-    SimOpenDevice* Find(FtdiHandle handle) { return bus_.Find(handle); }
-
-    // The open device, when it is still on the bus; else null with the status to give.
-    SimOpenDevice* Plugged(FtdiHandle handle, FtdiStatus& status) {
-        return bus_.Plugged(handle, status, kFtdiInvalidHandle, kFtdiIoError);
-    }
+    static constexpr SimBusStatuses<FtdiStatus> kStatuses{kFtdiOk, kFtdiInvalidHandle,
+                                                          kFtdiIoError};
 
     template <typename F>
     FtdiStatus Remember(FtdiHandle handle, F set) {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        set(*d);
-        return kFtdiOk;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            set(d);
+            return true;
+        });
     }
 
     SimBus<SimOpenDevice> bus_;

@@ -25,6 +25,12 @@ struct SimBusPort {
 // Opens the device's terminal into `port` and notes its bus file; false when it cannot be had.
 bool OpenSimBusDevice(const std::string& folder, const BusDevice& device, SimBusPort& port);
 
+// A library's answers: the call worked, the handle is not open, the device failed.
+template <typename Status>
+struct SimBusStatuses {
+    Status ok, notOpen, ioFailed;
+};
+
 enum class SimBusOpen { kOpened, kNoSuchDevice, kCannotOpen };
 
 template <typename Port>
@@ -50,18 +56,21 @@ class SimBus {
     bool Close(void* handle) { return open_.Close(handle); }
     Port* Find(void* handle) const { return open_.Find(handle); }
 
-    // The open device when it is still on the bus; else null with `status` set to `notOpen`
-    // or `unplugged`.
-    template <typename Status>
-    Port* Plugged(void* handle, Status& status, Status notOpen, Status unplugged) const {
+    // Runs `call` (true when it worked) on the open device: `notOpen` for a handle that is not
+    // open, else `ok` or `ioFailed` as the call went.
+    template <typename Status, typename Call>
+    Status OnOpen(void* handle, const SimBusStatuses<Status>& statuses, Call call) const {
         Port* port = open_.Find(handle);
         if (port == nullptr) {
-            status = notOpen;
-        } else if (!port->Plugged()) {
-            status = unplugged;
-            port = nullptr;
+            return statuses.notOpen;
         }
-        return port;
+        return call(*port) ? statuses.ok : statuses.ioFailed;
+    }
+    // The same for a call that needs the device on the bus: an unplugged one is `ioFailed`
+    // without the call.
+    template <typename Status, typename Call>
+    Status OnPlugged(void* handle, const SimBusStatuses<Status>& statuses, Call call) const {
+        return OnOpen(handle, statuses, [&](Port& port) { return port.Plugged() && call(port); });
     }
 
   private:

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The library-wide read time-out until the host sets one: finite, so no read hangs.
+constexpr std::uint32_t kDefaultReadTimeoutMs = 1000;
+
 // An open device: its terminal and the line settings the host made, remembered as the chip
 // would hold them.
 struct SimOpenDevice : SimBusPort {
@@ -60,46 +63,32 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
 
     SiStatus Read(SiHandle handle, std::span<std::uint8_t> buffer, std::uint32_t& got) override {
         got = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        if (!ReadSimBusTty(d->fd.Get(), buffer, readTimeoutMs_, got)) {
-            return kSiDeviceIoFailed;
-        }
-        return got == 0 && !buffer.empty() ? kSiReadTimedOut : kSiSuccess;
+        const SiStatus status = bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTty(d.fd.Get(), buffer, readTimeoutMs_, got);
+        });
+        return status == kSiSuccess && got == 0 && !buffer.empty() ? kSiReadTimedOut : status;
     }
 
     SiStatus ReadWaiting(SiHandle handle, std::span<std::uint8_t> buffer,
                          std::uint32_t& got) override {
         got = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTtyWaiting(d->fd.Get(), buffer, got) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTtyWaiting(d.fd.Get(), buffer, got);
+        });
     }
 
     SiStatus Write(SiHandle handle, std::span<const std::uint8_t> bytes,
                    std::uint32_t& written) override {
         written = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return WriteSimBusTty(d->fd.Get(), bytes, written) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return WriteSimBusTty(d.fd.Get(), bytes, written);
+        });
     }
 
     SiStatus FlushBuffers(SiHandle handle, std::uint8_t transmit, std::uint8_t receive) override {
-        SimOpenDevice* d = bus_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        return FlushSimBusTty(d->fd.Get(), receive != 0, transmit != 0) ? kSiSuccess
-                                                                        : kSiDeviceIoFailed;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            return FlushSimBusTty(d.fd.Get(), receive != 0, transmit != 0);
+        });
     }
 
     // A terminal takes every byte at once, so the write time-out never comes into play.
@@ -109,49 +98,40 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus SetBaudRate(SiHandle handle, std::uint32_t baud) override {
-        SimOpenDevice* d = bus_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        if (baud == 0) {
+        if (baud == 0 && bus_.Find(handle) != nullptr) {
             return kSiInvalidParameter;
         }
-        return SetTtyLineSpeed(d->fd.Get(), baud) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnOpen(handle, kStatuses,
+                           [&](SimOpenDevice& d) { return SetTtyLineSpeed(d.fd.Get(), baud); });
     }
 
     SiStatus SetLineControl(SiHandle handle, std::uint16_t lineControl) override {
-        SimOpenDevice* d = bus_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        d->lineControl = lineControl;
-        return kSiSuccess;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            d.lineControl = lineControl;
+            return true;
+        });
     }
 
     SiStatus SetFlowControl(SiHandle handle, std::uint8_t cts, std::uint8_t rts, std::uint8_t dtr,
                             std::uint8_t dsr, std::uint8_t dcd, bool xonXoff) override {
-        SimOpenDevice* d = bus_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        d->cts = cts;
-        d->rts = rts;
-        d->dtr = dtr;
-        d->dsr = dsr;
-        d->dcd = dcd;
-        d->xonXoff = xonXoff;
-        return kSiSuccess;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            d.cts = cts;
+            d.rts = rts;
+            d.dtr = dtr;
+            d.dsr = dsr;
+            d.dcd = dcd;
+            d.xonXoff = xonXoff;
+            return true;
+        });
     }
 
   private:
-    // The open device, when it is still on the bus; else null with the status to give.
-    SimOpenDevice* Plugged(SiHandle handle, SiStatus& status) {
-        return bus_.Plugged(handle, status, kSiInvalidHandle, kSiDeviceIoFailed);
-    }
+    static constexpr SimBusStatuses<SiStatus> kStatuses{kSiSuccess, kSiInvalidHandle,
+                                                        kSiDeviceIoFailed};
 
     SimBus<SimOpenDevice> bus_;
-    // Library-wide, as the vendor's library keeps it; a finite default so no read hangs.
-    std::uint32_t readTimeoutMs_ = 1000;
+    // Library-wide, as the vendor's library keeps it.
+    std::uint32_t readTimeoutMs_ = kDefaultReadTimeoutMs;
 };
 
 }  // namespace
