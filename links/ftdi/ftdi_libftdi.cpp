@@ -18,6 +18,9 @@
 
 namespace {
 
+// A read that found nothing pauses this long (at most) before it asks the chip again.
+constexpr std::chrono::milliseconds kEmptyReadPause{1};
+
 struct ContextDeleter {
     void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
 };
@@ -164,7 +167,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
             }
             if (n == 0) {
                 std::this_thread::sleep_for(
-                    std::min<Clock::duration>(std::chrono::milliseconds(1), deadline - now));
+                    std::min<Clock::duration>(kEmptyReadPause, deadline - now));
             }
         }
         return kFtdiOk;

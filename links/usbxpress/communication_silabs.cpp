@@ -18,6 +18,9 @@ constexpr int kTrace = 4;
 constexpr std::size_t kFrameBufferSize = 1024;
 constexpr std::size_t kFrameOverhead = 10;  // command word, length, CRC
 constexpr unsigned kAfterXmlCommandMs = 50;
+// The library's read and write time-outs: short, so every read of the dialogue returns at once.
+constexpr std::uint32_t kReadTimeoutMs = 1;
+constexpr std::uint32_t kWriteTimeoutMs = 1;
 // The library's reads of waiting input take this much at a time.
 constexpr std::size_t kDiscardChunk = 256;
 
@@ -180,7 +183,7 @@ int CSILab_USB::Dev_Open(int index, int baud) {
         {-4, "~Dev_Open() - SI_FlushBuffers() failed",
          [&](UsbXpressLibrary& l) { return l.FlushBuffers(handle, 1, 1); }},
         {-5, "~Dev_Open() - SI_SetTimeouts() failed",
-         [](UsbXpressLibrary& l) { return l.SetTimeouts(1, 1); }},
+         [](UsbXpressLibrary& l) { return l.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs); }},
         {-6, "~Dev_Open() - SI_SetBaudRate() failed",
          [&](UsbXpressLibrary& l) {
              return l.SetBaudRate(handle, static_cast<std::uint32_t>(baud));
