@@ -12,6 +12,7 @@
 #include "links/drain_input.h"
 #include "links/ftdi/corvane_frame.h"
 #include "links/ftdi/ftdi_device.h"
+#include "links/usb_transport.h"
 #include "log/text_format.h"
 
 namespace {
@@ -39,7 +40,7 @@ constexpr std::uint8_t kLatencyMs = 2;
 
 // The bootloader dialogue's carriage over the open device: single-byte reads that return at
 // once or after the driver's 50 ms read time-out.
-class FtdiTransport final : public ByteTransport {
+class FtdiTransport final : public UsbTransport {
   public:
     explicit FtdiTransport(CCommunication& link) : link_(link) {}
 
@@ -48,21 +49,6 @@ class FtdiTransport final : public ByteTransport {
     IoResult Write(std::span<const std::uint8_t> bytes) override {
         const int code = link_.device_->Write(bytes);
         return {code == 0, code, code == 0 ? bytes.size() : 0};
-    }
-
-    // A failed or empty read is no reply yet.
-    PollResult PollByte() override {
-        std::uint8_t byte = 0;
-        std::uint32_t got = 0;
-        if (link_.device_->Read(std::span(&byte, 1), &got) != 0 || got != 1) {
-            return {PollStatus::Nothing, 0, 0};
-        }
-        return {PollStatus::Byte, byte, 0};
-    }
-
-    // The hunting form takes the answer byte by byte; the single-attempt form is not used.
-    AnswerResult ReadAnswer(std::span<std::uint8_t>) override {
-        return {AnswerStatus::ReadFailed, 0, 0};
     }
 
     IoResult Read(std::span<std::uint8_t> buffer) override {

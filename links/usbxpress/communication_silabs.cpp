@@ -8,6 +8,7 @@
 #include "engine/crc32.h"
 #include "engine/link_profiles.h"
 #include "links/drain_input.h"
+#include "links/usb_transport.h"
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/text_format.h"
 
@@ -51,7 +52,7 @@ std::vector<std::uint8_t> BuildXmlCommandFrame(std::uint16_t command, std::strin
 }
 
 // The bootloader dialogue's carriage: with 1 ms library time-outs every read returns at once.
-class SilabsTransport final : public ByteTransport {
+class SilabsTransport final : public UsbTransport {
   public:
     explicit SilabsTransport(CSILab_USB& link) : link_(link) {}
 
@@ -63,20 +64,6 @@ class SilabsTransport final : public ByteTransport {
         const SiStatus status = link_.Library(
             [&](UsbXpressLibrary& l) { return l.Write(link_.deviceHandle_, bytes, written); });
         return {status == kSiSuccess && written == bytes.size(), status, written};
-    }
-
-    PollResult PollByte() override {
-        std::uint8_t byte = 0;
-        const IoResult r = Read(std::span(&byte, 1));
-        if (!r.ok || r.count != 1) {
-            return {PollStatus::Nothing, 0, 0};
-        }
-        return {PollStatus::Byte, byte, 0};
-    }
-
-    // The hunting form takes the answer byte by byte; the single-attempt form is not used.
-    AnswerResult ReadAnswer(std::span<std::uint8_t>) override {
-        return {AnswerStatus::ReadFailed, 0, 0};
     }
 
     // A time-out is no failure: it brings what came (0 included).
