@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "links/ftdi/ftdi_library.h"
-#include "links/simbus/handle_table.h"
+#include "links/handle_table.h"
 
 namespace {
 

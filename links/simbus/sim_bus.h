@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "links/handle_table.h"
 #include "links/simbus/bus_folder.h"
-#include "links/simbus/handle_table.h"
 #include "links/simbus/sim_bus_listing.h"
 #include "log/unique_fd.h"
 
