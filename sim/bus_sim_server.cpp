@@ -8,7 +8,7 @@
 #include <array>
 #include <utility>
 
-#include "links/simbus/ftdi_bus_folder.h"
+#include "links/simbus/bus_folder.h"
 #include "links/simbus/tty_line_speed.h"
 #include "sim/wire_time.h"
 
@@ -143,8 +143,7 @@ bool BusSimServer::PlugIn(std::string& error) {
         pty_.Close();
         return false;
     }
-    if (!PlugFtdiBusDevice(busFolder_, {settings_.description, settings_.serial, pty_.Path()},
-                           error)) {
+    if (!PlugBusDevice(busFolder_, {settings_.description, settings_.serial, pty_.Path()}, error)) {
         pty_.Close();
         return false;
     }
@@ -165,7 +164,7 @@ void BusSimServer::PlugOut() {
         return;  // not plugged in: the bus file, if any, is another device's
     }
     // The file goes first: a host that finds its device gone must not find it listed.
-    UnplugFtdiBusDevice(busFolder_, settings_.serial);
+    UnplugBusDevice(busFolder_, settings_.serial);
     pty_.Close();
     arrivals_.clear();
     departures_.clear();

@@ -28,7 +28,7 @@ struct BusSimSettings {
     unsigned baud = 0;  // line time modelled at this rate (10 bits per byte); 0: none
 };
 
-// One simulated USB serial device on a bus folder (see links/simbus/ftdi_bus_folder.h): a
+// One simulated USB serial device on a bus folder (see links/simbus/bus_folder.h): a
 // pseudo-terminal pair whose far side the host opens, announced by the device's file on the
 // bus, served by a thread of its own. The device runs its application (the part a derived
 // class supplies) or the bootloader at 115200 baud. It reads the line speed the host set on

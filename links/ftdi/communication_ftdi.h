@@ -13,6 +13,7 @@
 #include "engine/progress_sink.h"
 #include "engine/protocol.h"
 #include "links/ftdi/ftdi_library.h"
+#include "links/ftdi/replug_guidance.h"
 #include "log/log_sink.h"
 
 // One attached FTDI device as the last list update found it.
@@ -21,20 +22,6 @@ struct FTDI_DeviceEntry {
     std::string serialNumber;  //
     std::string hardware;      // versions a Corvane device reports; empty for other devices
     std::string software;
-};
-
-// What the replug guidance needs of the user: a request with a Cancel button, a message for
-// an internal error, and whether Cancel was pressed. The desktop shows a dialog, the command
-// line a terminal prompt; the link itself stays free of any user interface.
-class ReplugPrompt {
-  public:
-    virtual ~ReplugPrompt() = default;
-    // Shows (or shows again) the request with its caption and text, Cancel offered.
-    virtual void Show(std::string_view caption, std::string_view text) = 0;
-    virtual void Hide() = 0;
-    // An error the user can only acknowledge.
-    virtual void InternalError(std::string_view text) = 0;
-    virtual bool Cancelled() = 0;
 };
 
 class CFTDI_Device;
@@ -87,10 +74,6 @@ class CCommunication {
     friend class FtdiTransport;
 
     void QueryDeviceInformation(int index, FTDI_DeviceEntry& entry);
-    // Waits with dispatched events until the device's presence is `present`; false when the
-    // user cancelled.
-    bool WaitForPresence(std::string_view name, std::string_view serialNumber, bool present,
-                         int& index, ReplugPrompt& prompt);
 
     LogSink& log_;
     Clock& clock_;
@@ -103,7 +86,3 @@ class CCommunication {
     std::vector<FTDI_DeviceEntry> deviceTable_;
     int deviceCount_ = 0;
 };
-
-// Undoes the escapes of a Corvane answer in place (0x3F x stands for one byte: 0x3F, 0x7F,
-// 0xBF, 0xFF for x = 0 to 3, else x itself); returns the new count.
-std::size_t UnescapeAnswer(std::span<std::uint8_t> bytes);

@@ -13,10 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "links/simbus/ftdi_handles.h"
 #include "links/ftdi/ftdi_library.h"
+#include "links/handle_table.h"
 
 namespace {
+
+// A read that found nothing pauses this long (at most) before it asks the chip again.
+constexpr std::chrono::milliseconds kEmptyReadPause{1};
 
 struct ContextDeleter {
     void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
@@ -136,7 +139,9 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return kFtdiOk;
     }
 
-    FtdiStatus Close(FtdiHandle handle) override { return open_.Close(handle); }
+    FtdiStatus Close(FtdiHandle handle) override {
+        return open_.Close(handle) ? kFtdiOk : kFtdiInvalidHandle;
+    }
 
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
@@ -162,7 +167,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
             }
             if (n == 0) {
                 std::this_thread::sleep_for(
-                    std::min<Clock::duration>(std::chrono::milliseconds(1), deadline - now));
+                    std::min<Clock::duration>(kEmptyReadPause, deadline - now));
             }
         }
         return kFtdiOk;
@@ -296,7 +301,7 @@ class LibFtdiLibrary final : public FtdiLibrary {
         return call(d->ctx.get()) < 0 ? kFtdiIoError : kFtdiOk;
     }
 
-    FtdiHandles<OpenDevice> open_;
+    HandleTable<OpenDevice> open_;
 };
 
 }  // namespace

@@ -1,50 +1,43 @@
 // FTDI devices simulated on a bus folder: each device is a pseudo-terminal named by a file in
-// the folder (see ftdi_bus_folder.h). The library lists the folder, opens the terminals and
-// gives them the driver's semantics: a read waits for the count or the read time-out, a
-// device that was unplugged fails with an I/O error instead of blocking.
-
-#include <unistd.h>
+// the folder (see links/simbus/bus_folder.h). The library lists the folder, opens the terminals
+// (links/simbus/sim_bus.h) and gives them the driver's semantics: a read waits for the count or the
+// read time-out, a device that was unplugged fails with an I/O error instead of blocking.
 
 #include <algorithm>
 #include <memory>
 
-#include "links/simbus/ftdi_bus_folder.h"
-#include "links/simbus/ftdi_handles.h"
 #include "links/ftdi/ftdi_library.h"
-#include "links/simbus/sim_bus_listing.h"
+#include "links/simbus/sim_bus.h"
 #include "links/simbus/sim_bus_tty.h"
 #include "links/simbus/tty_line_speed.h"
-#include "log/unique_fd.h"
 
 namespace {
 
+// The chip's own latency timer until the host sets one.
+constexpr std::uint8_t kDefaultLatencyMs = 16;
+
 // An open device: its terminal and the settings the host made, remembered as the chip would
 // hold them.
-struct SimOpenDevice {
-    UniqueFd fd;
-    std::string file;  // the bus file; gone means unplugged
+struct SimOpenDevice : SimBusPort {
     std::uint32_t readTimeoutMs = 0;
     std::uint32_t writeTimeoutMs = 0;
     std::uint8_t wordLength = 8, stopBits = 0, parity = 0;
     std::uint16_t flowMode = 0;
-    std::uint8_t latencyMs = 16;
+    std::uint8_t latencyMs = kDefaultLatencyMs;
     std::uint32_t inSize = 4096, outSize = 4096;
-
-    bool Plugged() const { return ::access(file.c_str(), F_OK) == 0; }
 };
 
 class SimulatedFtdiLibrary final : public FtdiLibrary {
   public:
-    explicit SimulatedFtdiLibrary(std::string folder)
-        : folder_(std::move(folder)), listing_(folder_) {}
+    explicit SimulatedFtdiLibrary(std::string folder) : bus_(std::move(folder)) {}
 
     FtdiStatus CountDevices(std::uint32_t& count) override {
-        count = static_cast<std::uint32_t>(listing_.Devices().size());
+        count = static_cast<std::uint32_t>(bus_.Devices().size());
         return kFtdiOk;
     }
 
     FtdiStatus SerialNumberByIndex(std::uint32_t index, std::span<char> buffer) override {
-        const auto& devices = listing_.Devices();
+        const auto& devices = bus_.Devices();
         if (index >= devices.size() || buffer.empty()) {
             return kFtdiDeviceNotFound;
         }
@@ -57,71 +50,61 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
 
     FtdiStatus AllDescriptions(std::vector<std::string>& descriptions) override {
         descriptions.clear();
-        for (const FtdiBusDevice& device : listing_.Devices()) {
+        for (const BusDevice& device : bus_.Devices()) {
             descriptions.push_back(device.description);
         }
         return kFtdiOk;
     }
 
     FtdiStatus OpenByIndex(int index, FtdiHandle& handle) override {
-        const auto& devices = listing_.Devices();
-        if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) {
+        if (index < 0) {
             return kFtdiDeviceNotFound;
         }
-        const FtdiBusDevice& device = devices[static_cast<std::size_t>(index)];
-        auto open = std::make_unique<SimOpenDevice>();
-        if (!OpenSimBusTty(device.ttyPath, open->fd)) {
-            return kFtdiDeviceNotOpened;
+        switch (bus_.Open(static_cast<std::size_t>(index), handle)) {
+            case SimBusOpen::kNoSuchDevice:
+                return kFtdiDeviceNotFound;
+            case SimBusOpen::kCannotOpen:
+                return kFtdiDeviceNotOpened;
+            case SimBusOpen::kOpened:
+                break;
         }
-        open->file = FtdiBusFile(folder_, device.serial);
-        handle = open_.Add(std::move(open));
         return kFtdiOk;
     }
 
-    FtdiStatus Close(FtdiHandle handle) override { return open_.Close(handle); }
+    FtdiStatus Close(FtdiHandle handle) override {
+        return bus_.Close(handle) ? kFtdiOk : kFtdiInvalidHandle;
+    }
 
     FtdiStatus Read(FtdiHandle handle, std::span<std::uint8_t> buffer,
                     std::uint32_t& got) override {
         got = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTty(d->fd.Get(), buffer, d->readTimeoutMs, got) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTty(d.fd.Get(), buffer, d.readTimeoutMs, got);
+        });
     }
 
     FtdiStatus ReadWaiting(FtdiHandle handle, std::span<std::uint8_t> buffer,
                            std::uint32_t& got) override {
         got = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTtyWaiting(d->fd.Get(), buffer, got) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTtyWaiting(d.fd.Get(), buffer, got);
+        });
     }
 
     FtdiStatus Write(FtdiHandle handle, std::span<const std::uint8_t> bytes,
                      std::uint32_t& written) override {
         written = 0;
-        FtdiStatus status = kFtdiOk;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return WriteSimBusTty(d->fd.Get(), bytes, written) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return WriteSimBusTty(d.fd.Get(), bytes, written);
+        });
     }
 
     FtdiStatus SetBaudRate(FtdiHandle handle, std::uint32_t baud) override {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        if (baud == 0) {
+        if (baud == 0 && bus_.Find(handle) != nullptr) {
             return kFtdiInvalidParameter;
         }
-        return SetTtyLineSpeed(d->fd.Get(), baud) ? kFtdiOk : kFtdiIoError;
+        return bus_.OnOpen(handle, kStatuses,
+                           [&](SimOpenDevice& d) { return SetTtyLineSpeed(d.fd.Get(), baud); });
     }
 
     FtdiStatus SetDataCharacteristics(FtdiHandle handle, std::uint8_t wordLength,
@@ -167,43 +150,25 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
     }
 
     FtdiStatus Purge(FtdiHandle handle, std::uint32_t mask) override {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        return FlushSimBusTty(d->fd.Get(), (mask & kFtdiPurgeRx) != 0, (mask & kFtdiPurgeTx) != 0)
-                   ? kFtdiOk
-                   : kFtdiIoError;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            return FlushSimBusTty(d.fd.Get(), (mask & kFtdiPurgeRx) != 0,
+                                  (mask & kFtdiPurgeTx) != 0);
+        });
     }
 
   private:
-    SimOpenDevice* Find(FtdiHandle handle) { return open_.Find(handle); }
-
-    // The open device, when it is still on the bus; else null with the status to give.
-    SimOpenDevice* Plugged(FtdiHandle handle, FtdiStatus& status) {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            status = kFtdiInvalidHandle;
-        } else if (!d->Plugged()) {
-            status = kFtdiIoError;
-            d = nullptr;
-        }
-        return d;
-    }
+    static constexpr SimBusStatuses<FtdiStatus> kStatuses{kFtdiOk, kFtdiInvalidHandle,
+                                                          kFtdiIoError};
 
     template <typename F>
     FtdiStatus Remember(FtdiHandle handle, F set) {
-        SimOpenDevice* d = Find(handle);
-        if (d == nullptr) {
-            return kFtdiInvalidHandle;
-        }
-        set(*d);
-        return kFtdiOk;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            set(d);
+            return true;
+        });
     }
 
-    std::string folder_;
-    SimBusListing listing_;
-    FtdiHandles<SimOpenDevice> open_;
+    SimBus<SimOpenDevice> bus_;
 };
 
 }  // namespace

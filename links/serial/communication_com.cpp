@@ -5,16 +5,13 @@
 
 #include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
+#include "links/drain_input.h"
 #include "links/serial/natural_sort.h"
 #include "log/text_format.h"
 
 namespace {
 
 constexpr int S = kSourceSerial;
-// The most stale input taken off before one frame; a line that keeps sending more cannot
-// hold the transfer here.
-constexpr std::size_t kMaxDiscardedBytes = 4096;
-
 // The rates the link accepts; the others a system may offer are refused as parameter errors.
 constexpr std::array<unsigned, 15> kBaudRates{110,   300,   600,    1200,   2400,
                                               4800,  9600,  14400,  19200,  38400,
@@ -115,22 +112,17 @@ class SerialTransport final : public ByteTransport {
 
     // Reads off what is waiting rather than purging, so the log can show what was dropped.
     // A failing port is left for the reply poll to report with its own code.
+    // What waits is read at once, up to the limit.
     std::vector<std::uint8_t> DiscardInput() override {
-        std::vector<std::uint8_t> discarded;
-        while (discarded.size() < kMaxDiscardedBytes) {
-            const IoResult waiting = port_->Waiting();
-            if (!waiting.ok || waiting.count == 0) {
-                break;
-            }
-            const std::size_t before = discarded.size();
-            discarded.resize(before + std::min(waiting.count, kMaxDiscardedBytes - before));
-            const IoResult read = port_->Read(std::span(discarded).subspan(before));
-            discarded.resize(before + (read.ok ? read.count : 0));
-            if (!read.ok || read.count == 0) {
-                break;
-            }
-        }
-        return discarded;
+        return DrainInput(
+            kMaxDiscardedBytes, [this](std::span<std::uint8_t> into) -> std::optional<std::size_t> {
+                const IoResult waiting = port_->Waiting();
+                if (!waiting.ok || waiting.count == 0) {
+                    return waiting.ok ? std::optional<std::size_t>(0) : std::nullopt;
+                }
+                const IoResult read = port_->Read(into.first(std::min(waiting.count, into.size())));
+                return read.ok ? std::optional(read.count) : std::nullopt;
+            });
     }
 
     void Close() override { link_.COM_Close(); }

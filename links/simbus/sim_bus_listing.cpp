@@ -18,9 +18,9 @@ constexpr std::uint32_t kWatchLost = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF 
 
 }  // namespace
 
-const std::vector<FtdiBusDevice>& SimBusListing::Devices() {
+const std::vector<BusDevice>& SimBusListing::Devices() {
     if (Changed()) {
-        devices_ = ListFtdiBus(folder_);
+        devices_ = ListBus(folder_);
     }
     return devices_;
 }

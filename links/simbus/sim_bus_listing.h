@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "links/simbus/ftdi_bus_folder.h"
+#include "links/simbus/bus_folder.h"
 #include "log/unique_fd.h"
 
 // The devices on a bus folder as the simulated libraries see them. The folder is read again
@@ -14,7 +14,7 @@ class SimBusListing {
   public:
     explicit SimBusListing(std::string folder) : folder_(std::move(folder)) {}
 
-    const std::vector<FtdiBusDevice>& Devices();
+    const std::vector<BusDevice>& Devices();
 
   private:
     // True when the folder may have changed since the last reading (or was never read).
@@ -22,5 +22,5 @@ class SimBusListing {
 
     std::string folder_;
     UniqueFd watch_;  // an inotify descriptor on the folder, invalid while it cannot be had
-    std::vector<FtdiBusDevice> devices_;
+    std::vector<BusDevice> devices_;
 };

@@ -7,6 +7,8 @@
 #include "engine/bootloader_protocol.h"
 #include "engine/crc32.h"
 #include "engine/link_profiles.h"
+#include "links/drain_input.h"
+#include "links/usb_transport.h"
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/text_format.h"
 
@@ -17,8 +19,11 @@ constexpr int kTrace = 4;
 constexpr std::size_t kFrameBufferSize = 1024;
 constexpr std::size_t kFrameOverhead = 10;  // command word, length, CRC
 constexpr unsigned kAfterXmlCommandMs = 50;
-// Stale input taken off before a frame: at most this much.
-constexpr std::size_t kMaxDiscardedBytes = 4096;
+// The library's read and write time-outs: short, so every read of the dialogue returns at once.
+constexpr std::uint32_t kReadTimeoutMs = 1;
+constexpr std::uint32_t kWriteTimeoutMs = 1;
+// The library's reads of waiting input take this much at a time.
+constexpr std::size_t kDiscardChunk = 256;
 
 void Store(std::vector<std::uint8_t>& frame, std::size_t at, std::uint32_t value, int bytes,
            bool leastFirst) {
@@ -47,7 +52,7 @@ std::vector<std::uint8_t> BuildXmlCommandFrame(std::uint16_t command, std::strin
 }
 
 // The bootloader dialogue's carriage: with 1 ms library time-outs every read returns at once.
-class SilabsTransport final : public ByteTransport {
+class SilabsTransport final : public UsbTransport {
   public:
     explicit SilabsTransport(CSILab_USB& link) : link_(link) {}
 
@@ -61,20 +66,6 @@ class SilabsTransport final : public ByteTransport {
         return {status == kSiSuccess && written == bytes.size(), status, written};
     }
 
-    PollResult PollByte() override {
-        std::uint8_t byte = 0;
-        const IoResult r = Read(std::span(&byte, 1));
-        if (!r.ok || r.count != 1) {
-            return {PollStatus::Nothing, 0, 0};
-        }
-        return {PollStatus::Byte, byte, 0};
-    }
-
-    // The hunting form takes the answer byte by byte; the single-attempt form is not used.
-    AnswerResult ReadAnswer(std::span<std::uint8_t>) override {
-        return {AnswerStatus::ReadFailed, 0, 0};
-    }
-
     // A time-out is no failure: it brings what came (0 included).
     IoResult Read(std::span<std::uint8_t> buffer) override {
         std::uint32_t got = 0;
@@ -85,20 +76,14 @@ class SilabsTransport final : public ByteTransport {
     }
 
     std::vector<std::uint8_t> DiscardInput() override {
-        std::vector<std::uint8_t> discarded;
-        std::array<std::uint8_t, 256> chunk{};
-        while (discarded.size() < kMaxDiscardedBytes) {
-            std::uint32_t got = 0;
-            const SiStatus status = link_.Library([&](UsbXpressLibrary& l) {
-                return l.ReadWaiting(link_.deviceHandle_, chunk, got);
+        return DrainInput(
+            kDiscardChunk, [this](std::span<std::uint8_t> into) -> std::optional<std::size_t> {
+                std::uint32_t got = 0;
+                const SiStatus status = link_.Library([&](UsbXpressLibrary& l) {
+                    return l.ReadWaiting(link_.deviceHandle_, into, got);
+                });
+                return status == kSiSuccess ? std::optional<std::size_t>(got) : std::nullopt;
             });
-            if (status != kSiSuccess || got == 0) {
-                break;
-            }
-            discarded.insert(discarded.end(), chunk.begin(),
-                             chunk.begin() + std::min<std::size_t>(got, chunk.size()));
-        }
-        return discarded;
     }
 
     void Close() override { link_.Dev_Close(); }
@@ -185,7 +170,7 @@ int CSILab_USB::Dev_Open(int index, int baud) {
         {-4, "~Dev_Open() - SI_FlushBuffers() failed",
          [&](UsbXpressLibrary& l) { return l.FlushBuffers(handle, 1, 1); }},
         {-5, "~Dev_Open() - SI_SetTimeouts() failed",
-         [](UsbXpressLibrary& l) { return l.SetTimeouts(1, 1); }},
+         [](UsbXpressLibrary& l) { return l.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs); }},
         {-6, "~Dev_Open() - SI_SetBaudRate() failed",
          [&](UsbXpressLibrary& l) {
              return l.SetBaudRate(handle, static_cast<std::uint32_t>(baud));

@@ -1,49 +1,42 @@
-// USBXpress devices simulated on a bus folder, in the format of the simulated FTDI devices
-// (see ftdi_bus_folder.h): each device is a pseudo-terminal named by a file in the folder. The
+// USBXpress devices simulated on a bus folder (see links/simbus/bus_folder.h): each device is a
+// pseudo-terminal named by a file in the folder, opened as links/simbus/sim_bus.h does. The
 // library gives the terminals the driver's semantics: a read waits for the count or the
 // library-wide read time-out, with nothing it times out, and a device that was unplugged fails
 // instead of blocking.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 
-#include "links/simbus/ftdi_bus_folder.h"
-#include "links/simbus/ftdi_handles.h"
-#include "links/simbus/sim_bus_listing.h"
+#include "links/simbus/sim_bus.h"
 #include "links/simbus/sim_bus_tty.h"
 #include "links/simbus/tty_line_speed.h"
 #include "links/usbxpress/usbxpress_library.h"
-#include "log/unique_fd.h"
 
 namespace {
 
+// The library-wide read time-out until the host sets one: finite, so no read hangs.
+constexpr std::uint32_t kDefaultReadTimeoutMs = 1000;
+
 // An open device: its terminal and the line settings the host made, remembered as the chip
 // would hold them.
-struct SimOpenDevice {
-    UniqueFd fd;
-    std::string file;                    // the bus file; gone means unplugged
+struct SimOpenDevice : SimBusPort {
     std::uint16_t lineControl = 0x0800;  // 8 data bits, no parity, one stop bit
     std::uint8_t cts = 0, rts = 0, dtr = 0, dsr = 0, dcd = 0;
     bool xonXoff = false;
-
-    bool Plugged() const { return ::access(file.c_str(), F_OK) == 0; }
 };
 
 class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
   public:
-    explicit SimulatedUsbXpressLibrary(std::string folder)
-        : folder_(std::move(folder)), listing_(folder_) {}
+    explicit SimulatedUsbXpressLibrary(std::string folder) : bus_(std::move(folder)) {}
 
     SiStatus GetNumDevices(std::uint32_t& count) override {
-        count = static_cast<std::uint32_t>(listing_.Devices().size());
+        count = static_cast<std::uint32_t>(bus_.Devices().size());
         return kSiSuccess;
     }
 
     SiStatus GetProductString(std::uint32_t device, std::span<char> buffer,
                               std::uint32_t selector) override {
-        const auto& devices = listing_.Devices();
+        const auto& devices = bus_.Devices();
         if (device >= devices.size()) {
             return kSiDeviceNotFound;
         }
@@ -60,65 +53,42 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus Open(std::uint32_t device, SiHandle& handle) override {
-        const auto& devices = listing_.Devices();
-        if (device >= devices.size()) {
-            return kSiDeviceNotFound;
-        }
-        auto open = std::make_unique<SimOpenDevice>();
-        if (!OpenSimBusTty(devices[device].ttyPath, open->fd)) {
-            return kSiDeviceNotFound;
-        }
-        open->file = FtdiBusFile(folder_, devices[device].serial);
-        handle = open_.Add(std::move(open));
-        return kSiSuccess;
+        // A device that cannot be opened is as good as not found to this library.
+        return bus_.Open(device, handle) == SimBusOpen::kOpened ? kSiSuccess : kSiDeviceNotFound;
     }
 
     SiStatus Close(SiHandle handle) override {
-        return open_.Close(handle) == kFtdiOk ? kSiSuccess : kSiInvalidHandle;
+        return bus_.Close(handle) ? kSiSuccess : kSiInvalidHandle;
     }
 
     SiStatus Read(SiHandle handle, std::span<std::uint8_t> buffer, std::uint32_t& got) override {
         got = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        if (!ReadSimBusTty(d->fd.Get(), buffer, readTimeoutMs_, got)) {
-            return kSiDeviceIoFailed;
-        }
-        return got == 0 && !buffer.empty() ? kSiReadTimedOut : kSiSuccess;
+        const SiStatus status = bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTty(d.fd.Get(), buffer, readTimeoutMs_, got);
+        });
+        return status == kSiSuccess && got == 0 && !buffer.empty() ? kSiReadTimedOut : status;
     }
 
     SiStatus ReadWaiting(SiHandle handle, std::span<std::uint8_t> buffer,
                          std::uint32_t& got) override {
         got = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return ReadSimBusTtyWaiting(d->fd.Get(), buffer, got) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return ReadSimBusTtyWaiting(d.fd.Get(), buffer, got);
+        });
     }
 
     SiStatus Write(SiHandle handle, std::span<const std::uint8_t> bytes,
                    std::uint32_t& written) override {
         written = 0;
-        SiStatus status = kSiSuccess;
-        SimOpenDevice* d = Plugged(handle, status);
-        if (d == nullptr) {
-            return status;
-        }
-        return WriteSimBusTty(d->fd.Get(), bytes, written) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnPlugged(handle, kStatuses, [&](SimOpenDevice& d) {
+            return WriteSimBusTty(d.fd.Get(), bytes, written);
+        });
     }
 
     SiStatus FlushBuffers(SiHandle handle, std::uint8_t transmit, std::uint8_t receive) override {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        return FlushSimBusTty(d->fd.Get(), receive != 0, transmit != 0) ? kSiSuccess
-                                                                        : kSiDeviceIoFailed;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            return FlushSimBusTty(d.fd.Get(), receive != 0, transmit != 0);
+        });
     }
 
     // A terminal takes every byte at once, so the write time-out never comes into play.
@@ -128,58 +98,40 @@ class SimulatedUsbXpressLibrary final : public UsbXpressLibrary {
     }
 
     SiStatus SetBaudRate(SiHandle handle, std::uint32_t baud) override {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        if (baud == 0) {
+        if (baud == 0 && bus_.Find(handle) != nullptr) {
             return kSiInvalidParameter;
         }
-        return SetTtyLineSpeed(d->fd.Get(), baud) ? kSiSuccess : kSiDeviceIoFailed;
+        return bus_.OnOpen(handle, kStatuses,
+                           [&](SimOpenDevice& d) { return SetTtyLineSpeed(d.fd.Get(), baud); });
     }
 
     SiStatus SetLineControl(SiHandle handle, std::uint16_t lineControl) override {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        d->lineControl = lineControl;
-        return kSiSuccess;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            d.lineControl = lineControl;
+            return true;
+        });
     }
 
     SiStatus SetFlowControl(SiHandle handle, std::uint8_t cts, std::uint8_t rts, std::uint8_t dtr,
                             std::uint8_t dsr, std::uint8_t dcd, bool xonXoff) override {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            return kSiInvalidHandle;
-        }
-        d->cts = cts;
-        d->rts = rts;
-        d->dtr = dtr;
-        d->dsr = dsr;
-        d->dcd = dcd;
-        d->xonXoff = xonXoff;
-        return kSiSuccess;
+        return bus_.OnOpen(handle, kStatuses, [&](SimOpenDevice& d) {
+            d.cts = cts;
+            d.rts = rts;
+            d.dtr = dtr;
+            d.dsr = dsr;
+            d.dcd = dcd;
+            d.xonXoff = xonXoff;
+            return true;
+        });
     }
 
   private:
-    // The open device, when it is still on the bus; else null with the status to give.
-    SimOpenDevice* Plugged(SiHandle handle, SiStatus& status) {
-        SimOpenDevice* d = open_.Find(handle);
-        if (d == nullptr) {
-            status = kSiInvalidHandle;
-        } else if (!d->Plugged()) {
-            status = kSiDeviceIoFailed;
-            d = nullptr;
-        }
-        return d;
-    }
+    static constexpr SimBusStatuses<SiStatus> kStatuses{kSiSuccess, kSiInvalidHandle,
+                                                        kSiDeviceIoFailed};
 
-    std::string folder_;
-    SimBusListing listing_;
-    FtdiHandles<SimOpenDevice> open_;
-    // Library-wide, as the vendor's library keeps it; a finite default so no read hangs.
-    std::uint32_t readTimeoutMs_ = 1000;
+    SimBus<SimOpenDevice> bus_;
+    // Library-wide, as the vendor's library keeps it.
+    std::uint32_t readTimeoutMs_ = kDefaultReadTimeoutMs;
 };
 
 }  // namespace

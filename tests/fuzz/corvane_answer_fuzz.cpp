@@ -13,6 +13,7 @@
 #include "fake_ftdi_bus.h"
 #include "fuzz_support.h"
 #include "links/ftdi/communication_ftdi.h"
+#include "links/ftdi/corvane_frame.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "engine/device_identity.h"
 #include "fake_ftdi_bus.h"
 #include "links/ftdi/communication_ftdi.h"
+#include "links/ftdi/corvane_frame.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 

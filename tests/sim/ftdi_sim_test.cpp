@@ -12,8 +12,8 @@
 #include <memory>
 #include <thread>
 
-#include "links/simbus/ftdi_bus_folder.h"
 #include "links/ftdi/ftdi_library.h"
+#include "links/simbus/bus_folder.h"
 #include "links/simbus/tty_line_speed.h"
 #include "sim/ftdi_transport.h"
 #include "sim/pty_pair.h"
@@ -105,7 +105,7 @@ TEST_F(FtdiSimBus, HostileBusFilesAreRefusedInBoundedTime) {
     bus_.Write("N1.dev", "Not a terminal\nN1\n/dev/null\n");
     bus_.Write("T1.dev", "Own terminal\nT1\n/dev/tty\n");
     std::vector<std::string> skipped;
-    EXPECT_EQ(ListFtdiBus(bus_.Path().string(), &skipped).size(), 2u);
+    EXPECT_EQ(ListBus(bus_.Path().string(), &skipped).size(), 2u);
     EXPECT_EQ(skipped, (std::vector<std::string>{
                            "F1.dev is not a regular file", "H1.dev is larger than 4096 bytes",
                            "M1.dev does not hold three lines: description, serial number, port"}));

@@ -1,4 +1,4 @@
-#include "links/simbus/ftdi_bus_folder.h"
+#include "links/simbus/bus_folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,7 +43,7 @@ bool WriteAll(int fd, std::string_view text) {
 // Why the bus file is no device file; empty when `device` holds what it describes: three
 // lines (the last line break optional), and the serial must match the file's name so two files
 // cannot claim one device.
-std::string ReadDeviceFile(const fs::path& file, FtdiBusDevice& device) {
+std::string ReadDeviceFile(const fs::path& file, BusDevice& device) {
     // O_NONBLOCK keeps the open of a named pipe from waiting for a writer; the type is checked
     // on the open file, so nothing can be swapped in between the check and the reading.
     const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -54,7 +54,7 @@ std::string ReadDeviceFile(const fs::path& file, FtdiBusDevice& device) {
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return "is not a regular file";
     }
-    std::string text(kFtdiBusFileMaxBytes + 1, '\0');
+    std::string text(kBusFileMaxBytes + 1, '\0');
     std::size_t got = 0;
     while (got < text.size()) {
         const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
@@ -69,8 +69,8 @@ std::string ReadDeviceFile(const fs::path& file, FtdiBusDevice& device) {
         }
         got += static_cast<std::size_t>(n);
     }
-    if (got > kFtdiBusFileMaxBytes) {
-        return "is larger than " + std::to_string(kFtdiBusFileMaxBytes) + " bytes";
+    if (got > kBusFileMaxBytes) {
+        return "is larger than " + std::to_string(kBusFileMaxBytes) + " bytes";
     }
     text.resize(got);
     if (text.ends_with('\n')) {
@@ -93,22 +93,21 @@ std::string ReadDeviceFile(const fs::path& file, FtdiBusDevice& device) {
 
 }  // namespace
 
-std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder,
-                                       std::vector<std::string>* skipped) {
+std::vector<BusDevice> ListBus(const std::string& folder, std::vector<std::string>* skipped) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > kFtdiBusSuffix.size() && name.ends_with(kFtdiBusSuffix) &&
+        if (name.size() > kBusFileSuffix.size() && name.ends_with(kBusFileSuffix) &&
             !name.starts_with('.')) {
             files.push_back(it->path());
         }
     }
     std::sort(files.begin(), files.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
-    std::vector<FtdiBusDevice> devices;
+    std::vector<BusDevice> devices;
     for (const fs::path& file : files) {
-        FtdiBusDevice device;
+        BusDevice device;
         const std::string why = ReadDeviceFile(file, device);
         if (why.empty()) {
             devices.push_back(std::move(device));
@@ -119,20 +118,20 @@ std::vector<FtdiBusDevice> ListFtdiBus(const std::string& folder,
     return devices;
 }
 
-std::string FtdiBusFile(const std::string& folder, std::string_view serial) {
-    return (fs::path(folder) / (std::string(serial) + std::string(kFtdiBusSuffix))).string();
+std::string BusFile(const std::string& folder, std::string_view serial) {
+    return (fs::path(folder) / (std::string(serial) + std::string(kBusFileSuffix))).string();
 }
 
-bool PlugFtdiBusDevice(const std::string& folder, const FtdiBusDevice& device, std::string& error) {
+bool PlugBusDevice(const std::string& folder, const BusDevice& device, std::string& error) {
     const std::string text =
         device.description + '\n' + device.serial + '\n' + device.ttyPath + '\n';
     if (!UsableSerial(device.serial) || !SingleLine(device.description) ||
         !SingleLine(device.ttyPath) || !device.ttyPath.starts_with('/') ||
-        text.size() > kFtdiBusFileMaxBytes) {
+        text.size() > kBusFileMaxBytes) {
         error = "cannot describe device \"" + device.serial + "\" on the bus";
         return false;
     }
-    const std::string target = FtdiBusFile(folder, device.serial);
+    const std::string target = BusFile(folder, device.serial);
     // A hidden temporary name, unique to this process, which listing skips. It is made anew
     // (a leftover of an earlier process with this number is removed first), so nothing already
     // in its place, a named pipe or a link elsewhere, is written through.
@@ -158,7 +157,7 @@ bool PlugFtdiBusDevice(const std::string& folder, const FtdiBusDevice& device, s
     return true;
 }
 
-void UnplugFtdiBusDevice(const std::string& folder, std::string_view serial) {
+void UnplugBusDevice(const std::string& folder, std::string_view serial) {
     std::error_code ec;
-    fs::remove(FtdiBusFile(folder, serial), ec);
+    fs::remove(BusFile(folder, serial), ec);
 }
