@@ -5,10 +5,10 @@
 #include <string>
 
 #include "cli/device_request.h"
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "links/ftdi/ftdi_library.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 class TerminalReplugPrompt;
 

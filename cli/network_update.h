@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 // The windowless network update: opens the link to the address, synchronises for up to 10 s,
 // checks the file, sends it and returns the exit code (app/exit_codes.h). The link object

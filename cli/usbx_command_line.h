@@ -6,10 +6,10 @@
 #include <string>
 
 #include "cli/device_request.h"
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "links/usbxpress/usbxpress_library.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 // What the USBXpress command line asks for.
 using UsbxUpdateRequest = DeviceUpdateRequest;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
-#include "cli/update_verdict.h"
 #include "support/recording_log.h"
+#include "update/exit_codes.h"
+#include "update/verdict.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {
     RecordingLog log;
@@ -47,7 +47,7 @@ TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {
 
 TEST(Verdict, NetworkTextsFollowTheRule) {
     const auto text = [](int code, bool flag) {
-        return VerdictText(code, flag, NetworkVerdicts());
+        return VerdictText(code, flag, NetworkUpdateVerdicts());
     };
     EXPECT_EQ(text(0, false), "Programming successful");
     EXPECT_EQ(text(0, true), "Error: this is not a valid device!");

@@ -6,12 +6,12 @@
 #include <filesystem>
 
 #include "../links/fake_ftdi_bus.h"
-#include "cli/corvane_code.h"
-#include "cli/exit_codes.h"
 #include "cli/ftdi_command_line.h"
 #include "log/text_format.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
+#include "update/corvane_code.h"
+#include "update/exit_codes.h"
 
 namespace {
 
