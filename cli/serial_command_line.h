@@ -24,7 +24,7 @@ struct SerialUpdateRequest {
 
 // The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends
 // the device command when asked, synchronises for up to 10 s, checks the file, sends it and
-// returns the exit code (app/exit_codes.h). The link object lives only for the update and is
+// returns the exit code (update/exit_codes.h). The link object lives only for the update and is
 // gone before the observer hears the outcome. Needs a QCoreApplication in the thread.
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
                     UpdateObserver& observer);
