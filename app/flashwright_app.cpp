@@ -8,12 +8,12 @@
 
 #include "cli/command_line.h"
 #include "cli/display_check.h"
-#include "cli/exit_codes.h"
 #include "pages/event_loop_wait.h"
 #include "pages/main_dialog.h"
 #include "pages/page_context.h"
 #include "pages/ui_services.h"
 #include "pages/version_page.h"
+#include "update/exit_codes.h"
 
 namespace {
 

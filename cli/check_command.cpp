@@ -6,11 +6,11 @@
 #include <cstdio>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/operands.h"
 #include "engine/update_file.h"
 #include "log/text_format.h"
+#include "update/exit_codes.h"
 
 namespace {
 

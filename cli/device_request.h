@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/sync_window.h"
+#include "update/sync_window.h"
 
 // What the USB device command lines ask for: the device by its serial number, the update file.
 struct DeviceUpdateRequest {

@@ -5,9 +5,9 @@
 #include <span>
 #include <string>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 class JsonLines;
 

@@ -5,27 +5,18 @@
 #include <optional>
 
 #include "cli/command_line.h"
-#include "cli/corvane_code.h"
 #include "cli/device_request.h"
-#include "cli/exit_codes.h"
 #include "cli/fleet.h"
-#include "cli/network_update.h"
 #include "cli/operands.h"
-#include "cli/sync_window.h"
 #include "cli/terminal_progress.h"
 #include "cli/terminal_replug_prompt.h"
-#include "cli/update_steps.h"
 #include "cli/usbx_command_line.h"
-#include "cli/verdict.h"
 #include "links/ftdi/communication_ftdi.h"
 #include "log/escaped_text.h"
-#include "log/text_format.h"
+#include "update/exit_codes.h"
+#include "update/usb_update.h"
 
 namespace {
-
-constexpr int kTrace = 4;
-constexpr int kSourceCommandLine = 9;
-constexpr const char* kCorvane = "Corvane";
 
 // The first listed device with the serial number (and the description, when one is given).
 std::optional<FTDI_DeviceEntry> FindDevice(CCommunication& link, const FtdiUpdateRequest& request,
@@ -44,73 +35,6 @@ std::optional<FTDI_DeviceEntry> FindDevice(CCommunication& link, const FtdiUpdat
     return std::nullopt;
 }
 
-// Tells a Corvane device to start its bootloader; true when it answered that it did.
-bool SwitchToBootloader(CCommunication& link, int index, const CorvaneCodeSetting& setting,
-                        LogSink& log) {
-    if (!setting.code) {
-        log.Log(kTrace, "FTDI() - " + setting.source, kSourceCommandLine);
-        return false;
-    }
-    std::array<std::uint8_t, 64> answer{};
-    int length = static_cast<int>(answer.size());
-    const int r = link.Send_Corvane_CMD(index, CCommunication::kEnterBootloader, *setting.code,
-                                        answer.data(), &length);
-    const bool switched = r == 0 && length == 2 && answer[0] == 0x01 && answer[1] == 0x00;
-    if (switched) {
-        log.Log(kTrace, "FTDI() - Corvane switched in BootLoader mode", kSourceCommandLine);
-    }
-    return switched;
-}
-
-UpdateOutcome Update(CCommunication& link, const FtdiUpdateRequest& request, LogSink& log,
-                     Clock& clock, UpdateObserver& observer, TerminalReplugPrompt* prompt) {
-    int index = -1;
-    const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index);
-    if (!device) {
-        return {kExitOpenFailed,
-                "ERROR: no FTDI device with serial number " + request.serialNumber + "!"};
-    }
-    if (device->name == kCorvane) {
-        const CorvaneCodeSetting setting = ConfiguredCorvaneCode();
-        if (!SwitchToBootloader(link, index, setting, log)) {
-            const std::string why = setting.code ? "Error: incorrect response from device!"
-                                                 : "Error: " + setting.source + "!";
-            if (prompt == nullptr) {
-                return {kExitNoSwitch, why};
-            }
-            prompt->Say(why);
-            {
-                const TerminalReplugPrompt::CtrlCCancels ctrlC;
-                index = link.Dev_RebootTargetDevice(device->name, device->serialNumber, *prompt);
-            }
-            if (index < 0) {
-                return {kExitNoSwitch, "Error: the device did not restart in its bootloader!"};
-            }
-        }
-    }
-    if (link.Dev_Open(index, CCommunication::kBootloaderBaud) != 0) {
-        return {kExitOpenFailed, "Error: selected device is in use by an other application!"};
-    }
-    if (const SyncWait wait =
-            SynchroniseWithin([&] { return link.Dev_SynchroniseBootloader(index); },
-                              request.syncWindowMs, 0, clock, observer);
-        !wait.answered) {
-        link.Dev_Close();
-        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
-    }
-    observer.Synchronised(link.GetBootloaderInfo());
-
-    UpdateOutcome outcome =
-        CheckAndSendFile(request.path, observer,
-                         {[&](const std::string& file, ProgressSink* progress) {
-                              return link.Dev_UpdateAVR(index, file, progress);
-                          },
-                          [&] { return link.GetBootloaderInfo().signatureError; },
-                          FtdiUpdateExitCode, FtdiUpdateVerdicts()});
-    link.Dev_Close();
-    return outcome;
-}
-
 // The listing names every device; the USB I page shows only the first few, so say how many
 // it leaves out.
 void NoteDevicesBeyondThePage(int count) {
@@ -127,10 +51,20 @@ void NoteDevicesBeyondThePage(int count) {
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
                   std::unique_ptr<FtdiLibrary> library) {
+    const FrontEnd frontEnd{
+        {SyncRule::Kind::Window, request.syncWindowMs}, "FTDI()", false, false, true, request.path};
+    TerminalGuidance guided(observer, prompt, nullptr);
     UpdateOutcome outcome;
     {
         CCommunication link(log, clock, std::move(library), CCommunication::kEveryDevice);
-        outcome = Update(link, request, log, clock, observer, prompt);
+        int index = -1;
+        if (const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index)) {
+            outcome = UpdateOverFtdi(link, index, device->name, device->serialNumber, frontEnd,
+                                     guided, log, clock);
+        } else {
+            outcome = {kExitOpenFailed,
+                       "ERROR: no FTDI device with serial number " + request.serialNumber + "!"};
+        }
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
     return outcome.exitCode;

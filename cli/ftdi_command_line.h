@@ -5,10 +5,10 @@
 #include <string>
 
 #include "cli/device_request.h"
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "links/ftdi/ftdi_library.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 class TerminalReplugPrompt;
 
@@ -18,7 +18,7 @@ using FtdiUpdateRequest = DeviceUpdateRequest;
 // The windowless FTDI update: finds the device, switches a Corvane device into its bootloader
 // (with the replug guidance on a terminal when it does not switch), opens it at 115200,
 // synchronises for up to 10 s, checks the file, sends it and returns the exit code
-// (app/exit_codes.h). Without a prompt, a device that does not switch ends with -18.
+// (update/exit_codes.h). Without a prompt, a device that does not switch ends with -18.
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
                   std::unique_ptr<FtdiLibrary> library);

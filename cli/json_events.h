@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
+#include "update/update_observer.h"
 
 class JsonUpdateEvents;
 

@@ -5,48 +5,21 @@
 #include <limits>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
 #include "cli/same_device.h"
-#include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
-#include "cli/update_steps.h"
-#include "cli/update_verdict.h"
-#include "links/udp/communication_udp.h"
-#include "log/text_format.h"
-
-namespace {
-
-UpdateOutcome Update(CCommunication_UDP1& link, const std::string& address, const std::string& path,
-                     Clock& clock, UpdateObserver& observer) {
-    if (const int r = link.Open_Port(address); r != 0) {
-        return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
-    }
-    if (const SyncWait wait = SynchroniseWithin([&] { return link.SynchroniseBootloader(); },
-                                                kCommandLineSyncWindowMs, 1, clock, observer);
-        !wait.answered) {
-        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
-    }
-    observer.Synchronised(link.GetBootloaderInfo());
-
-    return CheckAndSendFile(path, observer,
-                            {[&](const std::string& file, ProgressSink* progress) {
-                                 return link.UpdateAVR(file, progress);
-                             },
-                             [&] { return link.GetBootloaderInfo().signatureError; },
-                             NetworkUpdateExitCode, NetworkVerdicts()});
-}
-
-}  // namespace
+#include "update/exit_codes.h"
+#include "update/restart_update.h"
 
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer) {
+    const FrontEnd frontEnd{{}, "", false, false, true, path};
     UpdateOutcome outcome;
     {
-        CCommunication_UDP1 link(log, clock);
-        outcome = Update(link, address, path, clock, observer);
+        const std::unique_ptr<NetworkLink> link = MakeNetworkLink(log, clock);
+        outcome = UpdateOverNetwork(*link, address, nullptr, frontEnd, observer, log, clock);
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
     return outcome.exitCode;

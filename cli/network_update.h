@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 // The windowless network update: opens the link to the address, synchronises for up to 10 s,
-// checks the file, sends it and returns the exit code (app/exit_codes.h). The link object
+// checks the file, sends it and returns the exit code (update/exit_codes.h). The link object
 // lives only for the update and is gone before the observer hears the outcome.
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer);

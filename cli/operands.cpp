@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 
 std::optional<std::string> Operands::Option(std::string_view name) const {
     for (auto it = options.rbegin(); it != options.rend(); ++it) {

@@ -11,48 +11,21 @@
 #include <optional>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/same_device.h"
-#include "cli/sync_window.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
-#include "cli/update_steps.h"
 #include "links/serial/communication_com.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
+#include "update/device_types.h"
+#include "update/exit_codes.h"
+#include "update/restart_update.h"
+#include "update/sync_window.h"
 
 namespace {
-
-// Pause between two synchronisation attempts, as on the COM Port page.
-constexpr unsigned kSyncPauseMs = 10;
-constexpr std::array<std::uint8_t, 4> kMirabelDeviceCommand{0xFD, 0x07, 0x07, 0xFE};
-
-UpdateOutcome Update(CCommunication_COM& link, const SerialUpdateRequest& request, Clock& clock,
-                     UpdateObserver& observer) {
-    if (const int r = link.COM_Open(request.port, request.baud, 0, 8, 0); r != 0) {
-        return {kExitOpenFailed, StrPrintf("ERROR: Unable to open a connection (error %i)!", r)};
-    }
-    if (request.mirabel) {
-        link.COM_SendBuffer(kMirabelDeviceCommand);  // the device answers by restarting
-    }
-    if (const SyncWait wait =
-            SynchroniseWithin([&] { return link.COM_SynchroniseBootloader(); },
-                              request.syncWindowMs, kSyncPauseMs, clock, observer);
-        !wait.answered) {
-        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
-    }
-    observer.Synchronised(link.GetBootloaderInfo());
-
-    return CheckAndSendFile(request.path, observer,
-                            {[&](const std::string& file, ProgressSink* progress) {
-                                 return link.COM_UpdateAVR(file, progress);
-                             },
-                             [&] { return link.GetBootloaderInfo().signatureError; },
-                             SerialUpdateExitCode, SerialVerdicts()});
-}
 
 // Serial ports need a QCoreApplication in the thread; a windowless run makes its own.
 std::unique_ptr<QCoreApplication> EnsureCoreApplication() {
@@ -125,29 +98,17 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
 
 }  // namespace
 
-int SerialUpdateExitCode(int linkResult, bool signatureError) {
-    // The serial link's codes match the network link's but for two: its too-many-errors result
-    // is -10, and its -8 is a failed status query of the port, which has no code of its own.
-    switch (linkResult) {
-        case -10:
-            return kExitTooManyErrors;
-        case -8:
-            return signatureError ? kExitSignatureError : -100 - linkResult;
-        default:
-            return NetworkUpdateExitCode(linkResult, signatureError);
-    }
-}
-
-std::span<const VerdictEntry> SerialVerdicts() {
-    return SerialUpdateVerdicts();
-}
-
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
                     UpdateObserver& observer) {
+    const FrontEnd frontEnd{
+        {SyncRule::Kind::Window, request.syncWindowMs}, "", false, false, true, request.path};
     UpdateOutcome outcome;
     {
-        CCommunication_COM link(log, clock);
-        outcome = Update(link, request, clock, observer);
+        const std::unique_ptr<SerialLink> link = MakeSerialLink(log, clock);
+        outcome = UpdateOverSerial(
+            *link, request.port, request.baud,
+            request.mirabel ? FindDeviceType(UpdateLink::Serial, "Mirabel") : nullptr, frontEnd,
+            observer, log, clock);
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
     return outcome.exitCode;

@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/sync_window.h"
-#include "cli/update_observer.h"
-#include "cli/update_verdict.h"
 #include "engine/clock.h"
 #include "log/log_sink.h"
+#include "update/sync_window.h"
+#include "update/update_observer.h"
 
 // What the serial command line asks for.
 struct SerialUpdateRequest {
@@ -25,17 +24,10 @@ struct SerialUpdateRequest {
 
 // The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends
 // the device command when asked, synchronises for up to 10 s, checks the file, sends it and
-// returns the exit code (app/exit_codes.h). The link object lives only for the update and is
+// returns the exit code (update/exit_codes.h). The link object lives only for the update and is
 // gone before the observer hears the outcome. Needs a QCoreApplication in the thread.
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
                     UpdateObserver& observer);
-
-// The exit code for the serial link's update result and the signature-error flag; results
-// without a code of their own give -100 - result (-1 gives -99).
-int SerialUpdateExitCode(int linkResult, bool signatureError);
-
-// The result texts of the serial link's update, as the COM Port page shows them.
-std::span<const VerdictEntry> SerialVerdicts();
 
 // "<port>[,<port>...]|@<list-file> <file> [<baud>] [--device-type unknown|mirabel]
 // [--wait SECONDS] [--json]" after the keyword COM. Nothing when the request can be carried out;

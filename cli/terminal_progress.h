@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
+#include "update/update_observer.h"
 
 // The command line's display on a terminal: a line that shows the wait for the bootloader,
 // then a progress bar with per cent, bytes and elapsed time, and finally the verdict line.

@@ -40,3 +40,24 @@ void TerminalReplugPrompt::Say(std::string_view text) {
     std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(out_);
 }
+
+void TerminalGuidance::ShowState(StateKind kind, std::string_view caption, std::string_view text) {
+    if (kind == StateKind::Synchronizing && stateOut_ != nullptr) {
+        std::fprintf(stateOut_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                     static_cast<int>(text.size()), text.data());
+    }
+}
+
+void TerminalGuidance::Acknowledge(std::string_view message) {
+    if (prompt_ != nullptr) {
+        prompt_->Say(message);
+    }
+}
+
+int TerminalGuidance::GuideReplug(const std::function<int(ReplugPrompt&)>& restart) {
+    if (prompt_ == nullptr) {
+        return -1;
+    }
+    const TerminalReplugPrompt::CtrlCCancels ctrlC;
+    return restart(*prompt_);
+}

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "cli/device_request.h"
-#include "cli/update_observer.h"
 #include "engine/clock.h"
 #include "links/usbxpress/usbxpress_library.h"
 #include "log/log_sink.h"
+#include "update/update_observer.h"
 
 // What the USBXpress command line asks for.
 using UsbxUpdateRequest = DeviceUpdateRequest;
@@ -17,7 +17,7 @@ using UsbxUpdateRequest = DeviceUpdateRequest;
 // The windowless USBXpress update: finds the device, opens it at 115200, sends a Pellix-USB
 // device its firmware-update command and opens it again, synchronises for the window (the
 // power-cycle request goes to `prompt` first, when given), checks the file, sends it and
-// returns the exit code (app/exit_codes.h).
+// returns the exit code (update/exit_codes.h).
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library);

@@ -8,12 +8,12 @@
 #include <array>
 #include <cstdint>
 
+#include "update/device_types.h"
+#include "update/restart_update.h"
+
 namespace {
 
 constexpr int kMirabel = 1;
-// Restarts a Mirabel device into its bootloader.
-constexpr std::array<std::uint8_t, 4> kMirabelBootCommand{0xFD, 0x07, 0x07, 0xFE};
-constexpr unsigned kPauseBetweenAttemptsMs = 10;
 constexpr std::array<unsigned, 13> kBaudRates{110,   300,   1200,   2400,   4800,   9600,  19200,
                                               38400, 57600, 115200, 230400, 460800, 921600};
 constexpr int kDefaultBaudIndex = 9;  // 115200
@@ -122,10 +122,8 @@ void CProperty_COM_port::ProgramRun() {
     }
     const bool mirabel = deviceTypes_->currentData().toInt() == kMirabel;
 
-    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, SerialUpdateVerdicts());
-    run.open = [&] { return link_->Open(port, baud); };
-    if (mirabel) {
-        run.sendDeviceCommand = [&] { link_->SendBuffer(kMirabelBootCommand); };
-    }
-    RunAfterRestart(run);
+    PageObserver observer = Observer(window());
+    observer.Report(UpdateOverSerial(
+        *link_, port, baud, mirabel ? FindDeviceType(UpdateLink::Serial, "Mirabel") : nullptr,
+        PageFrontEnd(SyncRule::Kind::UntilCancel), observer, Context().log, Context().clock));
 }

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "pages/serial_link.h"
 #include "pages/update_page.h"
+#include "update/serial_link.h"
 
 class QComboBox;
 

@@ -5,11 +5,12 @@
 
 #include "log/text_format.h"
 #include "pages/ip_address_edit.h"
+#include "update/device_types.h"
+#include "update/restart_update.h"
 
 namespace {
 
 constexpr int kKorvo = 1;
-constexpr unsigned kPauseBetweenAttemptsMs = 1;
 
 }  // namespace
 
@@ -64,10 +65,8 @@ void CProperty_NETWORK::ProgramRun() {
     const std::string address = AddressText();
     const bool korvo = deviceTypes_->currentData().toInt() == kKorvo;
 
-    RestartRun run = RestartRunOn(*link_, kPauseBetweenAttemptsMs, NetworkUpdateVerdicts());
-    run.open = [&] { return link_->Open_Port(address); };
-    if (korvo) {
-        run.sendDeviceCommand = [&] { link_->ResetDevice("Boot"); };
-    }
-    RunAfterRestart(run);
+    PageObserver observer = Observer(window());
+    observer.Report(UpdateOverNetwork(
+        *link_, address, korvo ? FindDeviceType(UpdateLink::Network, "Korvo") : nullptr,
+        PageFrontEnd(SyncRule::Kind::UntilCancel), observer, Context().log, Context().clock));
 }

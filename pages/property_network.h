@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "pages/network_link.h"
 #include "pages/update_page.h"
+#include "update/network_link.h"
 
 class QComboBox;
 class IpAddressEdit;

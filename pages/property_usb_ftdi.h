@@ -28,7 +28,6 @@ class CProperty_USB_FTDI final : public DeviceListPage {
   private:
     // Tells a Corvane device to start its bootloader, or guides the user through restarting
     // it; false when the run ends here. `index` becomes the device's index afterwards.
-    bool SwitchCorvane(const std::string& name, const std::string& serial, int& index);
 
     CCommunication link_;
 };

@@ -6,23 +6,16 @@
 
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "pages/device_list.h"
-#include "pages/state_msg.h"
+#include "update/settings.h"
+#include "update/usb_update.h"
 
 namespace {
 
-constexpr const char* kPellix = "Pellix-USB";
-constexpr unsigned kAfterFailedSyncMs = 10;
-constexpr const char* kStartFirmwareUpdate =
-    "<StartFirmwareUpdate>\n <Session>0</Session>\n <TxID>1</TxID>\n</StartFirmwareUpdate>";
 constexpr std::array<DeviceListColumn, 3> kColumns{{{"Index", 75}, {"Name", 150}, {"Serial", 140}}};
 
-const QString kSynchronisingCaption = QStringLiteral("Synchronizing device");
-const QString kPowerCycleText = QStringLiteral(
-    "Please switch off the power supply of the device\nand wait 5 seconds. Then switch on the "
-    "power supply.\nThe device will restart and activate the bootloader!");
-
 std::unique_ptr<UsbXpressLibrary> LibraryOrDefault(std::unique_ptr<UsbXpressLibrary> library) {
-    return library ? std::move(library) : MakeUsbXpressLibrary().library;
+    return library ? std::move(library)
+                   : MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library;
 }
 
 }  // namespace
@@ -53,7 +46,6 @@ void CProperty_USB_SILABS::FillDeviceList() {
 }
 
 void CProperty_USB_SILABS::ProgramRun() {
-    CStateMsg state;
     const int index = Devices().SelectionMark();
     if (index < 0) {
         SetStepOneDone(false);
@@ -67,38 +59,8 @@ void CProperty_USB_SILABS::ProgramRun() {
         ShowMessage("Error: unable to read device description!");
         return;
     }
-    if (description == kPellix) {
-        // The device's application starts its firmware update; it sends no answer.
-        link_.Dev_Open(index, CSILab_USB::kBaud);
-        const WaitCursor cursor(Context().ui);
-        link_.Send_XML_Cmd(CSILab_USB::kXmlCommand, kStartFirmwareUpdate);
-    }
-    if (link_.Dev_Open(index, CSILab_USB::kBaud) != 0) {
-        Context().ui.ShowMessage(
-            this, MessageBoxRequest{
-                      QStringLiteral("Unable to open a connection to the device!\nPlease check "
-                                     "all cable."),
-                      MessageIcon::None, QStringLiteral("Error")});
-        return;
-    }
-    state.SetShowCancel(true);
-    state.ShowState(kSynchronisingCaption, kPowerCycleText);
-    // Each attempt dispatches events while it waits, which is how a click on Cancel arrives.
-    // Every failed call is followed by such a wait as well, so however a call fails the loop
-    // neither spins nor shuts Cancel out.
-    while (!state.Cancelled() && link_.Dev_SynchroniseBootloader() != 0) {
-        Context().clock.PumpWait(kAfterFailedSyncMs);
-    }
-    state.HideState();
-    if (state.Cancelled()) {
-        return;  // the link stays open until the next open
-    }
-
-    WaitCursor cursor(Context().ui);
-    SendStep send{[this] { return link_.GetBootloaderInfo(); },
-                  [this](const std::string& path, ProgressSink* progress) {
-                      return link_.Dev_UpdateAVR(path, progress);
-                  },
-                  [this] { link_.Dev_Close(); }, SilabsUpdateVerdicts()};
-    SendUpdate(cursor, send);
+    PageObserver observer = Observer(nullptr);  // the state message is a dialog of its own
+    observer.Report(UpdateOverUsbXpress(link_, index, description,
+                                        PageFrontEnd(SyncRule::Kind::UntilCancel), observer,
+                                        Context().log, Context().clock));
 }

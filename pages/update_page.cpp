@@ -11,21 +11,9 @@
 #include <QPushButton>
 #include <optional>
 
-#include "engine/device_identity.h"
-#include "engine/link_profiles.h"
 #include "engine/update_file.h"
-#include "log/text_format.h"
-#include "pages/progress_bar_sink.h"
-#include "pages/state_msg.h"
 
 namespace {
-
-constexpr int kTraceLevel = 4;
-
-const QString kStartUpdateCaption = QStringLiteral("Start Update");
-const QString kRestartText = QStringLiteral(
-    "Please switch of the power supply of the device\nand wait 5 seconds. Then switch on the "
-    "power supply.\nThe device will restart and activate a bootloader!");
 
 // Marks a run as under way and holds the page's controls disabled for it; puts back each
 // control's own enabled state afterwards.
@@ -174,61 +162,13 @@ void UpdatePage::SetStepOneDone(bool done) {
     browse_->setEnabled(done);
 }
 
-void UpdatePage::RunAfterRestart(const RestartRun& run) {
-    CStateMsg state(window());
-    state.SetShowCancel(true);
-    state.ShowState(kStartUpdateCaption, kRestartText);
-
-    const int opened = run.open();
-    if (opened != 0) {
-        state.HideState();
-        ShowMessage(StrPrintf("ERROR: Unable to open a connection (error %i)!", opened));
-        return;
-    }
-    if (run.sendDeviceCommand) {
-        run.sendDeviceCommand();
-    }
-    context_.log.Log(kTraceLevel, "OnButton_Program() - waiting for BootLoader", kSourcePages);
-    // The attempts dispatch events while they wait, which is how a click on Cancel arrives.
-    while (run.synchronise() != 0) {
-        context_.clock.Sleep(run.pauseBetweenAttemptsMs);
-        if (state.Cancelled()) {
-            break;
-        }
-    }
-    state.HideState();
-    if (state.Cancelled()) {
-        return;
-    }
-
-    WaitCursor cursor(context_.ui);
-    context_.log.Log(kTraceLevel, "OnButton_Program() - send update", kSourcePages);
-    SendUpdate(cursor, run.send);
+PageObserver UpdatePage::Observer(QWidget* stateOwner) {
+    return PageObserver({context_.ui, *this, *progress_, *bootloaderVersion_, *deviceFound_},
+                        stateOwner);
 }
 
-void UpdatePage::SendUpdate(WaitCursor& cursor, const SendStep& step) {
-    const BootloaderInfo found = step.info();
-    bootloaderVersion_->setText(QString::fromStdString(BootloaderVersionText(found)));
-    deviceFound_->setText(QString::fromStdString(DeviceText(found.deviceId)));
-
-    const std::string path = PathText();
-    const std::optional<long long> length = UpdateFileLength(path);
-    if (!length || *length < 2) {
-        cursor.Restore();
-        ShowMessage("Error: no valid update file!");
-        return;
-    }
-    ProgressBarSink progress(*progress_);
-    const int code = step.update(path, &progress);
-    const bool signatureError = step.info().signatureError;
-    if (step.afterUpdate) {
-        step.afterUpdate();
-    }
-    const std::string verdict = VerdictText(code, signatureError, step.verdicts);
-    Logf(context_.log, kTraceLevel, kSourcePages, "~OnButton_Program() - finished (%s)",
-         verdict.c_str());
-    cursor.Restore();
-    ShowMessage(verdict);
+FrontEnd UpdatePage::PageFrontEnd(SyncRule::Kind sync) const {
+    return FrontEnd{{sync, 0}, "OnButton_Program()", true, true, false, PathText()};
 }
 
 void UpdatePage::ShowMessage(const std::string& text) {

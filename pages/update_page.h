@@ -1,17 +1,13 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "cli/verdict.h"
-#include "engine/progress_sink.h"
-#include "engine/protocol.h"
 #include "pages/dialog_units.h"
 #include "pages/page_context.h"
+#include "pages/page_observer.h"
 #include "pages/ui_services.h"
 
 class QCheckBox;
@@ -31,42 +27,6 @@ struct StepOneFrame {
 // The step-1 frame of the USB pages: a device list, with steps 2 and 3 further down.
 inline StepOneFrame DeviceListFrame() {
     return StepOneFrame{QStringLiteral("1. Select device for update"), QRect(6, 6, 318, 66), 76};
-}
-
-// The end of every programming run, once the bootloader has answered: show what it told,
-// check the update file, send it, and report.
-struct SendStep {
-    std::function<BootloaderInfo()> info;
-    std::function<int(const std::string& path, ProgressSink* progress)> update;
-    std::function<void()> afterUpdate;  // empty: nothing; the USB links close the device
-    std::span<const VerdictEntry> verdicts;
-};
-
-// One programming run of a page whose device is restarted by hand: open the link, maybe send
-// a command that restarts the device, synchronise until the bootloader answers or the user
-// cancels, then send the update file.
-struct RestartRun {
-    std::function<int()> open;
-    std::function<void()> sendDeviceCommand;  // empty: no command
-    std::function<int()> synchronise;
-    unsigned pauseBetweenAttemptsMs = 0;
-    SendStep send;
-};
-
-// The steps of a restart run that every link takes alike: synchronise, update, report what
-// the bootloader told. The page adds how to open the link and any device command.
-template <class Link>
-RestartRun RestartRunOn(Link& link, unsigned pauseBetweenAttemptsMs,
-                        std::span<const VerdictEntry> verdicts) {
-    RestartRun run;
-    run.synchronise = [&link] { return link.SynchroniseBootloader(); };
-    run.pauseBetweenAttemptsMs = pauseBetweenAttemptsMs;
-    run.send.update = [&link](const std::string& path, ProgressSink* progress) {
-        return link.UpdateAVR(path, progress);
-    };
-    run.send.info = [&link] { return link.Info(); };
-    run.send.verdicts = verdicts;
-    return run;
 }
 
 // What the four link pages share: the three numbered steps (select the target, select the
@@ -100,10 +60,12 @@ class UpdatePage : public QWidget {
     // Each page calls this once its step-1 controls exist: they were made after steps 2 and
     // 3, so Tab would leave step 1 for the tab bar before reaching step 2.
     void OrderTabStops();
-    // The common run of a page whose device the user restarts by hand.
-    void RunAfterRestart(const RestartRun& run);
-    // The run's end once the bootloader answered, under the wait cursor the caller shows.
-    void SendUpdate(WaitCursor& cursor, const SendStep& step);
+    // What the page shows and answers during its run; the state message is owned by
+    // `stateOwner` (none: a dialog of its own).
+    PageObserver Observer(QWidget* stateOwner);
+    // How the pages run an update: synchronising as `sync` says, logging their steps, asking
+    // before the replug guidance, the update file from step 2.
+    FrontEnd PageFrontEnd(SyncRule::Kind sync) const;
     // The application's message box with only an OK button.
     void ShowMessage(const std::string& text);
 

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include "links/settings_file.h"
-
 namespace {
 
 using Dword = std::uint32_t;
@@ -123,12 +121,11 @@ bool Bind(void* library, const char* name, F& call, std::string& error) {
     return call != nullptr;
 }
 
-std::string ConfiguredLibraryPath() {
+std::string LibraryPath(const std::string& configuredPath) {
     if (const char* path = std::getenv(kUsbXpressLibraryVariable); path != nullptr && *path) {
         return path;
     }
-    const std::optional<std::string> path = SettingsValue(kUsbXpressLibraryKey);
-    return path && !path->empty() ? *path : std::string(kUsbXpressLibraryName);
+    return !configuredPath.empty() ? configuredPath : std::string(kUsbXpressLibraryName);
 }
 
 }  // namespace
@@ -158,11 +155,11 @@ std::unique_ptr<UsbXpressLibrary> LoadUsbXpressLibrary(const std::string& path,
     return std::make_unique<VendorUsbXpress>(std::move(library), c);
 }
 
-UsbXpressChoice MakeUsbXpressLibrary() {
+UsbXpressChoice MakeUsbXpressLibrary(const std::string& configuredPath) {
     if (const char* bus = std::getenv(kUsbXpressBusVariable); bus != nullptr && *bus) {
         return {MakeSimulatedUsbXpressLibrary(bus), {}};
     }
-    const std::string path = ConfiguredLibraryPath();
+    const std::string path = LibraryPath(configuredPath);
     std::string error;
     if (auto library = LoadUsbXpressLibrary(path, error)) {
         return {std::move(library), {}};

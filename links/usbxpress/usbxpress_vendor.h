@@ -11,7 +11,6 @@
 // The library's usual name, looked up on the library path.
 inline constexpr const char* kUsbXpressLibraryName = "libSiUSBXp.so";
 inline constexpr const char* kUsbXpressLibraryVariable = "FLASHWRIGHT_USBXPRESS_LIBRARY";
-inline constexpr const char* kUsbXpressLibraryKey = "usbxpress/library";
 
 // Loads the library at `path` (a name or a path, as dlopen takes it) and binds every call the
 // link makes; nothing, with `error` saying why, when the file or a symbol is missing.
@@ -25,6 +24,7 @@ struct UsbXpressChoice {
 };
 
 // The simulated devices when FLASHWRIGHT_USBXPRESS_BUS names a folder; else the vendor's
-// library from FLASHWRIGHT_USBXPRESS_LIBRARY, the settings key usbxpress/library, or the
-// library path. Without one, a stand-in whose device count fails with "device not found".
-UsbXpressChoice MakeUsbXpressLibrary();
+// library from FLASHWRIGHT_USBXPRESS_LIBRARY, `configuredPath` (the user's setting, read by the
+// caller; empty: none), or the library path. Without one, a stand-in whose device count fails
+// with "device not found".
+UsbXpressChoice MakeUsbXpressLibrary(const std::string& configuredPath = {});

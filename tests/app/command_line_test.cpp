@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
-#include "cli/exit_codes.h"
-#include "cli/update_verdict.h"
 #include "support/recording_log.h"
+#include "support/virtual_clock.h"
+#include "update/device_types.h"
+#include "update/exit_codes.h"
+#include "update/restart_update.h"
+#include "update/verdict.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {
     RecordingLog log;
@@ -47,7 +50,7 @@ TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {
 
 TEST(Verdict, NetworkTextsFollowTheRule) {
     const auto text = [](int code, bool flag) {
-        return VerdictText(code, flag, NetworkVerdicts());
+        return VerdictText(code, flag, NetworkUpdateVerdicts());
     };
     EXPECT_EQ(text(0, false), "Programming successful");
     EXPECT_EQ(text(0, true), "Error: this is not a valid device!");
@@ -59,4 +62,70 @@ TEST(Verdict, NetworkTextsFollowTheRule) {
     EXPECT_EQ(text(-2, true), "Error: can not read update file!");
     EXPECT_EQ(text(-7, false), "Update_AVR() = -7\n");
     EXPECT_EQ(text(-1, true), "Error: this is not a valid device!");
+}
+
+// The observer contract through the network recipe on a scripted link: the state message
+// comes and goes around the attempts, Cancel ends the run quietly, an answer leads to the
+// file check.
+class ScriptedNetworkLink final : public NetworkLink {
+  public:
+    std::vector<std::string>& calls;
+    int answerAt;  // the attempt that answers; 0: none
+    int attempts = 0;
+    ScriptedNetworkLink(std::vector<std::string>& record, int answer)
+        : calls(record), answerAt(answer) {}
+    int Open_Port(std::string_view) override { return calls.push_back("open"), 0; }
+    int ResetDevice(std::string_view text) override {
+        return calls.push_back("reset " + std::string(text)), 0;
+    }
+    int SynchroniseBootloader() override {
+        calls.push_back("sync");
+        return ++attempts == answerAt ? 0 : -1;
+    }
+    int UpdateAVR(const std::string&, ProgressSink*) override { return calls.push_back("send"), 0; }
+    BootloaderInfo Info() const override { return {}; }
+};
+
+class RecordingObserver final : public UpdateObserver {
+  public:
+    std::vector<std::string>& calls;
+    int cancelAfter;  // Cancelled() answers true from this call on
+    explicit RecordingObserver(std::vector<std::string>& record, int cancel)
+        : calls(record), cancelAfter(cancel) {}
+    void ShowState(StateKind, std::string_view caption, std::string_view) override {
+        calls.push_back("show " + std::string(caption));
+    }
+    void HideState() override { calls.push_back("hide"); }
+    bool Cancelled() override { return --cancelAfter < 0; }
+    void Busy(bool on) override { calls.push_back(on ? "busy" : "idle"); }
+    void Synchronised(const BootloaderInfo&) override { calls.push_back("synchronised"); }
+};
+
+TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
+    const struct {
+        int answerAt, cancelAfter;
+        std::vector<std::string> calls;
+        bool quiet;
+    } cases[] = {
+        {0, 2, {"show Start Update", "open", "reset Boot", "sync", "sync", "hide"}, true},
+        {2,
+         9,
+         {"show Start Update", "open", "reset Boot", "sync", "sync", "hide", "busy",
+          "synchronised"},
+         false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> calls;
+        ScriptedNetworkLink link(calls, c.answerAt);
+        RecordingObserver observer(calls, c.cancelAfter);
+        RecordingLog log;
+        VirtualClock clock;
+        const FrontEnd frontEnd{
+            {SyncRule::Kind::UntilCancel, 0}, "Run()", false, true, false, "/nonexistent.enc"};
+        const UpdateOutcome outcome =
+            UpdateOverNetwork(link, "127.0.0.1", FindDeviceType(UpdateLink::Network, "Korvo"),
+                              frontEnd, observer, log, clock);
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(outcome.quiet, c.quiet);
+    }
 }

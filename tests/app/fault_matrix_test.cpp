@@ -24,7 +24,6 @@
 #include <variant>
 #include <vector>
 
-#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 #include "engine/protocol.h"
 #include "engine/update_file.h"
@@ -32,6 +31,7 @@
 #include "sim/ftdi_transport.h"
 #include "sim/pty_transport.h"
 #include "sim/usbxpress_transport.h"
+#include "update/exit_codes.h"
 
 namespace {
 

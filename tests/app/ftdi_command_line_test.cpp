@@ -6,22 +6,20 @@
 #include <filesystem>
 
 #include "../links/fake_ftdi_bus.h"
-#include "cli/corvane_code.h"
-#include "cli/exit_codes.h"
 #include "cli/ftdi_command_line.h"
 #include "log/text_format.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
+#include "update/corvane_code.h"
+#include "update/exit_codes.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Every other call of the observer does nothing.
 class SilentObserver final : public UpdateObserver {
   public:
-    void WaitingForBootloader(std::uint64_t) override {}
-    void Synchronised(const BootloaderInfo&) override {}
-    ProgressSink* TransferStarting(std::size_t) override { return nullptr; }
     void Finished(std::string_view text, int) override { verdict = text; }
     std::string verdict;
 };

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <future>
 
-#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
+#include "update/exit_codes.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The update's real-time waits, once each: the 10 s synchronisation window, a device that
 // starts late, and the 2500 ms wait for a reply that never comes.
 
-#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
+#include "update/exit_codes.h"
 
 TEST_F(NetworkUpdateTest, NoDeviceEndsAfterTheSynchronisationWindow) {
     const std::string file = MakeUpdateFile("app.enc", 600);

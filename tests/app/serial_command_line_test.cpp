@@ -3,12 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/exit_codes.h"
 #include "cli/serial_command_line.h"
 #include "links/serial_sim_pty.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
+#include "update/exit_codes.h"
+#include "update/verdict.h"
 
 namespace {
 
@@ -53,7 +54,9 @@ TEST(SerialExitCodes, LinkResultsMapToTheCommandLineCodes) {
 }
 
 TEST(SerialVerdict, TextsAreThoseOfTheComPortPage) {
-    const auto text = [](int code, bool flag) { return VerdictText(code, flag, SerialVerdicts()); };
+    const auto text = [](int code, bool flag) {
+        return VerdictText(code, flag, SerialUpdateVerdicts());
+    };
     EXPECT_EQ(text(0, false), "Programming successful");
     EXPECT_EQ(text(-10, false), "Error: No or wrong response from target device!");
     EXPECT_EQ(text(-9, false), "Error: No or wrong response from target device!");

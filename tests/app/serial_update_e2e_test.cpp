@@ -7,11 +7,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "links/serial_sim_pty.h"
 #include "sim/enc_maker.h"
+#include "update/exit_codes.h"
 
 namespace {
 

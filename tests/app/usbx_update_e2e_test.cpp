@@ -5,12 +5,12 @@
 
 #include <memory>
 
-#include "cli/exit_codes.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "sim/enc_maker.h"
 #include "sim/ftdi_transport.h"
 #include "sim/usbxpress_transport.h"
+#include "update/exit_codes.h"
 
 namespace {
 

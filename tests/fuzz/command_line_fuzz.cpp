@@ -14,16 +14,16 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/corvane_code.h"
 #include "cli/debug_log_switch.h"
 #include "cli/device_request.h"
 #include "cli/display_check.h"
-#include "cli/exit_codes.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/serial_command_line.h"
-#include "cli/sync_window.h"
 #include "fuzz_support.h"
+#include "update/corvane_code.h"
+#include "update/exit_codes.h"
+#include "update/sync_window.h"
 
 namespace {
 

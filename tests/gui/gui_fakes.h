@@ -10,13 +10,13 @@
 #include <tuple>
 #include <vector>
 
-#include "pages/network_link.h"
 #include "pages/page_context.h"
-#include "pages/serial_link.h"
 #include "pages/ui_services.h"
 #include "support/recording_log.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
+#include "update/network_link.h"
+#include "update/serial_link.h"
 
 class CStateMsg;
 

@@ -5,12 +5,30 @@
 #include <optional>
 #include <string>
 
-#include "cli/update_observer.h"
 #include "engine/clock.h"
+#include "update/update_observer.h"
 
 // How long the command lines keep asking the bootloader to synchronise, unless --wait says
 // otherwise (for devices the user must power-cycle by hand).
 inline constexpr unsigned kCommandLineSyncWindowMs = 10000;
+
+// How long a front end keeps asking the bootloader to synchronise.
+struct SyncRule {
+    enum class Kind {
+        Window,         // the command lines: until the window has passed
+        UntilCancel,    // the pages: until the user cancels the state message
+        SingleAttempt,  // the USB I page: one attempt
+    };
+    Kind kind = Kind::Window;
+    unsigned windowMs = kCommandLineSyncWindowMs;
+};
+
+// A link's repeat rule: the pause after each failed attempt, and whether the pause dispatches
+// the front end's events (when its observer dispatches any).
+struct RepeatRule {
+    unsigned pauseMs = 0;
+    bool pauseDispatches = false;
+};
 
 struct SyncWait {
     bool answered = false;
@@ -23,6 +41,11 @@ struct SyncWait {
 // sleep) after each failed attempt and telling the observer how long it has waited.
 SyncWait SynchroniseWithin(const std::function<int()>& attempt, unsigned windowMs, unsigned pauseMs,
                            Clock& clock, UpdateObserver& observer);
+
+// Synchronises as the front end's rule says with the link's repeat rule. Ends unanswered when
+// the window passed, the single attempt failed or the user cancelled.
+SyncWait Synchronise(const std::function<int()>& attempt, const SyncRule& rule,
+                     const RepeatRule& repeat, Clock& clock, UpdateObserver& observer);
 
 // The final message when no bootloader answered: the time actually waited, in whole seconds.
 std::string NoBootloaderText(std::uint64_t waitedMs);

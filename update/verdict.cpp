@@ -1,4 +1,4 @@
-#include "cli/verdict.h"
+#include "update/verdict.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "cli/sync_window.h"
+#include "update/sync_window.h"
 
 #include <charconv>
 
@@ -18,6 +18,31 @@ SyncWait SynchroniseWithin(const std::function<int()>& attempt, unsigned windowM
         observer.WaitingForBootloader(elapsed);
     }
     return {true, clock.NowMs() - start};
+}
+
+SyncWait Synchronise(const std::function<int()>& attempt, const SyncRule& rule,
+                     const RepeatRule& repeat, Clock& clock, UpdateObserver& observer) {
+    switch (rule.kind) {
+        case SyncRule::Kind::Window:
+            return SynchroniseWithin(attempt, rule.windowMs, repeat.pauseMs, clock, observer);
+        case SyncRule::Kind::SingleAttempt:
+            return {attempt() == 0, 0};
+        case SyncRule::Kind::UntilCancel:
+            break;
+    }
+    // The attempts and the pauses may dispatch events, which is how a click on Cancel arrives.
+    const bool pump = repeat.pauseDispatches && observer.DispatchesEvents();
+    while (!observer.Cancelled()) {
+        if (attempt() == 0) {
+            return {true, 0};
+        }
+        if (pump) {
+            clock.PumpWait(repeat.pauseMs);
+        } else {
+            clock.Sleep(repeat.pauseMs);
+        }
+    }
+    return {false, 0};
 }
 
 std::string NoBootloaderText(std::uint64_t waitedMs) {

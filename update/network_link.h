@@ -9,8 +9,8 @@
 #include "engine/protocol.h"
 #include "log/log_sink.h"
 
-// What the Network page needs of its network link. The page owns one for its whole life;
-// tests hand the page a scripted one instead.
+// What an update needs of the network link. The Network page owns one for its whole life, a
+// command-line run one for the run; tests hand the page a scripted one instead.
 class NetworkLink {
   public:
     virtual ~NetworkLink() = default;

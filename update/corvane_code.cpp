@@ -1,9 +1,9 @@
-#include "cli/corvane_code.h"
+#include "update/corvane_code.h"
 
 #include <charconv>
 #include <cstdlib>
 
-#include "links/settings_file.h"
+#include "update/settings.h"
 
 std::optional<CorvaneCode> ParseCorvaneCode(const std::string& text) {
     if (text.size() != 8) {

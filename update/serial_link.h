@@ -12,8 +12,8 @@
 #include "links/serial/communication_com.h"
 #include "log/log_sink.h"
 
-// What the COM Port page needs of its serial link. The page owns one for its whole life;
-// tests hand the page a scripted one instead of a real port.
+// What an update needs of the serial link. The COM Port page owns one for its whole life, a
+// command-line run one for the run; tests hand the page a scripted one instead of a real port.
 class SerialLink {
   public:
     virtual ~SerialLink() = default;

@@ -1,4 +1,4 @@
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 
 int NetworkUpdateExitCode(int linkResult, bool signatureError) {
     switch (linkResult) {
@@ -49,4 +49,17 @@ int FtdiUpdateExitCode(int linkResult, bool signatureError) {
             break;
     }
     return signatureError ? kExitSignatureError : -100 - linkResult;
+}
+
+int SerialUpdateExitCode(int linkResult, bool signatureError) {
+    // The serial link's codes match the network link's but for two: its too-many-errors result
+    // is -10, and its -8 is a failed status query of the port, which has no code of its own.
+    switch (linkResult) {
+        case -10:
+            return kExitTooManyErrors;
+        case -8:
+            return signatureError ? kExitSignatureError : -100 - linkResult;
+        default:
+            return NetworkUpdateExitCode(linkResult, signatureError);
+    }
 }

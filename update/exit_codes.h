@@ -28,3 +28,7 @@ int NetworkUpdateExitCode(int linkResult, bool signatureError);
 // The same for the FTDI link's update result. With the device already open, its -5 can only
 // be a malformed frame.
 int FtdiUpdateExitCode(int linkResult, bool signatureError);
+
+// The same for the serial link's update result; results without a code of their own give
+// -100 - result (-1 gives -99).
+int SerialUpdateExitCode(int linkResult, bool signatureError);

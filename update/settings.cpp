@@ -1,4 +1,4 @@
-#include "links/settings_file.h"
+#include "update/settings.h"
 
 #include <QSettings>
 
@@ -24,4 +24,8 @@ std::optional<std::string> SettingsValue(std::string_view key) {
         return std::nullopt;
     }
     return value.toString().toStdString();
+}
+
+std::string ConfiguredUsbXpressLibrary() {
+    return SettingsValue("usbxpress/library").value_or(std::string());
 }

@@ -1,4 +1,4 @@
-#include "pages/serial_link.h"
+#include "update/serial_link.h"
 
 namespace {
 

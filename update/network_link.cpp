@@ -1,4 +1,4 @@
-#include "pages/network_link.h"
+#include "update/network_link.h"
 
 #include "links/udp/communication_udp.h"
 

@@ -1,5 +1,0 @@
-#include "cli/update_verdict.h"
-
-std::span<const VerdictEntry> NetworkVerdicts() {
-    return NetworkUpdateVerdicts();
-}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// The links an update runs over.
+enum class UpdateLink { Serial, Network, Ftdi, UsbXpress };
+
+// A device type whose application restarts into its bootloader when told, and what tells it.
+struct DeviceType {
+    UpdateLink link;
+    // As the device lists, the pages' type lists and --device-type name it.
+    std::string_view name;
+    // Sent as they are (serial).
+    std::span<const std::uint8_t> restartBytes;
+    // The network link's reset text, or the USBXpress link's XML command.
+    std::string_view restartText;
+    // The Corvane command that restarts it, sent with the configured code.
+    std::uint8_t restartCommand = 0;
+};
+
+// The device type of that name on the link; none for a device that is restarted by hand.
+const DeviceType* FindDeviceType(UpdateLink link, std::string_view name);
+
+// The Corvane type, for the command the FTDI link sends it.
+const DeviceType& CorvaneType();
