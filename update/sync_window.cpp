@@ -32,7 +32,10 @@ SyncWait Synchronise(const std::function<int()>& attempt, const SyncRule& rule,
     }
     // The attempts and the pauses may dispatch events, which is how a click on Cancel arrives.
     const bool pump = repeat.pauseDispatches && observer.DispatchesEvents();
-    while (!observer.Cancelled()) {
+    for (bool first = true;; first = false) {
+        if ((!first || repeat.cancelBeforeFirstAttempt) && observer.Cancelled()) {
+            return {false, 0};
+        }
         if (attempt() == 0) {
             return {true, 0};
         }
@@ -42,7 +45,6 @@ SyncWait Synchronise(const std::function<int()>& attempt, const SyncRule& rule,
             clock.Sleep(repeat.pauseMs);
         }
     }
-    return {false, 0};
 }
 
 std::string NoBootloaderText(std::uint64_t waitedMs) {

@@ -23,11 +23,13 @@ struct SyncRule {
     unsigned windowMs = kCommandLineSyncWindowMs;
 };
 
-// A link's repeat rule: the pause after each failed attempt, and whether the pause dispatches
-// the front end's events (when its observer dispatches any).
+// A link's repeat rule: the pause after each failed attempt, whether the pause dispatches the
+// front end's events (when its observer dispatches any), and, when waiting until Cancel, whether
+// Cancel is looked at before the first attempt or only after a failed one.
 struct RepeatRule {
     unsigned pauseMs = 0;
     bool pauseDispatches = false;
+    bool cancelBeforeFirstAttempt = false;
 };
 
 struct SyncWait {

@@ -16,7 +16,7 @@ constexpr int kTraceLevel = 4;
 constexpr unsigned kRepaintMs = 50;
 // The pause after every failed USBXpress synchronisation call: however a call fails, the
 // attempts never follow one another without a break (on the desktop one that takes input).
-constexpr RepeatRule kSilabsRepeat{10, true};
+constexpr RepeatRule kSilabsRepeat{10, true, true};
 constexpr RepeatRule kFtdiRepeat{0, false};
 
 constexpr const char* kSynchronisingCaption = "Synchronizing device";
