@@ -65,8 +65,8 @@ TEST(Verdict, NetworkTextsFollowTheRule) {
 }
 
 // The observer contract through the network recipe on a scripted link: the state message
-// comes and goes around the attempts, Cancel ends the run quietly, an answer leads to the
-// file check.
+// comes and goes around the attempts, the first attempt goes out before Cancel is looked at,
+// Cancel ends the run quietly, an answer leads to the file check.
 class ScriptedNetworkLink final : public NetworkLink {
   public:
     std::vector<std::string>& calls;
@@ -89,7 +89,7 @@ class ScriptedNetworkLink final : public NetworkLink {
 class RecordingObserver final : public UpdateObserver {
   public:
     std::vector<std::string>& calls;
-    int cancelAfter;  // Cancelled() answers true from this call on
+    int cancelAfter;  // Cancelled() answers false this many times, then true
     explicit RecordingObserver(std::vector<std::string>& record, int cancel)
         : calls(record), cancelAfter(cancel) {}
     void ShowState(StateKind, std::string_view caption, std::string_view) override {
@@ -107,7 +107,7 @@ TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
         std::vector<std::string> calls;
         bool quiet;
     } cases[] = {
-        {0, 2, {"show Start Update", "open", "reset Boot", "sync", "sync", "hide"}, true},
+        {0, 1, {"show Start Update", "open", "reset Boot", "sync", "sync", "hide"}, true},
         {2,
          9,
          {"show Start Update", "open", "reset Boot", "sync", "sync", "hide", "busy",
