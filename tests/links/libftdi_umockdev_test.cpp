@@ -273,10 +273,11 @@ TEST_F(LibFtdiDevice, UnplugDuringAReadEndsItWithAnError) {
 }  // namespace
 
 #if defined(__SANITIZE_THREAD__)
-// umockdev's worker thread runs inside libumockdev and glib, which are not instrumented: their
-// own locking is invisible to ThreadSanitizer.
+// umockdev's worker thread runs inside libumockdev, glib, gobject and libffi (its signal
+// emission), which are not instrumented: their own locking is invisible to ThreadSanitizer.
 extern "C" const char* __tsan_default_suppressions() {
-    return "race:libumockdev.so.0\nrace:libglib-2.0.so.0\n";
+    return "race:libumockdev.so.0\nrace:libglib-2.0.so.0\nrace:libgobject-2.0.so.0\n"
+           "race:libffi.so.8\n";
 }
 #endif
 
