@@ -14,7 +14,7 @@
 #include "links/ftdi/communication_ftdi.h"
 #include "log/escaped_text.h"
 #include "update/exit_codes.h"
-#include "update/usb_update.h"
+#include "update/ftdi_update.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "update/exit_codes.h"
-#include "update/restart_update.h"
+#include "update/udp_update.h"
 
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer) {

@@ -20,9 +20,9 @@
 #include "links/serial/communication_com.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
-#include "update/device_types.h"
+#include "engine/device_types.h"
 #include "update/exit_codes.h"
-#include "update/restart_update.h"
+#include "update/serial_update.h"
 #include "update/sync_window.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "log/escaped_text.h"
 #include "update/exit_codes.h"
 #include "update/settings.h"
-#include "update/usb_update.h"
+#include "update/usbx_update.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdint>
 
-#include "update/device_types.h"
-#include "update/restart_update.h"
+#include "engine/device_types.h"
+#include "update/serial_update.h"
 
 namespace {
 

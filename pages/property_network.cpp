@@ -5,8 +5,8 @@
 
 #include "log/text_format.h"
 #include "pages/ip_address_edit.h"
-#include "update/device_types.h"
-#include "update/restart_update.h"
+#include "engine/device_types.h"
+#include "update/udp_update.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "pages/device_list.h"
-#include "update/usb_update.h"
+#include "update/ftdi_update.h"
 
 namespace {
 

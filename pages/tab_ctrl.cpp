@@ -4,6 +4,7 @@
 #include <QStyle>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
+#include <array>
 
 #include "pages/dialog_units.h"
 #include "pages/property_com_port.h"
@@ -14,35 +15,51 @@
 
 namespace {
 
-constexpr std::array<const char*, CTabCtrl_new::kPageCount> kTabTexts{"COM Port", "USB I", "USB II",
-                                                                      "Network", "Version"};
+template <class Page>
+QWidget* MakePage(PageContext& context, QWidget* parent) {
+    return new Page(context, parent);
+}
+
+QWidget* MakeVersionPage(PageContext& context, QWidget* parent) {
+    return new C_Version(context.ui, parent);
+}
+
+struct Tab {
+    const char* text;
+    QWidget* (*make)(PageContext& context, QWidget* parent);
+};
+
+// The tabs in their order, each with its page; a new link's page adds its line here.
+constexpr std::array kTabs{
+    Tab{"COM Port", MakePage<CProperty_COM_port>},
+    Tab{"USB I", MakePage<CProperty_USB_FTDI>},
+    Tab{"USB II", MakePage<CProperty_USB_SILABS>},
+    Tab{"Network", MakePage<CProperty_NETWORK>},
+    Tab{"Version", MakeVersionPage},
+};
 
 }  // namespace
 
 CTabCtrl_new::CTabCtrl_new(PageContext& context, QWidget* parent)
-    : QWidget(parent),
-      bar_(new QTabBar(this)),
-      comPort_(new CProperty_COM_port(context, this)),
-      usbFtdi_(new CProperty_USB_FTDI(context, this)),
-      usbSilabs_(new CProperty_USB_SILABS(context, this)),
-      network_(new CProperty_NETWORK(context, this)),
-      version_(new C_Version(context.ui, this)) {
+    : QWidget(parent), bar_(new QTabBar(this)) {
+    for (const Tab& tab : kTabs) {
+        pages_.push_back(tab.make(context, this));
+    }
     setFont(DialogFont());
     bar_->setDrawBase(false);
     bar_->setExpanding(false);
-    for (int i = 0; i < kPageCount; ++i) {
-        if (bar_->insertTab(i, QString::fromLatin1(kTabTexts[static_cast<std::size_t>(i)])) != i) {
+    for (int i = 0; i < PageCount(); ++i) {
+        const char* text = kTabs[static_cast<std::size_t>(i)].text;
+        if (bar_->insertTab(i, QString::fromLatin1(text)) != i) {
             context.ui.ShowMessage(
                 this,
-                MessageBoxRequest{QStringLiteral("InsertItem %1 failed")
-                                      .arg(QLatin1String(kTabTexts[static_cast<std::size_t>(i)])),
+                MessageBoxRequest{QStringLiteral("InsertItem %1 failed").arg(QLatin1String(text)),
                                   MessageIcon::None});
         }
     }
     bar_->adjustSize();
     context.heldDuringRuns.push_back(bar_);
 
-    pages_ = {comPort_, usbFtdi_, usbSilabs_, network_, version_};
     for (QWidget* page : pages_) {
         // Every page starts hidden; the selection change shows one.
         page->setVisible(false);

@@ -1,6 +1,6 @@
 #pragma once
 
-// Exit codes of the command-line network update. On POSIX systems the exit status a shell
+// Exit codes of the command-line updates, on every link. On POSIX systems the exit status a shell
 // sees is the code modulo 256: -10 gives 246.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitOpenFailed = -10;    // the network link could not be opened
@@ -20,15 +20,3 @@ inline constexpr int kExitNoSwitch = -18;
 // a missing operand or one too many, no display for the dialog): exit status 2, and nothing was
 // tried.
 inline constexpr int kExitUsage = 2;
-
-// The exit code for the network link's update result and the signature-error flag; results
-// without a code of their own give -100 - result (-1 gives -99).
-int NetworkUpdateExitCode(int linkResult, bool signatureError);
-
-// The same for the FTDI link's update result. With the device already open, its -5 can only
-// be a malformed frame.
-int FtdiUpdateExitCode(int linkResult, bool signatureError);
-
-// The same for the serial link's update result; results without a code of their own give
-// -100 - result (-1 gives -99).
-int SerialUpdateExitCode(int linkResult, bool signatureError);

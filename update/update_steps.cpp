@@ -35,8 +35,8 @@ UpdateOutcome CheckAndSendFile(UpdateObserver& observer, const LinkUpdate& link,
     if (link.close) {
         link.close();
     }
-    UpdateOutcome outcome{link.exitCode(r, signatureError),
-                          VerdictText(r, signatureError, link.verdicts)};
+    UpdateOutcome outcome{ResultExitCode(r, signatureError, link.results),
+                          VerdictText(r, signatureError, link.results)};
     if (frontEnd.logsSteps) {
         Logf(log, kTraceLevel, kSourcePages, "~%s - finished (%s)", frontEnd.logName,
              outcome.verdict.c_str());

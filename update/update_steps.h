@@ -40,8 +40,8 @@ struct LinkUpdate {
     std::function<int(const std::string& path, ProgressSink* progress)> update;
     std::function<BootloaderInfo()> info;
     std::function<void()> close;  // empty: the link stays open
-    int (*exitCode)(int linkResult, bool signatureError);
-    std::span<const VerdictEntry> verdicts;
+    // What the link's update results mean: exit codes and final messages.
+    std::span<const ResultMeaning> results;
 };
 
 // Writes a line of the run's steps to the debug log, when the front end logs them.

@@ -1,69 +1,40 @@
 #include "update/verdict.h"
 
-#include <array>
-
 #include "log/text_format.h"
+#include "update/exit_codes.h"
 
-std::string VerdictText(int code, bool signatureError, std::span<const VerdictEntry> pageTexts) {
-    if (code == 0 && !signatureError) {
+namespace {
+
+const ResultMeaning* Find(int result, std::span<const ResultMeaning> meanings) {
+    for (const ResultMeaning& meaning : meanings) {
+        if (meaning.result == result) {
+            return &meaning;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string VerdictText(int result, bool signatureError, std::span<const ResultMeaning> meanings) {
+    if (result == 0 && !signatureError) {
         return "Programming successful";
     }
-    for (const VerdictEntry& entry : pageTexts) {
-        if (entry.code == code) {
-            return entry.text;
-        }
+    if (const ResultMeaning* meaning = Find(result, meanings); meaning && meaning->text) {
+        return meaning->text;
     }
     if (signatureError) {
         return "Error: this is not a valid device!";
     }
-    return StrPrintf("Update_AVR() = %i\n", code);
+    return StrPrintf("Update_AVR() = %i\n", result);
 }
 
-std::span<const VerdictEntry> SerialUpdateVerdicts() {
-    static constexpr std::array<VerdictEntry, 8> kTexts{{
-        {-99, "Error: BootLoader is hanging!"},
-        {-10, "Error: No or wrong response from target device!"},
-        {-9, "Error: No or wrong response from target device!"},
-        {-7, "Error: unable to send data!"},
-        {-6, "Error: Format error in update file!"},
-        {-3, "Error: Format error in update file!"},
-        {-5, "Error: can not read update file!"},
-        {-2, "Error: can not read update file!"},
-    }};
-    return kTexts;
-}
-
-std::span<const VerdictEntry> NetworkUpdateVerdicts() {
-    static constexpr std::array<VerdictEntry, 6> kTexts{{
-        {-99, "Error: BootLoader is hanging!"},
-        {-8, "Error: No or wrong response from target device!"},
-        {-6, "Error: Format error in update file!"},
-        {-3, "Error: Format error in update file!"},
-        {-5, "Error: can not read update file!"},
-        {-2, "Error: can not read update file!"},
-    }};
-    return kTexts;
-}
-
-std::span<const VerdictEntry> FtdiUpdateVerdicts() {
-    static constexpr std::array<VerdictEntry, 2> kTexts{{
-        {-99, "Error: BootLoader is hanging!"},
-        {-7, "Error: No or wrong response from target device!"},
-    }};
-    return kTexts;
-}
-
-std::span<const VerdictEntry> SilabsUpdateVerdicts() {
-    static constexpr std::array<VerdictEntry, 9> kTexts{{
-        {-1, "internal Error: No connection to target device!"},
-        {-2, "Error: Can not open update file!"},
-        {-3, "Error: Wrong length of update file!"},
-        {-4, "Error: not enough memory for this operation!"},
-        {-5, "Error: Can not read update file!"},
-        {-6, "Error: Wrong Format in update file!"},
-        {-7, "internal Error: Can not send data to the target device!"},
-        {-8, "Error: No or wrong response from target device!"},
-        {-99, "Error: BootLoader is hanging!"},
-    }};
-    return kTexts;
+int ResultExitCode(int result, bool signatureError, std::span<const ResultMeaning> meanings) {
+    if (result == 0 && !signatureError) {
+        return kExitSuccess;
+    }
+    if (const ResultMeaning* meaning = Find(result, meanings); meaning && meaning->exitCode) {
+        return *meaning->exitCode;
+    }
+    return signatureError ? kExitSignatureError : -100 - result;
 }

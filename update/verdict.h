@@ -1,23 +1,22 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 
-// A page's own text for one result code of its update operation.
-struct VerdictEntry {
-    int code;
-    const char* text;
+// What one result code of a link's update means: the command line's exit code and the final
+// message's text. A result without either follows the common rule (see below).
+struct ResultMeaning {
+    int result;
+    std::optional<int> exitCode;
+    const char* text = nullptr;
 };
 
 // The final message of a programming run: success only with code 0 and no signature error;
-// then the page's text for the code; then the signature error; then the bare code.
-std::string VerdictText(int code, bool signatureError, std::span<const VerdictEntry> pageTexts);
+// then the link's text for the code; then the signature error; then the bare code.
+std::string VerdictText(int result, bool signatureError, std::span<const ResultMeaning> meanings);
 
-// The texts of the serial link's update results (COM Port page, serial command line).
-std::span<const VerdictEntry> SerialUpdateVerdicts();
-// The texts of the network link's update results (Network page, network command line).
-std::span<const VerdictEntry> NetworkUpdateVerdicts();
-// The texts of the FTDI link's update results (USB I page, FTDI command line).
-std::span<const VerdictEntry> FtdiUpdateVerdicts();
-// The texts of the SiLabs link's update results (USB II page, USBXpress command line).
-std::span<const VerdictEntry> SilabsUpdateVerdicts();
+// The exit code of a programming run: 0 only with code 0 and no signature error; then the
+// link's exit code for the code; then the signature error's -16; then -100 - result (-1 gives
+// -99).
+int ResultExitCode(int result, bool signatureError, std::span<const ResultMeaning> meanings);

@@ -8,6 +8,7 @@
 #include <array>
 
 #include "engine/bootloader_protocol.h"
+#include "engine/device_types.h"
 #include "engine/link_profiles.h"
 #include "links/drain_input.h"
 #include "links/ftdi/corvane_frame.h"
@@ -150,8 +151,9 @@ int CCommunication::Dev_UpdateDeviceList() {
         if (device_->ListDevices_SerialNumber(i, &text) == 0) {
             entry.serialNumber = text;
         }
-        if (entry.name == "Corvane") {
-            QueryDeviceInformation(i, entry);
+        if (const DeviceType* type = FindDeviceType(UpdateLink::Ftdi, entry.name);
+            type != nullptr && type->versionCommand != 0) {
+            QueryDeviceInformation(i, type->versionCommand, entry);
         }
     }
     Logf(log_, kTrace, F, "~Dev_UpdateDeviceList() - done (%i devices found)", deviceCount_);
@@ -262,10 +264,11 @@ int CCommunication::Send_Corvane_CMD(int index, std::uint8_t command,
     return 0;
 }
 
-void CCommunication::QueryDeviceInformation(int index, FTDI_DeviceEntry& entry) {
+void CCommunication::QueryDeviceInformation(int index, std::uint8_t command,
+                                            FTDI_DeviceEntry& entry) {
     std::array<std::uint8_t, kDeviceInformationCapacity> payload{};
     int length = static_cast<int>(payload.size());
-    if (Send_Corvane_CMD(index, kDeviceInformation, {}, payload.data(), &length) != 0) {
+    if (Send_Corvane_CMD(index, command, {}, payload.data(), &length) != 0) {
         return;
     }
     if (const auto versions =

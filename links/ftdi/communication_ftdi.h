@@ -37,8 +37,6 @@ class CCommunication {
     static constexpr int kEveryDevice = std::numeric_limits<int>::max();
     static constexpr int kBootloaderBaud = 115200;
     static constexpr int kCommandBaud = 1000000;
-    static constexpr std::uint8_t kDeviceInformation = 0x04;
-    static constexpr std::uint8_t kEnterBootloader = 0xAA;
 
     explicit CCommunication(LogSink& log, Clock& clock = DefaultClock(),
                             std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary(),
@@ -73,7 +71,7 @@ class CCommunication {
   private:
     friend class FtdiTransport;
 
-    void QueryDeviceInformation(int index, FTDI_DeviceEntry& entry);
+    void QueryDeviceInformation(int index, std::uint8_t command, FTDI_DeviceEntry& entry);
 
     LogSink& log_;
     Clock& clock_;

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
+#include "engine/device_types.h"
 #include "support/recording_log.h"
 #include "support/virtual_clock.h"
-#include "update/device_types.h"
 #include "update/exit_codes.h"
-#include "update/restart_update.h"
+#include "update/udp_update.h"
 #include "update/verdict.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {
@@ -28,20 +28,20 @@ TEST(CommandLine, KeywordAloneTriesAnEmptyAddressAndLogsIt) {
 }
 
 TEST(ExitCodes, ResultsWithoutACodeOfTheirOwn) {
-    EXPECT_EQ(NetworkUpdateExitCode(0, true), -16);
-    EXPECT_EQ(NetworkUpdateExitCode(-99, true), -17);
-    EXPECT_EQ(NetworkUpdateExitCode(-8, true), -15);
-    EXPECT_EQ(NetworkUpdateExitCode(-5, false), -13);
-    EXPECT_EQ(NetworkUpdateExitCode(-2, false), -12);
-    EXPECT_EQ(NetworkUpdateExitCode(-7, true), -16);
-    EXPECT_EQ(NetworkUpdateExitCode(-1, false), -99);
-    EXPECT_EQ(NetworkUpdateExitCode(-7, false), -93);
+    EXPECT_EQ(ResultExitCode(0, true, NetworkResults()), -16);
+    EXPECT_EQ(ResultExitCode(-99, true, NetworkResults()), -17);
+    EXPECT_EQ(ResultExitCode(-8, true, NetworkResults()), -15);
+    EXPECT_EQ(ResultExitCode(-5, false, NetworkResults()), -13);
+    EXPECT_EQ(ResultExitCode(-2, false, NetworkResults()), -12);
+    EXPECT_EQ(ResultExitCode(-7, true, NetworkResults()), -16);
+    EXPECT_EQ(ResultExitCode(-1, false, NetworkResults()), -99);
+    EXPECT_EQ(ResultExitCode(-7, false, NetworkResults()), -93);
 }
 
 TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {
     for (int r = -99; r <= 0; ++r) {
         for (const bool flag : {false, true}) {
-            const int code = NetworkUpdateExitCode(r, flag);
+            const int code = ResultExitCode(r, flag, NetworkResults());
             EXPECT_EQ(code == 0, r == 0 && !flag) << r << " " << flag;
             EXPECT_EQ((code & 0xFF) == 0, code == 0) << r << " " << flag;
         }
@@ -49,9 +49,7 @@ TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {
 }
 
 TEST(Verdict, NetworkTextsFollowTheRule) {
-    const auto text = [](int code, bool flag) {
-        return VerdictText(code, flag, NetworkUpdateVerdicts());
-    };
+    const auto text = [](int code, bool flag) { return VerdictText(code, flag, NetworkResults()); };
     EXPECT_EQ(text(0, false), "Programming successful");
     EXPECT_EQ(text(0, true), "Error: this is not a valid device!");
     EXPECT_EQ(text(-99, true), "Error: BootLoader is hanging!");

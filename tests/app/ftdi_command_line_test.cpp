@@ -12,6 +12,8 @@
 #include "support/temp_dir.h"
 #include "update/corvane_code.h"
 #include "update/exit_codes.h"
+#include "update/ftdi_update.h"
+#include "update/verdict.h"
 
 namespace {
 
@@ -131,7 +133,7 @@ TEST(FtdiCommandLine, LinkResultsMapToTheCommandLineCodes) {
         {-5, false, -14}, {-6, false, -94}, {-6, true, -16},
     };
     for (const auto& [result, flag, exitCode] : cases) {
-        EXPECT_EQ(FtdiUpdateExitCode(result, flag), exitCode) << result << " " << flag;
+        EXPECT_EQ(ResultExitCode(result, flag, FtdiResults()), exitCode) << result << " " << flag;
     }
     EXPECT_EQ(ParseCorvaneCode("0aB1c2D3"), (CorvaneCode{0x0A, 0xB1, 0xC2, 0xD3}));
     for (const char* wrong : {"0aB1c2D", "0aB1c2D3e", "0aB1c2Dx", ""}) {

@@ -26,7 +26,7 @@ class MainDialogTest : public GuiTest {
     // Which pages the dialog shows.
     std::vector<bool> Visible() {
         std::vector<bool> visible;
-        for (int i = 0; i < CTabCtrl_new::kPageCount; ++i) {
+        for (int i = 0; i < dialog.Tabs().PageCount(); ++i) {
             visible.push_back(dialog.Tabs().Page(i)->isVisibleTo(&dialog));
         }
         return visible;
@@ -76,7 +76,7 @@ TEST_F(MainDialogTest, SwitchingTabsHidesAndDisablesThePreviousPage) {
 TEST_F(MainDialogTest, TabAreaFitsTheLargestPageAndHoldsEveryPage) {
     CTabCtrl_new& tabs = dialog.Tabs();
     const QRect area = tabs.DisplayArea();
-    for (int i = 0; i < CTabCtrl_new::kPageCount; ++i) {
+    for (int i = 0; i < dialog.Tabs().PageCount(); ++i) {
         EXPECT_TRUE(area.contains(tabs.Page(i)->geometry())) << i;
         EXPECT_EQ(tabs.Page(i)->pos(), area.topLeft()) << i;
     }
@@ -98,7 +98,7 @@ TEST_F(MainDialogTest, EscapeOnTheTabsClosesTheDialogUnlessARunIsUnderWay) {
 
 TEST_F(MainDialogTest, EnterAndEscapeOnAPageKeepTheDialogOpen) {
     dialog.show();
-    CProperty_COM_port& page = dialog.Tabs().ComPortPage();
+    CProperty_COM_port& page = dialog.Tabs().PageOf<CProperty_COM_port>();
     for (QWidget* target :
          {static_cast<QWidget*>(&page.PortList()), static_cast<QWidget*>(&page.SearchButton())}) {
         QTest::keyClick(target, Qt::Key_Escape);
@@ -112,10 +112,10 @@ TEST_F(MainDialogTest, EnterAndEscapeOnAPageKeepTheDialogOpen) {
 TEST_F(MainDialogTest, TabRunsThroughStepsOneTwoThreeThenTheTabBar) {
     const std::string file = files.Write("u.enc", "000111");
     CTabCtrl_new& tabs = dialog.Tabs();
-    CProperty_COM_port& com = tabs.ComPortPage();
+    CProperty_COM_port& com = tabs.PageOf<CProperty_COM_port>();
     com.PortList().setEditText("/dev/ttyS0");
     com.PathEdit().setText(QString::fromStdString(file));
-    CProperty_NETWORK& network = tabs.NetworkPage();
+    CProperty_NETWORK& network = tabs.PageOf<CProperty_NETWORK>();
     for (int i = 0; i < IpAddressEdit::kFieldCount; ++i) {
         network.AddressEdit().FieldEdit(i).setText("10");
     }
@@ -163,7 +163,7 @@ TEST_F(MainDialogTest, TabRunsThroughStepsOneTwoThreeThenTheTabBar) {
 TEST_F(MainDialogTest, VersionPageShowsTheVersionAndOpensItsAddresses) {
     dialog.show();
     dialog.Tabs().SelectTab(4);
-    C_Version& version = dialog.Tabs().VersionPage();
+    C_Version& version = dialog.Tabs().PageOf<C_Version>();
     EXPECT_EQ(version.VersionText().text(), "Vers.: 1.1.2.2\n(23.08.2006)");
     EXPECT_TRUE(version.VersionText().alignment() & Qt::AlignHCenter);
     ASSERT_NE(version.findChild<QGroupBox*>(), nullptr);

@@ -234,7 +234,9 @@ int main(int argc, char** argv) {
     ok = RenderLauncher(folder) && ok;
     tabs.SelectTab(1);
     EventLoopWait(kSettleMs);
-    ok = RunUsbI(dialog, tabs.UsbFtdiPage(), usb, folder, QString::fromLocal8Bit(argv[2])) && ok;
+    ok = RunUsbI(dialog, tabs.PageOf<CProperty_USB_FTDI>(), usb, folder,
+                 QString::fromLocal8Bit(argv[2])) &&
+         ok;
 
     // A programming run over the network; the device takes a moment to answer, long enough to
     // picture the state message.
@@ -247,7 +249,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     tabs.SelectTab(3);
-    CProperty_NETWORK& network = tabs.NetworkPage();
+    CProperty_NETWORK& network = tabs.PageOf<CProperty_NETWORK>();
     network.AddressEdit().SetAddress(QString::fromLatin1(kDeviceAddress));
     network.PathEdit().setText(QString::fromLocal8Bit(argv[2]));
     ui.PictureNextMessagesAs({QStringLiteral("message-box.png")});

@@ -7,7 +7,8 @@
 // The links an update runs over.
 enum class UpdateLink { Serial, Network, Ftdi, UsbXpress };
 
-// A device type whose application restarts into its bootloader when told, and what tells it.
+// A device type whose application restarts into its bootloader when told, what tells it, and
+// what else the link asks it. One table holds every type; a link's code names none of them.
 struct DeviceType {
     UpdateLink link;
     // As the device lists, the pages' type lists and --device-type name it.
@@ -18,10 +19,10 @@ struct DeviceType {
     std::string_view restartText;
     // The Corvane command that restarts it, sent with the configured code.
     std::uint8_t restartCommand = 0;
+    // The Corvane command whose answer reports the device's hardware and software versions,
+    // asked whenever the device list is filled; 0 for none.
+    std::uint8_t versionCommand = 0;
 };
 
 // The device type of that name on the link; none for a device that is restarted by hand.
 const DeviceType* FindDeviceType(UpdateLink link, std::string_view name);
-
-// The Corvane type, for the command the FTDI link sends it.
-const DeviceType& CorvaneType();

@@ -1,11 +1,11 @@
-#include "update/usb_update.h"
+#include "update/ftdi_update.h"
 
 #include <array>
 #include <optional>
 
+#include "engine/device_types.h"
 #include "engine/link_profiles.h"
 #include "update/corvane_code.h"
-#include "update/device_types.h"
 #include "update/exit_codes.h"
 
 namespace {
@@ -14,15 +14,18 @@ constexpr int kTraceLevel = 4;
 // Lets the window repaint after the guidance's dialogs went, before the link's pauses, which
 // take no input, hold the thread for the rest of the run.
 constexpr unsigned kRepaintMs = 50;
-// The pause after every failed USBXpress synchronisation call: however a call fails, the
-// attempts never follow one another without a break (on the desktop one that takes input).
-constexpr RepeatRule kSilabsRepeat{10, true, true};
 constexpr RepeatRule kFtdiRepeat{0, false};
 
-constexpr const char* kSynchronisingCaption = "Synchronizing device";
-constexpr const char* kPowerCycleText =
-    "Please switch off the power supply of the device\nand wait 5 seconds. Then switch on the "
-    "power supply.\nThe device will restart and activate the bootloader!";
+// With the device already open, the link's -5 can only be a malformed frame.
+constexpr std::array<ResultMeaning, 6> kFtdiResults{{
+    {-99, kExitNotReady, "Error: BootLoader is hanging!"},
+    {-7, kExitTooManyErrors, "Error: No or wrong response from target device!"},
+    {-2, kExitFileMalformed},   // odd size
+    {-5, kExitFileMalformed},   // malformed frame
+    {-4, kExitFileUnreadable},  // reading the file failed
+    {-1, kExitFileTooShort},    // the link could not open the file
+}};
+
 constexpr const char* kIncorrectResponse = "Error: incorrect response from device!";
 constexpr const char* kContinueQuestion =
     "Error: incorrect response from device!\nIf you want to continue, press 'OK'.";
@@ -87,6 +90,10 @@ std::optional<UpdateOutcome> RestartFtdiDevice(CCommunication& link, const Devic
 
 }  // namespace
 
+std::span<const ResultMeaning> FtdiResults() {
+    return kFtdiResults;
+}
+
 UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string& name,
                              const std::string& serial, const FrontEnd& frontEnd,
                              UpdateObserver& observer, LogSink& log, Clock& clock) {
@@ -111,47 +118,11 @@ UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string&
                                        ? std::string("Error: no response from programmer!")
                                        : NoBootloaderText(wait.waitedMs)};
     }
-    return CheckAndSendFile(observer,
-                            {[&](const std::string& path, ProgressSink* progress) {
-                                 return link.Dev_UpdateAVR(index, path, progress);
-                             },
-                             [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); },
-                             FtdiUpdateExitCode, FtdiUpdateVerdicts()},
-                            frontEnd, log);
-}
-
-UpdateOutcome UpdateOverUsbXpress(CSILab_USB& link, int index, const std::string& description,
-                                  const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
-                                  Clock& clock) {
-    if (const DeviceType* type = FindDeviceType(UpdateLink::UsbXpress, description)) {
-        // The device's application starts its firmware update; it sends no answer.
-        link.Dev_Open(index, CSILab_USB::kBaud);
-        observer.Busy(true);
-        link.Send_XML_Cmd(CSILab_USB::kXmlCommand, type->restartText);
-        observer.Busy(false);
-    }
-    if (link.Dev_Open(index, CSILab_USB::kBaud) != 0) {
-        return {kExitOpenFailed,
-                "Unable to open a connection to the device!\nPlease check all cable.", false, true};
-    }
-    observer.ShowState(StateKind::Synchronizing, kSynchronisingCaption, kPowerCycleText);
-    const SyncWait wait = Synchronise([&] { return link.Dev_SynchroniseBootloader(); },
-                                      frontEnd.sync, kSilabsRepeat, clock, observer);
-    observer.HideState();
-    if (observer.Cancelled()) {
-        return {kExitNoBootloader, {}, true};  // the link stays open until the next open
-    }
-    if (!wait.answered) {
-        link.Dev_Close();
-        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
-    }
-    observer.Busy(true);
-    // The link's codes are the network link's, so their exit codes are too.
-    return CheckAndSendFile(observer,
-                            {[&](const std::string& path, ProgressSink* progress) {
-                                 return link.Dev_UpdateAVR(path, progress);
-                             },
-                             [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); },
-                             NetworkUpdateExitCode, SilabsUpdateVerdicts()},
-                            frontEnd, log);
+    return CheckAndSendFile(
+        observer,
+        {[&](const std::string& path, ProgressSink* progress) {
+             return link.Dev_UpdateAVR(index, path, progress);
+         },
+         [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); }, FtdiResults()},
+        frontEnd, log);
 }

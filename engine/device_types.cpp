@@ -1,4 +1,4 @@
-#include "update/device_types.h"
+#include "engine/device_types.h"
 
 #include <array>
 
@@ -9,7 +9,7 @@ constexpr std::array<std::uint8_t, 4> kMirabelRestart{0xFD, 0x07, 0x07, 0xFE};
 constexpr std::array kDeviceTypes{
     DeviceType{UpdateLink::Serial, "Mirabel", kMirabelRestart, {}},
     DeviceType{UpdateLink::Network, "Korvo", {}, "Boot"},
-    DeviceType{UpdateLink::Ftdi, "Corvane", {}, {}, 0xAA},
+    DeviceType{UpdateLink::Ftdi, "Corvane", {}, {}, 0xAA, 0x04},
     DeviceType{UpdateLink::UsbXpress,
                "Pellix-USB",
                {},
@@ -26,8 +26,4 @@ const DeviceType* FindDeviceType(UpdateLink link, std::string_view name) {
         }
     }
     return nullptr;
-}
-
-const DeviceType& CorvaneType() {
-    return *FindDeviceType(UpdateLink::Ftdi, "Corvane");
 }

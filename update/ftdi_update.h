@@ -1,0 +1,17 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "links/ftdi/communication_ftdi.h"
+#include "update/update_steps.h"
+
+// The update of the FTDI device at `index` of the link's list, named `name` with the serial
+// number `serial`: a device of a known type is told to restart in its bootloader, with the
+// replug guidance when it does not; then open, synchronise, send the file, close.
+UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string& name,
+                             const std::string& serial, const FrontEnd& frontEnd,
+                             UpdateObserver& observer, LogSink& log, Clock& clock);
+
+// What the FTDI link's update results mean.
+std::span<const ResultMeaning> FtdiResults();

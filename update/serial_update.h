@@ -1,0 +1,17 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "engine/device_types.h"
+#include "update/serial_link.h"
+#include "update/update_steps.h"
+
+// The update over a serial port: open it, send the type's restart bytes (a device of no known
+// type, `type` none, the user restarts), synchronise, send the file.
+UpdateOutcome UpdateOverSerial(SerialLink& link, const std::string& port, unsigned baud,
+                               const DeviceType* type, const FrontEnd& frontEnd,
+                               UpdateObserver& observer, LogSink& log, Clock& clock);
+
+// What the serial link's update results mean.
+std::span<const ResultMeaning> SerialResults();

@@ -1,0 +1,40 @@
+#include "update/udp_update.h"
+
+#include <array>
+
+#include "update/exit_codes.h"
+#include "update/restart_steps.h"
+
+namespace {
+
+// Pauses between two synchronisation attempts, a plain sleep on every front end.
+constexpr RepeatRule kNetworkRepeat{1, false};
+
+constexpr std::array<ResultMeaning, 6> kNetworkResults{{
+    {-99, kExitNotReady, "Error: BootLoader is hanging!"},
+    {-8, kExitTooManyErrors, "Error: No or wrong response from target device!"},
+    {-6, kExitFileMalformed, "Error: Format error in update file!"},
+    {-3, kExitFileMalformed, "Error: Format error in update file!"},
+    {-5, kExitFileUnreadable, "Error: can not read update file!"},
+    {-2, kExitFileTooShort, "Error: can not read update file!"},
+}};
+
+}  // namespace
+
+std::span<const ResultMeaning> NetworkResults() {
+    return kNetworkResults;
+}
+
+UpdateOutcome UpdateOverNetwork(NetworkLink& link, const std::string& address,
+                                const DeviceType* type, const FrontEnd& frontEnd,
+                                UpdateObserver& observer, LogSink& log, Clock& clock) {
+    RestartSteps steps{[&] { return link.Open_Port(address); },
+                       {},
+                       [&] { return link.SynchroniseBootloader(); },
+                       kNetworkRepeat,
+                       SendOver(link, NetworkResults())};
+    if (type != nullptr) {
+        steps.restart = [&] { link.ResetDevice(type->restartText); };
+    }
+    return RunRestartSteps(steps, frontEnd, observer, log, clock);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "engine/device_types.h"
+#include "update/network_link.h"
+#include "update/update_steps.h"
+
+// The update over the network: open the device's address, send the type's reset text (a device
+// of no known type, `type` none, the user restarts), synchronise, send the file.
+UpdateOutcome UpdateOverNetwork(NetworkLink& link, const std::string& address,
+                                const DeviceType* type, const FrontEnd& frontEnd,
+                                UpdateObserver& observer, LogSink& log, Clock& clock);
+
+// What the network link's update results mean.
+std::span<const ResultMeaning> NetworkResults();

@@ -1,0 +1,71 @@
+#include "update/usbx_update.h"
+
+#include <array>
+
+#include "engine/device_types.h"
+#include "update/exit_codes.h"
+
+namespace {
+
+// The pause after every failed USBXpress synchronisation call: however a call fails, the
+// attempts never follow one another without a break (on the desktop one that takes input).
+constexpr RepeatRule kSilabsRepeat{10, true, true};
+
+constexpr const char* kSynchronisingCaption = "Synchronizing device";
+constexpr const char* kPowerCycleText =
+    "Please switch off the power supply of the device\nand wait 5 seconds. Then switch on the "
+    "power supply.\nThe device will restart and activate the bootloader!";
+
+// The link's codes are the network link's, so their exit codes are too; the texts are its own.
+constexpr std::array<ResultMeaning, 9> kSilabsResults{{
+    {-1, std::nullopt, "internal Error: No connection to target device!"},
+    {-2, kExitFileTooShort, "Error: Can not open update file!"},
+    {-3, kExitFileMalformed, "Error: Wrong length of update file!"},
+    {-4, std::nullopt, "Error: not enough memory for this operation!"},
+    {-5, kExitFileUnreadable, "Error: Can not read update file!"},
+    {-6, kExitFileMalformed, "Error: Wrong Format in update file!"},
+    {-7, std::nullopt, "internal Error: Can not send data to the target device!"},
+    {-8, kExitTooManyErrors, "Error: No or wrong response from target device!"},
+    {-99, kExitNotReady, "Error: BootLoader is hanging!"},
+}};
+
+}  // namespace
+
+std::span<const ResultMeaning> SilabsResults() {
+    return kSilabsResults;
+}
+
+UpdateOutcome UpdateOverUsbXpress(CSILab_USB& link, int index, const std::string& description,
+                                  const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
+                                  Clock& clock) {
+    if (const DeviceType* type = FindDeviceType(UpdateLink::UsbXpress, description)) {
+        // The device's application starts its firmware update; it sends no answer.
+        link.Dev_Open(index, CSILab_USB::kBaud);
+        observer.Busy(true);
+        link.Send_XML_Cmd(CSILab_USB::kXmlCommand, type->restartText);
+        observer.Busy(false);
+    }
+    if (link.Dev_Open(index, CSILab_USB::kBaud) != 0) {
+        return {kExitOpenFailed,
+                "Unable to open a connection to the device!\nPlease check all cable.", false, true};
+    }
+    observer.ShowState(StateKind::Synchronizing, kSynchronisingCaption, kPowerCycleText);
+    const SyncWait wait = Synchronise([&] { return link.Dev_SynchroniseBootloader(); },
+                                      frontEnd.sync, kSilabsRepeat, clock, observer);
+    observer.HideState();
+    if (observer.Cancelled()) {
+        return {kExitNoBootloader, {}, true};  // the link stays open until the next open
+    }
+    if (!wait.answered) {
+        link.Dev_Close();
+        return {kExitNoBootloader, NoBootloaderText(wait.waitedMs)};
+    }
+    observer.Busy(true);
+    return CheckAndSendFile(
+        observer,
+        {[&](const std::string& path, ProgressSink* progress) {
+             return link.Dev_UpdateAVR(path, progress);
+         },
+         [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); }, SilabsResults()},
+        frontEnd, log);
+}
