@@ -10,7 +10,6 @@
 
 #include "links/simbus/bus_folder.h"
 #include "links/simbus/tty_line_speed.h"
-#include "sim/wire_time.h"
 
 namespace {
 
@@ -38,6 +37,7 @@ std::uint8_t Garble(std::uint8_t b) {
 BusSimServer::BusSimServer(std::string busFolder, BusSimSettings settings)
     : busFolder_(std::move(busFolder)),
       settings_(std::move(settings)),
+      line_(settings_.baud),
       sim_(settings_.bootloader, ToMs(Clock::now())) {}
 
 BusSimServer::~BusSimServer() {
@@ -147,8 +147,7 @@ bool BusSimServer::PlugIn(std::string& error) {
         pty_.Close();
         return false;
     }
-    arrivals_.clear();
-    departures_.clear();
+    line_.Clear();
     std::lock_guard lock(mutex_);
     // A device that comes back starts in its bootloader.
     sim_.Restart(ToMs(Clock::now()));
@@ -166,8 +165,7 @@ void BusSimServer::PlugOut() {
     // The file goes first: a host that finds its device gone must not find it listed.
     UnplugBusDevice(busFolder_, settings_.serial);
     pty_.Close();
-    arrivals_.clear();
-    departures_.clear();
+    line_.Clear();
     std::lock_guard lock(mutex_);
     plugged_ = false;
 }
@@ -175,7 +173,7 @@ void BusSimServer::PlugOut() {
 void BusSimServer::Serve(const SummaryHandler& onSummary) {
     while (!stop_.load()) {
         Clock::time_point now = Clock::now();
-        const auto wait = std::max(NextEvent(now) - now, Clock::duration::zero());
+        const auto wait = std::max(line_.NextEvent(now + kMaxWait) - now, Clock::duration::zero());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
                                static_cast<long>(ns % 1'000'000'000)};
@@ -187,7 +185,8 @@ void BusSimServer::Serve(const SummaryHandler& onSummary) {
             TakeRequest();
         }
         if (pty_.IsOpen() && (fds[1].revents & POLLIN)) {
-            Receive(now);
+            // The speed the host has set now is the one these bytes were sent at.
+            line_.Receive(pty_.Master(), now, TtyLineSpeed(pty_.Slave()));
         }
         RunScript(now);
         TakeArrivals(now);
@@ -197,43 +196,15 @@ void BusSimServer::Serve(const SummaryHandler& onSummary) {
                 OnApplicationIdle(now);
             }
         }
-        SendDue(now);
+        line_.SendDue(pty_.IsOpen() ? pty_.Master() : -1, now);
         ReportSessions(onSummary, false);
     }
     ReportSessions(onSummary, true);
 }
 
-BusSimServer::Clock::time_point BusSimServer::NextEvent(Clock::time_point now) const {
-    Clock::time_point next = now + kMaxWait;
-    if (!arrivals_.empty()) {
-        next = std::min(next, arrivals_.front().at);
-    }
-    if (!departures_.empty()) {
-        next = std::min(next, departures_.front().at);
-    }
-    return next;
-}
-
-void BusSimServer::Receive(Clock::time_point now) {
-    // The speed the host has set now is the one these bytes were sent at.
-    const std::optional<std::uint32_t> hostBaud = TtyLineSpeed(pty_.Slave());
-    std::array<std::uint8_t, 4096> buffer{};
-    for (;;) {
-        const ssize_t got = ::read(pty_.Master(), buffer.data(), buffer.size());
-        if (got <= 0) {
-            return;
-        }
-        const Clock::time_point start = std::max(now, inboundFree_);
-        inboundFree_ = start + WireTime(settings_.baud, static_cast<std::size_t>(got));
-        arrivals_.push_back({inboundFree_, hostBaud, {buffer.begin(), buffer.begin() + got}});
-    }
-}
-
 void BusSimServer::TakeArrivals(Clock::time_point now) {
-    while (!arrivals_.empty() && arrivals_.front().at <= now) {
-        Arrival arrival = std::move(arrivals_.front());
-        arrivals_.pop_front();
-        Feed(std::move(arrival.bytes), arrival.hostBaud, arrival.at);
+    while (std::optional<SimulatedLine::Arrival> arrival = line_.TakeArrival(now)) {
+        Feed(std::move(arrival->bytes), arrival->hostBaud, arrival->at);
     }
 }
 
@@ -262,28 +233,10 @@ void BusSimServer::Feed(std::vector<std::uint8_t> bytes, std::optional<std::uint
         }
     }
     for (std::vector<std::uint8_t>& answer : answers) {
-        Depart(std::move(answer), at);
+        line_.Depart(std::move(answer), at);
     }
     for (SimOutput& reply : replies) {
-        Depart(std::move(reply.bytes), at + std::chrono::milliseconds(reply.atMs - ToMs(at)));
-    }
-}
-
-void BusSimServer::Depart(std::vector<std::uint8_t> bytes, Clock::time_point made) {
-    // Each answer starts when it is made and the line is free, and reaches the host one line
-    // time later, in one write.
-    const Clock::time_point start = std::max(made, outboundFree_);
-    outboundFree_ = start + WireTime(settings_.baud, bytes.size());
-    departures_.push_back({outboundFree_, std::move(bytes)});
-}
-
-void BusSimServer::SendDue(Clock::time_point now) {
-    while (!departures_.empty() && departures_.front().at <= now) {
-        const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
-        if (pty_.IsOpen()) {
-            [[maybe_unused]] const ssize_t n = ::write(pty_.Master(), bytes.data(), bytes.size());
-        }
-        departures_.pop_front();
+        line_.Depart(std::move(reply.bytes), at + std::chrono::milliseconds(reply.atMs - ToMs(at)));
     }
 }
 

@@ -15,6 +15,7 @@
 #include "log/unique_fd.h"
 #include "sim/bootloader_sim.h"
 #include "sim/pty_pair.h"
+#include "sim/simulated_line.h"
 
 // What a simulated USB device on a bus folder is made of, whatever its application.
 struct BusSimSettings {
@@ -100,15 +101,6 @@ class BusSimServer {
     }
 
   private:
-    struct Arrival {
-        Clock::time_point at;  // the last bit has crossed the line
-        std::optional<std::uint32_t> hostBaud;
-        std::vector<std::uint8_t> bytes;
-    };
-    struct Departure {
-        Clock::time_point at;
-        std::vector<std::uint8_t> bytes;
-    };
     enum class PlugRequest { kNone, kUnplug, kReplug };
 
     void Serve(const SummaryHandler& onSummary);
@@ -117,14 +109,10 @@ class BusSimServer {
     void RunScript(Clock::time_point now);
     bool PlugIn(std::string& error);
     void PlugOut();
-    void Receive(Clock::time_point now);
     void TakeArrivals(Clock::time_point now);
     void Feed(std::vector<std::uint8_t> bytes, std::optional<std::uint32_t> hostBaud,
               Clock::time_point at);
-    void Depart(std::vector<std::uint8_t> bytes, Clock::time_point made);
-    void SendDue(Clock::time_point now);
     void ReportSessions(const SummaryHandler& onSummary, bool final);
-    Clock::time_point NextEvent(Clock::time_point now) const;
 
     const std::string busFolder_;
     const BusSimSettings settings_;
@@ -132,10 +120,7 @@ class BusSimServer {
     // Touched by the serving thread only (or while it does not run).
     PtyPair pty_;
     UniqueFd wake_;  // an eventfd: a plug request is waiting
-    std::deque<Arrival> arrivals_;
-    std::deque<Departure> departures_;
-    Clock::time_point inboundFree_{};
-    Clock::time_point outboundFree_{};
+    SimulatedLine line_;
     Clock::time_point startedAt_{};
     bool unplugScripted_ = false;
     bool replugScripted_ = false;

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/wire_time.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,7 +33,7 @@ std::string SystemError(const std::string& what) {
 }  // namespace
 
 PtySimServer::PtySimServer(SimOptions options, unsigned baud, std::string linkPath)
-    : baud_(baud), linkPath_(std::move(linkPath)), sim_(std::move(options), ToMs(Clock::now())) {}
+    : linkPath_(std::move(linkPath)), sim_(std::move(options), ToMs(Clock::now())), line_(baud) {}
 
 PtySimServer::~PtySimServer() {
     Stop();
@@ -69,14 +67,10 @@ bool PtySimServer::Open(std::string& error) {
     return true;
 }
 
-Clock::duration PtySimServer::LineTime(std::size_t bytes) const {
-    return WireTime(baud_, bytes);
-}
-
 void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSummary) {
     while (!stop.load()) {
         Clock::time_point now = Clock::now();
-        const auto wait = std::max(NextEvent(now) - now, Clock::duration::zero());
+        const auto wait = std::max(line_.NextEvent(now + kMaxWait) - now, Clock::duration::zero());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
                                static_cast<long>(ns % 1'000'000'000)};
@@ -84,45 +78,18 @@ void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSu
         ::ppoll(&pfd, 1, &timeout, nullptr);
         now = Clock::now();
         if (pfd.revents & POLLIN) {
-            Receive(now);
+            line_.Receive(pty_.Master(), now);
         }
         TakeArrivals(now);
-        SendDue(now);
+        line_.SendDue(pty_.Master(), now);
         ReportSessions(onSummary, false);
     }
     ReportSessions(onSummary, true);
 }
 
-Clock::time_point PtySimServer::NextEvent(Clock::time_point now) const {
-    Clock::time_point next = now + kMaxWait;
-    if (!arrivals_.empty()) {
-        next = std::min(next, arrivals_.front().at);
-    }
-    if (!departures_.empty()) {
-        next = std::min(next, departures_.front().at);
-    }
-    return next;
-}
-
-void PtySimServer::Receive(Clock::time_point now) {
-    std::array<std::uint8_t, 4096> buffer{};
-    for (;;) {
-        const ssize_t got = ::read(pty_.Master(), buffer.data(), buffer.size());
-        if (got <= 0) {
-            return;  // nothing more waiting
-        }
-        // The bytes cross the line one after the other, behind whatever is still crossing.
-        const Clock::time_point start = std::max(now, inboundFree_);
-        inboundFree_ = start + LineTime(static_cast<std::size_t>(got));
-        arrivals_.push_back({inboundFree_, {buffer.begin(), buffer.begin() + got}});
-    }
-}
-
 void PtySimServer::TakeArrivals(Clock::time_point now) {
-    while (!arrivals_.empty() && arrivals_.front().at <= now) {
-        const Arrival arrival = std::move(arrivals_.front());
-        arrivals_.pop_front();
-        Feed(arrival.bytes, arrival.at);
+    while (const std::optional<SimulatedLine::Arrival> arrival = line_.TakeArrival(now)) {
+        Feed(arrival->bytes, arrival->at);
     }
 }
 
@@ -143,7 +110,7 @@ void PtySimServer::Feed(std::span<const std::uint8_t> bytes, Clock::time_point a
                     ++deviceCommands_;
                     heldCommand_.clear();
                     sim_.Restart(ToMs(at));
-                    departures_.clear();
+                    line_.DropDepartures();
                 }
                 continue;
             }
@@ -172,20 +139,7 @@ void PtySimServer::FeedStream(std::span<const std::uint8_t> bytes, Clock::time_p
     }
     const std::uint64_t atMs = ToMs(at);
     for (SimOutput& out : sim_.OnStreamBytes(bytes, atMs)) {
-        // The reply starts when it is made and the line is free, and reaches the host one
-        // line time later, in one write.
-        const Clock::time_point made = at + std::chrono::milliseconds(out.atMs - atMs);
-        const Clock::time_point start = std::max(made, outboundFree_);
-        outboundFree_ = start + LineTime(out.bytes.size());
-        departures_.push_back({outboundFree_, std::move(out.bytes)});
-    }
-}
-
-void PtySimServer::SendDue(Clock::time_point now) {
-    while (!departures_.empty() && departures_.front().at <= now) {
-        const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
-        [[maybe_unused]] const ssize_t written = ::write(pty_.Master(), bytes.data(), bytes.size());
-        departures_.pop_front();
+        line_.Depart(std::move(out.bytes), at + std::chrono::milliseconds(out.atMs - atMs));
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "sim/bootloader_sim.h"
 #include "sim/pty_pair.h"
+#include "sim/simulated_line.h"
 
 // The simulator on a serial line: a pseudo-terminal pair whose far side the host opens as its
 // port. The bytes from the host are a stream that the bootloader cuts into frames; each reply,
@@ -55,27 +56,11 @@ class PtySimServer {
   private:
     using Clock = std::chrono::steady_clock;
 
-    // Bytes from the host and the time their last bit has crossed the line.
-    struct Arrival {
-        Clock::time_point at;
-        std::vector<std::uint8_t> bytes;
-    };
-    // Bytes for the host and the time they are written.
-    struct Departure {
-        Clock::time_point at;
-        std::vector<std::uint8_t> bytes;
-    };
-
-    Clock::duration LineTime(std::size_t bytes) const;
-    void Receive(Clock::time_point now);
     void TakeArrivals(Clock::time_point now);
     void Feed(std::span<const std::uint8_t> bytes, Clock::time_point at);
     void FeedStream(std::span<const std::uint8_t> bytes, Clock::time_point at);
-    void SendDue(Clock::time_point now);
     void ReportSessions(const SummaryHandler& onSummary, bool final);
-    Clock::time_point NextEvent(Clock::time_point now) const;
 
-    unsigned baud_;
     std::string linkPath_;
     PtyPair pty_;
     bool linkMade_ = false;
@@ -84,10 +69,7 @@ class PtySimServer {
     BootloaderSim sim_;
     unsigned deviceCommands_ = 0;
 
-    std::deque<Arrival> arrivals_;
-    std::deque<Departure> departures_;
-    Clock::time_point inboundFree_{};   // when the line from the host is free again
-    Clock::time_point outboundFree_{};  // when the line to the host is free again
+    SimulatedLine line_;
     Clock::time_point lastFed_{};
     std::vector<std::uint8_t> heldCommand_;  // a possible device command, not yet fed
 

@@ -1,0 +1,63 @@
+#include "sim/simulated_line.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
+#include "sim/wire_time.h"
+
+void SimulatedLine::Receive(int master, Clock::time_point now,
+                            std::optional<std::uint32_t> hostBaud) {
+    std::array<std::uint8_t, 4096> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(master, buffer.data(), buffer.size());
+        if (got <= 0) {
+            return;  // nothing more waiting
+        }
+        const Clock::time_point start = std::max(now, inboundFree_);
+        inboundFree_ = start + WireTime(baud_, static_cast<std::size_t>(got));
+        arrivals_.push_back({inboundFree_, hostBaud, {buffer.begin(), buffer.begin() + got}});
+    }
+}
+
+std::optional<SimulatedLine::Arrival> SimulatedLine::TakeArrival(Clock::time_point now) {
+    if (arrivals_.empty() || arrivals_.front().at > now) {
+        return std::nullopt;
+    }
+    Arrival arrival = std::move(arrivals_.front());
+    arrivals_.pop_front();
+    return arrival;
+}
+
+void SimulatedLine::Depart(std::vector<std::uint8_t> bytes, Clock::time_point made) {
+    const Clock::time_point start = std::max(made, outboundFree_);
+    outboundFree_ = start + WireTime(baud_, bytes.size());
+    departures_.push_back({outboundFree_, std::move(bytes)});
+}
+
+void SimulatedLine::SendDue(int master, Clock::time_point now) {
+    while (!departures_.empty() && departures_.front().at <= now) {
+        const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
+        if (master >= 0) {
+            [[maybe_unused]] const ssize_t written = ::write(master, bytes.data(), bytes.size());
+        }
+        departures_.pop_front();
+    }
+}
+
+SimulatedLine::Clock::time_point SimulatedLine::NextEvent(Clock::time_point limit) const {
+    Clock::time_point next = limit;
+    if (!arrivals_.empty()) {
+        next = std::min(next, arrivals_.front().at);
+    }
+    if (!departures_.empty()) {
+        next = std::min(next, departures_.front().at);
+    }
+    return next;
+}
+
+void SimulatedLine::Clear() {
+    arrivals_.clear();
+    departures_.clear();
+}
