@@ -20,11 +20,6 @@ constexpr auto kMaxWait = std::chrono::milliseconds(20);
 // How long a caller waits for the serving thread to carry out a plug change.
 constexpr auto kRequestWait = std::chrono::seconds(5);
 
-std::uint64_t ToMs(Clock::time_point t) {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
-}
-
 // A receiver at another rate than the sender's sees framing noise, mostly zero bytes; a zero
 // byte becomes 0x80 so every garbled byte differs from what was sent. None of these is a
 // start byte of either protocol.
@@ -38,7 +33,7 @@ BusSimServer::BusSimServer(std::string busFolder, BusSimSettings settings)
     : busFolder_(std::move(busFolder)),
       settings_(std::move(settings)),
       line_(settings_.baud),
-      sim_(settings_.bootloader, ToMs(Clock::now())) {}
+      sim_(settings_.bootloader, SimMs(Clock::now())) {}
 
 BusSimServer::~BusSimServer() {
     Stop();
@@ -150,7 +145,7 @@ bool BusSimServer::PlugIn(std::string& error) {
     line_.Clear();
     std::lock_guard lock(mutex_);
     // A device that comes back starts in its bootloader.
-    sim_.Restart(ToMs(Clock::now()));
+    sim_.Restart(SimMs(Clock::now()));
     ResetApplication();
     inBootloader_ = true;
     plugged_ = true;
@@ -172,15 +167,10 @@ void BusSimServer::PlugOut() {
 
 void BusSimServer::Serve(const SummaryHandler& onSummary) {
     while (!stop_.load()) {
-        Clock::time_point now = Clock::now();
-        const auto wait = std::max(line_.NextEvent(now + kMaxWait) - now, Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
-                               static_cast<long>(ns % 1'000'000'000)};
         std::array<pollfd, 2> fds{pollfd{wake_.Get(), POLLIN, 0},
                                   pollfd{pty_.IsOpen() ? pty_.Master() : -1, POLLIN, 0}};
-        ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-        now = Clock::now();
+        line_.Wait(fds, kMaxWait);
+        const Clock::time_point now = Clock::now();
         if (fds[0].revents & POLLIN) {
             TakeRequest();
         }
@@ -221,13 +211,13 @@ void BusSimServer::Feed(std::vector<std::uint8_t> bytes, std::optional<std::uint
             garbled_ += static_cast<unsigned>(bytes.size());
         }
         if (inBootloader_) {
-            replies = sim_.OnStreamBytes(bytes, ToMs(at));
+            replies = sim_.OnStreamBytes(bytes, SimMs(at));
         } else {
             ApplicationOutput out = OnApplicationBytes(bytes, at);
             answers = std::move(out.answers);
             if (out.enterBootloader) {
                 // The rest of these bytes reach a device that is restarting: they are lost.
-                sim_.Restart(ToMs(at));
+                sim_.Restart(SimMs(at));
                 inBootloader_ = true;
             }
         }
@@ -236,12 +226,13 @@ void BusSimServer::Feed(std::vector<std::uint8_t> bytes, std::optional<std::uint
         line_.Depart(std::move(answer), at);
     }
     for (SimOutput& reply : replies) {
-        line_.Depart(std::move(reply.bytes), at + std::chrono::milliseconds(reply.atMs - ToMs(at)));
+        line_.Depart(std::move(reply.bytes),
+                     at + std::chrono::milliseconds(reply.atMs - SimMs(at)));
     }
 }
 
 void BusSimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
-    ReportEndedSessions(mutex_, sim_, ToMs(Clock::now()), final, onSummary);
+    ReportEndedSessions(mutex_, sim_, SimMs(Clock::now()), final, onSummary);
 }
 
 bool BusSimServer::Plugged() const {

@@ -21,11 +21,6 @@ constexpr auto kMaxWait = std::chrono::milliseconds(20);
 // starts with 0xFD: its length would exceed the largest frame).
 constexpr auto kQuietGap = std::chrono::milliseconds(200);
 
-std::uint64_t ToMs(Clock::time_point t) {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
-}
-
 std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
@@ -33,7 +28,7 @@ std::string SystemError(const std::string& what) {
 }  // namespace
 
 PtySimServer::PtySimServer(SimOptions options, unsigned baud, std::string linkPath)
-    : linkPath_(std::move(linkPath)), sim_(std::move(options), ToMs(Clock::now())), line_(baud) {}
+    : linkPath_(std::move(linkPath)), sim_(std::move(options), SimMs(Clock::now())), line_(baud) {}
 
 PtySimServer::~PtySimServer() {
     Stop();
@@ -63,20 +58,15 @@ bool PtySimServer::Open(std::string& error) {
     }
     // The device starts when it is switched on, which is now.
     std::lock_guard lock(mutex_);
-    sim_.Restart(ToMs(Clock::now()));
+    sim_.Restart(SimMs(Clock::now()));
     return true;
 }
 
 void PtySimServer::Run(const std::atomic<bool>& stop, const SummaryHandler& onSummary) {
     while (!stop.load()) {
-        Clock::time_point now = Clock::now();
-        const auto wait = std::max(line_.NextEvent(now + kMaxWait) - now, Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
-                               static_cast<long>(ns % 1'000'000'000)};
         pollfd pfd{pty_.Master(), POLLIN, 0};
-        ::ppoll(&pfd, 1, &timeout, nullptr);
-        now = Clock::now();
+        line_.Wait(std::span(&pfd, 1), kMaxWait);
+        const Clock::time_point now = Clock::now();
         if (pfd.revents & POLLIN) {
             line_.Receive(pty_.Master(), now);
         }
@@ -109,7 +99,7 @@ void PtySimServer::Feed(std::span<const std::uint8_t> bytes, Clock::time_point a
                     // before are never sent.
                     ++deviceCommands_;
                     heldCommand_.clear();
-                    sim_.Restart(ToMs(at));
+                    sim_.Restart(SimMs(at));
                     line_.DropDepartures();
                 }
                 continue;
@@ -137,14 +127,14 @@ void PtySimServer::FeedStream(std::span<const std::uint8_t> bytes, Clock::time_p
     if (bytes.empty()) {
         return;
     }
-    const std::uint64_t atMs = ToMs(at);
+    const std::uint64_t atMs = SimMs(at);
     for (SimOutput& out : sim_.OnStreamBytes(bytes, atMs)) {
         line_.Depart(std::move(out.bytes), at + std::chrono::milliseconds(out.atMs - atMs));
     }
 }
 
 void PtySimServer::ReportSessions(const SummaryHandler& onSummary, bool final) {
-    ReportEndedSessions(mutex_, sim_, ToMs(Clock::now()), final, onSummary);
+    ReportEndedSessions(mutex_, sim_, SimMs(Clock::now()), final, onSummary);
 }
 
 unsigned PtySimServer::DeviceCommands() const {

@@ -1,5 +1,6 @@
 #include "sim/simulated_line.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,15 +47,26 @@ void SimulatedLine::SendDue(int master, Clock::time_point now) {
     }
 }
 
-SimulatedLine::Clock::time_point SimulatedLine::NextEvent(Clock::time_point limit) const {
-    Clock::time_point next = limit;
+std::uint64_t SimMs(std::chrono::steady_clock::time_point t) {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+void SimulatedLine::Wait(std::span<pollfd> fds, Clock::duration longest) const {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = now + longest;
     if (!arrivals_.empty()) {
         next = std::min(next, arrivals_.front().at);
     }
     if (!departures_.empty()) {
         next = std::min(next, departures_.front().at);
     }
-    return next;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::max(next - now, Clock::duration::zero()))
+                        .count();
+    const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
+                           static_cast<long>(ns % 1'000'000'000)};
+    ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
 }
 
 void SimulatedLine::Clear() {

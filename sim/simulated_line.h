@@ -4,11 +4,17 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <vector>
+
+struct pollfd;
 
 // The serial line between the host and a simulated device, over a pseudo-terminal's master:
 // bytes cross it one after the other at the line's speed, behind whatever is still crossing,
 // and are taken, or written to the host, in one piece once their last bit has crossed.
+// A point in time as the bootloader simulation counts it: milliseconds of the steady clock.
+std::uint64_t SimMs(std::chrono::steady_clock::time_point t);
+
 class SimulatedLine {
   public:
     using Clock = std::chrono::steady_clock;
@@ -33,8 +39,9 @@ class SimulatedLine {
     void Depart(std::vector<std::uint8_t> bytes, Clock::time_point made);
     // Writes every answer due by `now` to `master`; with no master (-1) they are lost.
     void SendDue(int master, Clock::time_point now);
-    // The earlier of `limit` and the next arrival or answer.
-    Clock::time_point NextEvent(Clock::time_point limit) const;
+    // Waits until one of `fds` has input, the next arrival or answer is due, or `longest` has
+    // passed.
+    void Wait(std::span<pollfd> fds, Clock::duration longest) const;
     // Answers not yet sent are never sent (the device restarted).
     void DropDepartures() { departures_.clear(); }
     // Nothing is crossing any more (the device was unplugged or plugged in).
