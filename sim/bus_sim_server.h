@@ -18,6 +18,11 @@
 #include "sim/simulated_line.h"
 
 // What a simulated USB device on a bus folder is made of, whatever its application.
+// The serial number a simulated device has unless told otherwise.
+inline constexpr const char* kSimSerial = "FWSIM001";
+
+// What a simulated device on a bus folder is: its name and serial number on the bus, whether it
+// starts in its application instead of the bootloader, and its scripted plug changes.
 struct BusSimSettings {
     std::string description;
     std::string serial;

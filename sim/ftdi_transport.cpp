@@ -2,18 +2,8 @@
 
 #include <utility>
 
-namespace {
-
-BusSimSettings Settings(const FtdiSimOptions& o) {
-    return {o.description,   o.serial,     o.corvane, o.unplugAfterMs,
-            o.replugAfterMs, o.bootloader, o.baud};
-}
-
-}  // namespace
-
 FtdiSimServer::FtdiSimServer(std::string busFolder, FtdiSimOptions options)
-    : BusSimServer(std::move(busFolder), Settings(options)),
-      application_(std::move(options.application)) {}
+    : BusSimServer(std::move(busFolder), options), application_(std::move(options.application)) {}
 
 FtdiSimServer::~FtdiSimServer() {
     Stop();

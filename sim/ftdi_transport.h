@@ -9,17 +9,13 @@
 #include "sim/bus_sim_server.h"
 #include "sim/corvane_application.h"
 
-struct FtdiSimOptions {
-    std::string description = "Flashwright simulated device";
-    std::string serial = "FWSIM001";
-    // Start in the Corvane application instead of the bootloader.
-    bool corvane = false;
+// startInApplication: start in the Corvane application instead of the bootloader.
+struct FtdiSimOptions : BusSimSettings {
+    FtdiSimOptions() {
+        description = "Flashwright simulated device";
+        serial = kSimSerial;
+    }
     CorvaneOptions application;
-    // A scripted unplug and replug, both counted from Start.
-    std::optional<unsigned> unplugAfterMs;
-    std::optional<unsigned> replugAfterMs;
-    SimOptions bootloader;
-    unsigned baud = 0;  // line time modelled at this rate (10 bits per byte); 0: none
 };
 
 // One simulated FTDI device on a bus folder (see BusSimServer). Its application is the Corvane

@@ -158,29 +158,28 @@ int ServeOnBus(Server& server, const ServeCommand& c, const char* kind, bool inA
     return status.load();
 }
 
+// What the command line says of a device on a bus, whatever the bus.
+void TakeBusSettings(const ServeCommand& c, bool startInApplication, BusSimSettings& settings) {
+    settings.description = c.description;
+    settings.serial = c.serial;
+    settings.startInApplication = startInApplication;
+    settings.unplugAfterMs = c.unplugAfterMs;
+    settings.replugAfterMs = c.replugAfterMs;
+    settings.bootloader = c.sim;
+    settings.baud = c.baud;
+}
+
 int ServeFtdi(const ServeCommand& c) {
     FtdiSimOptions options;
-    options.description = c.description;
-    options.serial = c.serial;
-    options.corvane = c.corvane;
+    TakeBusSettings(c, c.corvane, options);
     options.application = c.application;
-    options.unplugAfterMs = c.unplugAfterMs;
-    options.replugAfterMs = c.replugAfterMs;
-    options.bootloader = c.sim;
-    options.baud = c.baud;
     FtdiSimServer server(c.bus, options);
     return ServeOnBus(server, c, "FTDI", c.corvane, "Corvane application");
 }
 
 int ServeUsbXpress(const ServeCommand& c) {
     UsbXpressSimOptions options;
-    options.description = c.description;
-    options.serial = c.serial;
-    options.pellix = c.pellix;
-    options.unplugAfterMs = c.unplugAfterMs;
-    options.replugAfterMs = c.replugAfterMs;
-    options.bootloader = c.sim;
-    options.baud = c.baud;
+    TakeBusSettings(c, c.pellix, options);
     UsbXpressSimServer server(c.bus, options);
     return ServeOnBus(server, c, "USBXpress", c.pellix, "Pellix-USB application");
 }

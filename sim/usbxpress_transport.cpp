@@ -2,17 +2,8 @@
 
 #include <utility>
 
-namespace {
-
-BusSimSettings Settings(const UsbXpressSimOptions& o) {
-    return {o.description,   o.serial,     o.pellix, o.unplugAfterMs,
-            o.replugAfterMs, o.bootloader, o.baud};
-}
-
-}  // namespace
-
 UsbXpressSimServer::UsbXpressSimServer(std::string busFolder, UsbXpressSimOptions options)
-    : BusSimServer(std::move(busFolder), Settings(options)) {}
+    : BusSimServer(std::move(busFolder), options) {}
 
 UsbXpressSimServer::~UsbXpressSimServer() {
     Stop();

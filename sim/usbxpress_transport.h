@@ -9,16 +9,12 @@
 #include "sim/bus_sim_server.h"
 #include "sim/pellix_application.h"
 
-struct UsbXpressSimOptions {
-    std::string description = "Flashwright simulated USBXpress device";
-    std::string serial = "FWSIM001";
-    // Start in the Pellix-USB application instead of the bootloader.
-    bool pellix = false;
-    // A scripted unplug and replug, both counted from Start.
-    std::optional<unsigned> unplugAfterMs;
-    std::optional<unsigned> replugAfterMs;
-    SimOptions bootloader;
-    unsigned baud = 0;  // line time modelled at this rate (10 bits per byte); 0: none
+// startInApplication: start in the Pellix-USB application instead of the bootloader.
+struct UsbXpressSimOptions : BusSimSettings {
+    UsbXpressSimOptions() {
+        description = "Flashwright simulated USBXpress device";
+        serial = kSimSerial;
+    }
 };
 
 // One simulated USBXpress device on a bus folder (see BusSimServer), for the simulated

@@ -26,7 +26,7 @@ class FtdiUpdateTest : public ::testing::Test {
         FtdiSimOptions o;
         o.description = "Corvane";
         o.serial = "CV0001";
-        o.corvane = true;
+        o.startInApplication = true;
         o.application.fault = fault;
         return o;
     }

@@ -18,7 +18,7 @@ UsbXpressSimOptions Device(const char* description, const char* serial, bool pel
     UsbXpressSimOptions o;
     o.description = description;
     o.serial = serial;
-    o.pellix = pellix;
+    o.startInApplication = pellix;
     return o;
 }
 

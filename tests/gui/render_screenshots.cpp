@@ -121,7 +121,7 @@ struct SimulatedUsb {
         FtdiSimOptions cv;
         cv.description = "Corvane";
         cv.serial = "CV10442";
-        cv.corvane = true;
+        cv.startInApplication = true;
         cv.application.hardware = "HW 3.1";
         cv.application.software = "SW 2.07";
         cv.application.fault = CorvaneFault::kRefuse;
@@ -132,7 +132,7 @@ struct SimulatedUsb {
         UsbXpressSimOptions px;
         px.description = "Pellix-USB";
         px.serial = "PX000731";
-        px.pellix = true;
+        px.startInApplication = true;
         corvane = std::make_unique<FtdiSimServer>(ftdiBus.path().toStdString(), cv);
         adapter = std::make_unique<FtdiSimServer>(ftdiBus.path().toStdString(), plain);
         pellix = std::make_unique<UsbXpressSimServer>(usbxpressBus.path().toStdString(), px);

@@ -108,7 +108,7 @@ class UsbIPageTest : public UsbPageTest {
         FtdiSimOptions o;
         o.description = "Corvane";
         o.serial = "CV0002";
-        o.corvane = true;
+        o.startInApplication = true;
         o.application.fault = fault;
         return o;
     }
@@ -362,7 +362,7 @@ class UsbIIPageTest : public UsbPageTest {
         UsbXpressSimOptions o;
         o.description = "Pellix-USB";
         o.serial = "PX0001";
-        o.pellix = true;
+        o.startInApplication = true;
         return o;
     }
     std::unique_ptr<CProperty_USB_SILABS> MakePage() {

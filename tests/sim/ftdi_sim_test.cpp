@@ -38,7 +38,7 @@ class FtdiSimBus : public ::testing::Test {
     }
     FtdiSimServer& PlugCorvane(CorvaneFault fault = CorvaneFault::kNone) {
         FtdiSimOptions options;
-        options.corvane = true;
+        options.startInApplication = true;
         options.application.code = kCode;
         options.application.hardware = "H1";
         options.application.software = "S1";
@@ -187,7 +187,7 @@ TEST_F(FtdiSimBus, WrongSpeedGarblesWhatTheHostSends) {
                           Case{true, 115200, {0xBF, 0x00, 0x04, 0xFF}}}) {
         SCOPED_TRACE(c.hostBaud);
         FtdiSimOptions options;
-        options.corvane = c.corvane;
+        options.startInApplication = c.corvane;
         FtdiSimServer& device = Plug(options);
         const FtdiHandle h = Open(c.hostBaud, 100);
         Send(h, c.sent);

@@ -101,7 +101,7 @@ class UsbXpressSimBus : public ::testing::Test {
     }
     UsbXpressSimServer& PlugPellix() {
         UsbXpressSimOptions options;
-        options.pellix = true;
+        options.startInApplication = true;
         return Plug(options);
     }
 
