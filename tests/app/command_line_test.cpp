@@ -5,7 +5,10 @@
 #include "support/recording_log.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
+#include "update/ftdi_update.h"
+#include "update/serial_update.h"
 #include "update/udp_update.h"
+#include "update/usbx_update.h"
 #include "update/verdict.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {
@@ -27,39 +30,73 @@ TEST(CommandLine, KeywordAloneTriesAnEmptyAddressAndLogsIt) {
     EXPECT_TRUE(log.HasLine(2, 20, "~Open_Port() IP_Addr to short"));
 }
 
-TEST(ExitCodes, ResultsWithoutACodeOfTheirOwn) {
-    EXPECT_EQ(ResultExitCode(0, true, NetworkResults()), -16);
-    EXPECT_EQ(ResultExitCode(-99, true, NetworkResults()), -17);
-    EXPECT_EQ(ResultExitCode(-8, true, NetworkResults()), -15);
-    EXPECT_EQ(ResultExitCode(-5, false, NetworkResults()), -13);
-    EXPECT_EQ(ResultExitCode(-2, false, NetworkResults()), -12);
-    EXPECT_EQ(ResultExitCode(-7, true, NetworkResults()), -16);
-    EXPECT_EQ(ResultExitCode(-1, false, NetworkResults()), -99);
-    EXPECT_EQ(ResultExitCode(-7, false, NetworkResults()), -93);
-}
-
-TEST(ExitCodes, EveryFailureGivesANonZeroExitStatus) {
-    for (int r = -99; r <= 0; ++r) {
-        for (const bool flag : {false, true}) {
-            const int code = ResultExitCode(r, flag, NetworkResults());
-            EXPECT_EQ(code == 0, r == 0 && !flag) << r << " " << flag;
-            EXPECT_EQ((code & 0xFF) == 0, code == 0) << r << " " << flag;
+// What each link's update results mean: its own exit code and text where its table has one,
+// otherwise the signature error's, otherwise the bare code.
+TEST(ResultMeanings, ExitCodesAndFinalMessagesOfEveryLink) {
+    constexpr const char* kOk = "Programming successful";
+    constexpr const char* kInvalid = "Error: this is not a valid device!";
+    constexpr const char* kHanging = "Error: BootLoader is hanging!";
+    constexpr const char* kNoResponse = "Error: No or wrong response from target device!";
+    constexpr const char* kFormat = "Error: Format error in update file!";
+    constexpr const char* kUnreadable = "Error: can not read update file!";
+    using Table = std::span<const ResultMeaning> (*)();
+    const struct {
+        Table link;
+        int result;
+        bool signatureError;
+        int exitCode;
+        std::string text;
+    } cases[] = {
+        {NetworkResults, 0, false, 0, kOk},
+        {NetworkResults, 0, true, -16, kInvalid},
+        {NetworkResults, -99, true, -17, kHanging},
+        {NetworkResults, -8, true, -15, kNoResponse},
+        {NetworkResults, -6, false, -14, kFormat},
+        {NetworkResults, -3, false, -14, kFormat},
+        {NetworkResults, -5, false, -13, kUnreadable},
+        {NetworkResults, -2, true, -12, kUnreadable},
+        {NetworkResults, -7, true, -16, kInvalid},
+        {NetworkResults, -7, false, -93, "Update_AVR() = -7\n"},
+        {NetworkResults, -1, false, -99, "Update_AVR() = -1\n"},
+        {NetworkResults, -1, true, -16, kInvalid},
+        {SerialResults, 0, true, -16, kInvalid},
+        {SerialResults, -99, true, -17, kHanging},
+        {SerialResults, -10, true, -15, kNoResponse},
+        {SerialResults, -9, false, -91, kNoResponse},
+        // A failed status query of the port: not too many errors, as the network link's -8 is.
+        {SerialResults, -8, false, -92, "Update_AVR() = -8\n"},
+        {SerialResults, -8, true, -16, kInvalid},
+        {SerialResults, -7, true, -16, "Error: unable to send data!"},
+        {SerialResults, -6, false, -14, kFormat},
+        {SerialResults, -3, false, -14, kFormat},
+        {SerialResults, -5, false, -13, kUnreadable},
+        {SerialResults, -2, false, -12, kUnreadable},
+        {SerialResults, -1, false, -99, "Update_AVR() = -1\n"},
+        {FtdiResults, 0, true, -16, kInvalid},
+        {FtdiResults, -99, false, -17, kHanging},
+        {FtdiResults, -7, false, -15, kNoResponse},
+        {FtdiResults, -1, false, -12, "Update_AVR() = -1\n"},
+        {FtdiResults, -2, false, -14, "Update_AVR() = -2\n"},
+        {FtdiResults, -3, false, -97, "Update_AVR() = -3\n"},
+        {FtdiResults, -4, false, -13, "Update_AVR() = -4\n"},
+        {FtdiResults, -5, false, -14, "Update_AVR() = -5\n"},
+        {FtdiResults, -6, false, -94, "Update_AVR() = -6\n"},
+        {FtdiResults, -6, true, -16, kInvalid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.result << " " << c.signatureError);
+        EXPECT_EQ(ResultExitCode(c.result, c.signatureError, c.link()), c.exitCode);
+        EXPECT_EQ(VerdictText(c.result, c.signatureError, c.link()), c.text);
+    }
+    // Only success exits with a status the shell takes for success (the code modulo 256).
+    for (const Table link : {NetworkResults, SerialResults, FtdiResults, SilabsResults}) {
+        for (int r = -99; r <= 0; ++r) {
+            for (const bool flag : {false, true}) {
+                const int code = ResultExitCode(r, flag, link());
+                EXPECT_EQ((code & 0xFF) == 0, r == 0 && !flag) << r << " " << flag;
+            }
         }
     }
-}
-
-TEST(Verdict, NetworkTextsFollowTheRule) {
-    const auto text = [](int code, bool flag) { return VerdictText(code, flag, NetworkResults()); };
-    EXPECT_EQ(text(0, false), "Programming successful");
-    EXPECT_EQ(text(0, true), "Error: this is not a valid device!");
-    EXPECT_EQ(text(-99, true), "Error: BootLoader is hanging!");
-    EXPECT_EQ(text(-8, false), "Error: No or wrong response from target device!");
-    EXPECT_EQ(text(-6, false), "Error: Format error in update file!");
-    EXPECT_EQ(text(-3, false), "Error: Format error in update file!");
-    EXPECT_EQ(text(-5, false), "Error: can not read update file!");
-    EXPECT_EQ(text(-2, true), "Error: can not read update file!");
-    EXPECT_EQ(text(-7, false), "Update_AVR() = -7\n");
-    EXPECT_EQ(text(-1, true), "Error: this is not a valid device!");
 }
 
 // The observer contract through the network recipe on a scripted link: the state message

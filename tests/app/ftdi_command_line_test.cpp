@@ -12,8 +12,6 @@
 #include "support/temp_dir.h"
 #include "update/corvane_code.h"
 #include "update/exit_codes.h"
-#include "update/ftdi_update.h"
-#include "update/verdict.h"
 
 namespace {
 
@@ -126,15 +124,7 @@ TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
     EXPECT_EQ(observer.verdict, "Error: no bootloader answered within 5 s!");
 }
 
-TEST(FtdiCommandLine, LinkResultsMapToTheCommandLineCodes) {
-    const std::vector<std::tuple<int, bool, int>> cases{
-        {0, false, 0},    {0, true, -16},   {-99, false, -17}, {-7, false, -15},
-        {-1, false, -12}, {-2, false, -14}, {-3, false, -97},  {-4, false, -13},
-        {-5, false, -14}, {-6, false, -94}, {-6, true, -16},
-    };
-    for (const auto& [result, flag, exitCode] : cases) {
-        EXPECT_EQ(ResultExitCode(result, flag, FtdiResults()), exitCode) << result << " " << flag;
-    }
+TEST(FtdiCommandLine, CorvaneCodeIsEightHexadecimalDigits) {
     EXPECT_EQ(ParseCorvaneCode("0aB1c2D3"), (CorvaneCode{0x0A, 0xB1, 0xC2, 0xD3}));
     for (const char* wrong : {"0aB1c2D", "0aB1c2D3e", "0aB1c2Dx", ""}) {
         EXPECT_FALSE(ParseCorvaneCode(wrong).has_value()) << wrong;

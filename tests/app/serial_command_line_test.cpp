@@ -9,8 +9,6 @@
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
-#include "update/serial_update.h"
-#include "update/verdict.h"
 
 namespace {
 
@@ -31,39 +29,6 @@ class RecordingObserver final : public UpdateObserver {
 };
 
 }  // namespace
-
-TEST(SerialExitCodes, LinkResultsMapToTheCommandLineCodes) {
-    EXPECT_EQ(ResultExitCode(0, false, SerialResults()), 0);
-    EXPECT_EQ(ResultExitCode(0, true, SerialResults()), -16);
-    EXPECT_EQ(ResultExitCode(-99, true, SerialResults()), -17);
-    EXPECT_EQ(ResultExitCode(-10, true, SerialResults()), -15);
-    EXPECT_EQ(ResultExitCode(-6, false, SerialResults()), -14);
-    EXPECT_EQ(ResultExitCode(-3, false, SerialResults()), -14);
-    EXPECT_EQ(ResultExitCode(-5, false, SerialResults()), -13);
-    EXPECT_EQ(ResultExitCode(-2, false, SerialResults()), -12);
-    EXPECT_EQ(ResultExitCode(-7, true, SerialResults()), -16);
-    EXPECT_EQ(ResultExitCode(-1, false, SerialResults()), -99);
-    EXPECT_EQ(ResultExitCode(-8, false, SerialResults()), -92);
-    EXPECT_EQ(ResultExitCode(-9, false, SerialResults()), -91);
-    // Unlike the network link's, -8 is a port status failure here, not too many errors.
-    EXPECT_NE(ResultExitCode(-8, false, SerialResults()), kExitTooManyErrors);
-    for (int r = -99; r <= 0; ++r) {
-        for (const bool flag : {false, true}) {
-            EXPECT_EQ((ResultExitCode(r, flag, SerialResults()) & 0xFF) == 0, r == 0 && !flag)
-                << r << flag;
-        }
-    }
-}
-
-TEST(SerialVerdict, TextsAreThoseOfTheComPortPage) {
-    const auto text = [](int code, bool flag) { return VerdictText(code, flag, SerialResults()); };
-    EXPECT_EQ(text(0, false), "Programming successful");
-    EXPECT_EQ(text(-10, false), "Error: No or wrong response from target device!");
-    EXPECT_EQ(text(-9, false), "Error: No or wrong response from target device!");
-    EXPECT_EQ(text(-7, true), "Error: unable to send data!");
-    EXPECT_EQ(text(-8, true), "Error: this is not a valid device!");
-    EXPECT_EQ(text(-8, false), "Update_AVR() = -8\n");
-}
 
 TEST(SerialCommand, RefusedRatesFailToOpen) {
     RecordingLog log;
