@@ -19,6 +19,10 @@ constexpr std::array kDeviceTypes{
 
 }  // namespace
 
+std::span<const DeviceType> DeviceTypes() {
+    return kDeviceTypes;
+}
+
 const DeviceType* FindDeviceType(UpdateLink link, std::string_view name) {
     for (const DeviceType& type : kDeviceTypes) {
         if (type.link == link && type.name == name) {

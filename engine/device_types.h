@@ -24,5 +24,8 @@ struct DeviceType {
     std::uint8_t versionCommand = 0;
 };
 
+// Every device type, in the order the pages list them.
+std::span<const DeviceType> DeviceTypes();
+
 // The device type of that name on the link; none for a device that is restarted by hand.
 const DeviceType* FindDeviceType(UpdateLink link, std::string_view name);

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kMirabel = 1;
 constexpr std::array<unsigned, 13> kBaudRates{110,   300,   1200,   2400,   4800,   9600,  19200,
                                               38400, 57600, 115200, 230400, 460800, 921600};
 constexpr int kDefaultBaudIndex = 9;  // 115200
@@ -70,9 +69,7 @@ CProperty_COM_port::CProperty_COM_port(PageContext& context, QWidget* parent,
         bauds_->addItem(QString::number(baud), baud);
     }
     bauds_->setCurrentIndex(kDefaultBaudIndex);
-    deviceTypes_->addItem(QStringLiteral("unknown"), 0);
-    deviceTypes_->addItem(QStringLiteral("Mirabel"), kMirabel);
-    deviceTypes_->setCurrentIndex(0);
+    FillDeviceTypeList(*deviceTypes_, UpdateLink::Serial);
 
     connect(search_, &QPushButton::clicked, this, [this] { FillPortList(); });
     connect(ports_, &QComboBox::currentIndexChanged, this, [this] { CheckStepOne(); });
@@ -120,10 +117,9 @@ void CProperty_COM_port::ProgramRun() {
     if (port.empty() || baud < 1) {
         return;
     }
-    const bool mirabel = deviceTypes_->currentData().toInt() == kMirabel;
 
     PageObserver observer = Observer(window());
     observer.Report(UpdateOverSerial(
-        *link_, port, baud, mirabel ? FindDeviceType(UpdateLink::Serial, "Mirabel") : nullptr,
+        *link_, port, baud, PickedDeviceType(*deviceTypes_, UpdateLink::Serial),
         PageFrontEnd(SyncRule::Kind::UntilCancel), observer, Context().log, Context().clock));
 }

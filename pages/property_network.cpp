@@ -3,16 +3,10 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include "engine/device_types.h"
 #include "log/text_format.h"
 #include "pages/ip_address_edit.h"
-#include "engine/device_types.h"
 #include "update/udp_update.h"
-
-namespace {
-
-constexpr int kKorvo = 1;
-
-}  // namespace
 
 CProperty_NETWORK::CProperty_NETWORK(PageContext& context, QWidget* parent,
                                      std::unique_ptr<NetworkLink> link)
@@ -29,9 +23,7 @@ CProperty_NETWORK::CProperty_NETWORK(PageContext& context, QWidget* parent,
     du.Place(*new QLabel(QStringLiteral("Device type:"), this), 198, 32, 41, 8);
     du.Place(*deviceTypes_, 246, 30, 72, 12);
 
-    deviceTypes_->addItem(QStringLiteral("unknown"), 0);
-    deviceTypes_->addItem(QStringLiteral("Korvo"), kKorvo);
-    deviceTypes_->setCurrentIndex(0);
+    FillDeviceTypeList(*deviceTypes_, UpdateLink::Network);
 
     connect(address_, &IpAddressEdit::fieldChanged, this, [this] { CheckAddress(); });
     OrderTabStops();
@@ -63,10 +55,9 @@ std::vector<QWidget*> CProperty_NETWORK::StepOneControls() {
 
 void CProperty_NETWORK::ProgramRun() {
     const std::string address = AddressText();
-    const bool korvo = deviceTypes_->currentData().toInt() == kKorvo;
 
     PageObserver observer = Observer(window());
     observer.Report(UpdateOverNetwork(
-        *link_, address, korvo ? FindDeviceType(UpdateLink::Network, "Korvo") : nullptr,
+        *link_, address, PickedDeviceType(*deviceTypes_, UpdateLink::Network),
         PageFrontEnd(SyncRule::Kind::UntilCancel), observer, Context().log, Context().clock));
 }

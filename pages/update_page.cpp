@@ -1,6 +1,7 @@
 #include "pages/update_page.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -52,6 +53,21 @@ class RunScope {
 void MakePlainButton(QPushButton& button) {
     button.setAutoDefault(false);
     button.setDefault(false);
+}
+
+void FillDeviceTypeList(QComboBox& list, UpdateLink link) {
+    list.addItem(QStringLiteral("unknown"), QString());
+    for (const DeviceType& type : DeviceTypes()) {
+        if (type.link == link) {
+            const QString name = QString::fromUtf8(type.name.data(), type.name.size());
+            list.addItem(name, name);
+        }
+    }
+    list.setCurrentIndex(0);
+}
+
+const DeviceType* PickedDeviceType(const QComboBox& list, UpdateLink link) {
+    return FindDeviceType(link, list.currentData().toString().toStdString());
 }
 
 UpdatePage::UpdatePage(PageContext& context, const StepOneFrame& stepOne, QWidget* parent)

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/device_types.h"
 #include "pages/dialog_units.h"
 #include "pages/page_context.h"
 #include "pages/page_observer.h"
 #include "pages/ui_services.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +30,12 @@ struct StepOneFrame {
 inline StepOneFrame DeviceListFrame() {
     return StepOneFrame{QStringLiteral("1. Select device for update"), QRect(6, 6, 318, 66), 76};
 }
+
+// Fills a page's device type list: "unknown" (a device the user restarts by hand), then every
+// device type of the link, "unknown" picked.
+void FillDeviceTypeList(QComboBox& list, UpdateLink link);
+// The device type picked in such a list; none for "unknown".
+const DeviceType* PickedDeviceType(const QComboBox& list, UpdateLink link);
 
 // What the four link pages share: the three numbered steps (select the target, select the
 // update file, program it), the status labels, the hidden "Debug" box, the file check and
