@@ -1,0 +1,92 @@
+#include "records/recording_observer.h"
+
+#include "engine/device_identity.h"
+#include "log/text_format.h"
+
+RecordingObserver::RecordingObserver(UpdateObserver& shown, AttemptRecord& record)
+    : shown_(shown), record_(record), counter_(record) {}
+
+void RecordingObserver::ShowState(StateKind kind, std::string_view caption, std::string_view text) {
+    shown_.ShowState(kind, caption, text);
+}
+
+void RecordingObserver::HideState() {
+    shown_.HideState();
+}
+
+bool RecordingObserver::Cancelled() {
+    return shown_.Cancelled();
+}
+
+bool RecordingObserver::DispatchesEvents() const {
+    return shown_.DispatchesEvents();
+}
+
+void RecordingObserver::Busy(bool on) {
+    shown_.Busy(on);
+}
+
+void RecordingObserver::WaitingForBootloader(std::uint64_t elapsedMs) {
+    shown_.WaitingForBootloader(elapsedMs);
+}
+
+void RecordingObserver::Synchronised(const BootloaderInfo& info) {
+    record_.bootloaderVersion = StrPrintf("%X.%.2X", info.versionHigh, info.versionLow);
+    record_.deviceId = info.deviceId;
+    record_.deviceName = DeviceText(info.deviceId);
+    shown_.Synchronised(info);
+}
+
+ProgressSink* RecordingObserver::TransferStarting(std::size_t imageBytes) {
+    counter_.shown = shown_.TransferStarting(imageBytes);
+    return &counter_;
+}
+
+void RecordingObserver::Acknowledge(std::string_view message) {
+    shown_.Acknowledge(message);
+}
+
+bool RecordingObserver::Confirm(std::string_view question) {
+    return shown_.Confirm(question);
+}
+
+bool RecordingObserver::CanGuideReplug() const {
+    return shown_.CanGuideReplug();
+}
+
+int RecordingObserver::GuideReplug(const std::function<int(ReplugPrompt&)>& restart) {
+    return shown_.GuideReplug(restart);
+}
+
+void RecordingObserver::Finished(std::string_view verdict, int exitCode) {
+    record_.resultCode = exitCode;
+    record_.message = std::string(verdict);
+    record_.state = AttemptState::Finished;
+    shown_.Finished(verdict, exitCode);
+}
+
+void RecordingObserver::CountingSink::SetRange(int low, int high) {
+    if (shown != nullptr) {
+        shown->SetRange(low, high);
+    }
+}
+
+void RecordingObserver::CountingSink::SetPos(int position) {
+    if (shown != nullptr) {
+        shown->SetPos(position);
+    }
+}
+
+void RecordingObserver::CountingSink::FrameSent(int frameNumber) {
+    ++record_.framesSent;
+    if (shown != nullptr) {
+        shown->FrameSent(frameNumber);
+    }
+}
+
+void RecordingObserver::CountingSink::FrameRetried(int frameNumber, std::uint8_t reply) {
+    ++record_.retries;
+    if (shown != nullptr) {
+        shown->FrameRetried(frameNumber, reply);
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "records/attempt_record.h"
+#include "update/update_observer.h"
+
+// Passes every call on to a front end's own observer and notes in the attempt's record what the
+// records keep of it: the bootloader's version and device, the frames written and resent, and
+// the outcome.
+class RecordingObserver final : public UpdateObserver {
+  public:
+    RecordingObserver(UpdateObserver& shown, AttemptRecord& record);
+
+    void ShowState(StateKind kind, std::string_view caption, std::string_view text) override;
+    void HideState() override;
+    bool Cancelled() override;
+    bool DispatchesEvents() const override;
+    void Busy(bool on) override;
+    void WaitingForBootloader(std::uint64_t elapsedMs) override;
+    void Synchronised(const BootloaderInfo& info) override;
+    ProgressSink* TransferStarting(std::size_t imageBytes) override;
+    void Acknowledge(std::string_view message) override;
+    bool Confirm(std::string_view question) override;
+    bool CanGuideReplug() const override;
+    int GuideReplug(const std::function<int(ReplugPrompt&)>& restart) override;
+    void Finished(std::string_view verdict, int exitCode) override;
+
+  private:
+    // Counts the frames on their way to the front end's progress.
+    class CountingSink final : public ProgressSink {
+      public:
+        explicit CountingSink(AttemptRecord& record) : record_(record) {}
+        ProgressSink* shown = nullptr;
+        void SetRange(int low, int high) override;
+        void SetPos(int position) override;
+        void FrameSent(int frameNumber) override;
+        void FrameRetried(int frameNumber, std::uint8_t reply) override;
+
+      private:
+        AttemptRecord& record_;
+    };
+
+    UpdateObserver& shown_;
+    AttemptRecord& record_;
+    CountingSink counter_;
+};
