@@ -1,9 +1,8 @@
 #include "cli/station_command.h"
 
+#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -68,34 +67,52 @@ std::string EnvOr(const char* name, const std::string& otherwise) {
     return value != nullptr && value[0] != '\0' ? std::string(value) : otherwise;
 }
 
-// SIGINT and SIGTERM read from a descriptor while the station runs, instead of ending it;
-// the threads started meanwhile inherit the blocked mask.
+// The descriptor SIGINT and SIGTERM are written to while the station runs, for its loop to read.
+int gStopPipe = -1;
+
+extern "C" void NoteStopSignal(int signal) {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(gStopPipe, &number, 1);
+}
+
+// SIGINT and SIGTERM read from a pipe while the station runs, instead of ending it, whichever
+// thread the kernel hands them to.
 class StopSignals {
   public:
     StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        ::pthread_sigmask(SIG_BLOCK, &set_, &old_);
-        fd_.Reset(::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK));
+        int ends[2] = {-1, -1};
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            read_.Reset(ends[0]);
+            write_.Reset(ends[1]);
+        }
+        gStopPipe = write_.Get();
+        struct sigaction action {};
+        action.sa_handler = NoteStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
     }
-    ~StopSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        gStopPipe = -1;
+    }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    int Fd() const { return fd_.Get(); }
+    int Fd() const { return read_.Get(); }
     // The signal waiting, or 0.
     int Take() {
-        signalfd_siginfo info{};
-        return ::read(fd_.Get(), &info, sizeof info) == sizeof info
-                   ? static_cast<int>(info.ssi_signo)
-                   : 0;
+        unsigned char number = 0;
+        return ::read(read_.Get(), &number, 1) == 1 ? number : 0;
     }
 
   private:
-    sigset_t set_{};
-    sigset_t old_{};
-    UniqueFd fd_;
+    UniqueFd read_;
+    UniqueFd write_;
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
 };
 
 void Wake(int fd) {
