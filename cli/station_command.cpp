@@ -390,6 +390,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                         view->Problem("stopping: no new devices; the running updates end");
                     } else if (stops == 2) {
                         station.Cancel(signal);
+                        view->Interrupted(signal);
                         cancelledAt = clock.NowMs();
                     }
                 }

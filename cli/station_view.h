@@ -66,6 +66,8 @@ class StationJson final : public StationView {
     void Result(const std::string&, int, const std::string&) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
+    // Ends every attempt under way with its result line; nothing is written after.
+    void Interrupted(int signal) override { lines_.Interrupt(signal); }
 
   private:
     void Event(const char* name, const std::string& device);

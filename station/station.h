@@ -53,6 +53,8 @@ class StationView {
     virtual void Tally(const StationTally& tally) = 0;
     // Something the operator must know that is no device's: a vanished bus folder, the records.
     virtual void Problem(const std::string& text) = 0;
+    // The second stop: the attempts under way end now, by `signal`.
+    virtual void Interrupted(int /*signal*/) {}
 };
 
 // The update of one device with the link's full recipe; the station calls Finished itself.
