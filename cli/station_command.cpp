@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "cli/check_command.h"
@@ -347,7 +348,8 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                 view->Problem(problem);
                 return;
             }
-            watch.Drain();
+            std::set<std::string> removed;
+            watch.Drain(removed);
             if (!watch.Armed()) {
                 view->Problem("the bus folder " + folder + " is gone");
                 return;
@@ -357,7 +359,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             for (const std::string& p : problems) {
                 view->Problem(p);
             }
-            station.BusListing(devices);
+            station.BusListing(devices, removed);
         };
         list();
         int stops = 0;

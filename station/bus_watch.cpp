@@ -31,7 +31,7 @@ bool BusWatch::Arm(std::string& problem) {
     return fd_.Valid();
 }
 
-void BusWatch::Drain() {
+void BusWatch::Drain(std::set<std::string>& removed) {
     alignas(inotify_event) std::array<char, 4096> buffer{};
     while (fd_.Valid()) {
         const ssize_t n = ::read(fd_.Get(), buffer.data(), buffer.size());
@@ -50,6 +50,13 @@ void BusWatch::Drain() {
             if ((event.mask & kWatchLost) != 0) {
                 fd_.Reset();
                 return;
+            }
+            if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && event.len > 0) {
+                // The name is NUL-padded after the event.
+                const std::string name(buffer.data() + at + sizeof event);
+                if (name.ends_with(kBusFileSuffix)) {
+                    removed.insert(name.substr(0, name.size() - kBusFileSuffix.size()));
+                }
             }
             at += static_cast<ssize_t>(sizeof event + event.len);
         }

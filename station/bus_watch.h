@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,10 @@ class BusWatch {
     bool Armed() const { return fd_.Valid(); }
     // The inotify descriptor to wait on; -1 while not armed.
     int Fd() const { return fd_.Get(); }
-    // Reads the events waiting; drops the watch when the folder went (Arm sets it again).
-    void Drain();
+    // Reads the events waiting and adds to `removed` the serial number of every device file
+    // removed meanwhile (so a device unplugged and plugged back in between two listings still
+    // counts as having left); drops the watch when the folder went (Arm sets it again).
+    void Drain(std::set<std::string>& removed);
     // The devices on the bus; `problems` gets a line for each file that is no device file.
     std::vector<StationDevice> Devices(std::vector<std::string>& problems) const;
 

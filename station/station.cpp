@@ -78,7 +78,8 @@ Station::~Station() {
     }
 }  // every attempt's thread has ended
 
-void Station::BusListing(const std::vector<StationDevice>& present) {
+void Station::BusListing(const std::vector<StationDevice>& present,
+                         const std::set<std::string>& removed) {
     const std::lock_guard hold(mutex_);
     std::set<std::string> now;
     for (const StationDevice& d : present) {
@@ -87,7 +88,7 @@ void Station::BusListing(const std::vector<StationDevice>& present) {
     // A device whose attempt still runs has not left yet: its own replug belongs to the update.
     now.insert(running_.begin(), running_.end());
     for (const std::string& id : present_) {
-        if (now.count(id) == 0) {
+        if (now.count(id) == 0 || (removed.count(id) != 0 && running_.count(id) == 0)) {
             visited_.erase(id);
             view_.Left(id);
         }

@@ -70,8 +70,10 @@ class Station {
     Station& operator=(const Station&) = delete;
 
     // The devices now on a bus: one that is new this visit gets its attempt on a thread of its
-    // own; one gone since the last call has left (once its attempt has ended).
-    void BusListing(const std::vector<StationDevice>& present);
+    // own; one gone since the last call, or `removed` meanwhile, has left (once its attempt has
+    // ended).
+    void BusListing(const std::vector<StationDevice>& present,
+                    const std::set<std::string>& removed = {});
     // Runs the attempt of a device on the calling thread (a slot's own thread); false when none
     // ran because the station stops taking devices.
     bool RunAttempt(const StationDevice& device);
