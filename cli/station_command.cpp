@@ -1,6 +1,5 @@
 #include "cli/station_command.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -18,13 +17,12 @@
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/operands.h"
+#include "cli/station_links.h"
 #include "cli/station_view.h"
+#include "cli/stop_signals.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "engine/device_types.h"
-#include "links/ftdi/communication_ftdi.h"
-#include "links/usbxpress/communication_silabs.h"
-#include "links/usbxpress/usbxpress_vendor.h"
 #include "log/device_log.h"
 #include "log/escaped_text.h"
 #include "station/bus_watch.h"
@@ -33,10 +31,7 @@
 #include "station/station_records.h"
 #include "station/udp_slot.h"
 #include "update/exit_codes.h"
-#include "update/ftdi_update.h"
-#include "update/settings.h"
 #include "update/udp_update.h"
-#include "update/usbx_update.h"
 
 namespace {
 
@@ -68,54 +63,6 @@ std::string EnvOr(const char* name, const std::string& otherwise) {
     return value != nullptr && value[0] != '\0' ? std::string(value) : otherwise;
 }
 
-// The descriptor SIGINT and SIGTERM are written to while the station runs, for its loop to read.
-int gStopPipe = -1;
-
-extern "C" void NoteStopSignal(int signal) {
-    const unsigned char number = static_cast<unsigned char>(signal);
-    [[maybe_unused]] const ssize_t n = ::write(gStopPipe, &number, 1);
-}
-
-// SIGINT and SIGTERM read from a pipe while the station runs, instead of ending it, whichever
-// thread the kernel hands them to.
-class StopSignals {
-  public:
-    StopSignals() {
-        int ends[2] = {-1, -1};
-        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
-            read_.Reset(ends[0]);
-            write_.Reset(ends[1]);
-        }
-        gStopPipe = write_.Get();
-        struct sigaction action {};
-        action.sa_handler = NoteStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        gStopPipe = -1;
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int Fd() const { return read_.Get(); }
-    // The signal waiting, or 0.
-    int Take() {
-        unsigned char number = 0;
-        return ::read(read_.Get(), &number, 1) == 1 ? number : 0;
-    }
-
-  private:
-    UniqueFd read_;
-    UniqueFd write_;
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
-
 void Wake(int fd) {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
@@ -124,48 +71,6 @@ void Wake(int fd) {
 void Drain(int fd) {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
-}
-
-// The update of one device on the bus, found by its serial number.
-UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock) {
-    DeviceLog deviceLog(log, device.id);
-    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
-    if (link.Dev_UpdateDeviceList() == 0) {
-        for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
-            FTDI_DeviceEntry entry;
-            link.Dev_GetDeviceEntry(i, entry);
-            if (entry.serialNumber == device.id) {
-                UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
-                                                       frontEnd, observer, deviceLog, clock);
-                if (outcome.exitCode == kExitNoSwitch) {
-                    outcome.verdict = "needs a replug: " + outcome.verdict;
-                }
-                return outcome;
-            }
-        }
-    }
-    return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + device.id + "!"};
-}
-
-UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock) {
-    DeviceLog deviceLog(log, device.id);
-    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
-    for (int i = 0; i < link.Dev_GetNumDevices(); ++i) {
-        std::string serial;
-        std::string description;
-        if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
-            UpdateOutcome outcome =
-                UpdateOverUsbXpress(link, i, description, frontEnd, observer, deviceLog, clock);
-            if (outcome.exitCode == kExitNoBootloader) {
-                // The device did not restart into its bootloader: someone must power-cycle it.
-                outcome.verdict = "needs a replug: " + outcome.verdict;
-            }
-            return outcome;
-        }
-    }
-    return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + device.id + "!"};
 }
 
 }  // namespace
