@@ -73,6 +73,59 @@ void Drain(int fd) {
     [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
 }
 
+// The file of the session: read once into `bytes`, sealed, checked as check checks it, and its
+// SHA-256. Nothing when it is valid; otherwise the exit code to end with (check's).
+std::optional<int> LoadSessionFile(const std::string& path, std::string& bytes, SealedFile& sealed,
+                                   std::string& sha256) {
+    std::string error;
+    if (!ReadWholeFile(path, bytes)) {
+        const UpdateFileCheck check = CheckUpdateFile(path);
+        std::fprintf(stderr, "flashwright station: %s: %s\n", EscapedText(path).c_str(),
+                     check.verdict.c_str());
+        return check.exitCode != 0 ? check.exitCode : kExitFileUnreadable;
+    }
+    if (!sealed.Seal({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, error)) {
+        std::fprintf(stderr, "flashwright station: %s\n", error.c_str());
+        return kExitFileUnreadable;
+    }
+    if (const UpdateFileCheck check = CheckUpdateFile(sealed.Path()); check.exitCode != 0) {
+        std::fprintf(stderr, "flashwright station: %s: %s\n", EscapedText(path).c_str(),
+                     check.verdict.c_str());
+        return check.exitCode;
+    }
+    sha256 = QCryptographicHash::hash(
+                 QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                 QCryptographicHash::Sha256)
+                 .toHex()
+                 .toStdString();
+    return std::nullopt;
+}
+
+// The locks on what the station serves: one per slot, or one for the bus folder (by its real
+// path, so two spellings of one folder are one lock).
+bool TakeStationLocks(const StationRequest& request, const std::string& folder,
+                      std::vector<StationLock>& locks, std::string& error) {
+    if (request.link == "UDP") {
+        locks.resize(request.slotAddresses.size());
+        for (std::size_t i = 0; i < locks.size(); ++i) {
+            const std::string& slot = request.slotAddresses[i];
+            if (!locks[i].Take("udp-" + slot, "the slot " + slot, error)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    std::error_code ec;
+    const std::string real = std::filesystem::weakly_canonical(folder, ec).string();
+    const std::string key =
+        QCryptographicHash::hash(QByteArray::fromStdString(real), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16)
+            .toStdString();
+    locks.resize(1);
+    return locks[0].Take("bus-" + key, "the bus folder " + folder, error);
+}
+
 }  // namespace
 
 std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
@@ -141,51 +194,15 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         }
     }
 
-    // The file: read once, sealed, checked as check checks it.
     std::string bytes;
     SealedFile sealed;
+    std::string sha256;
+    if (const std::optional<int> code = LoadSessionFile(request.path, bytes, sealed, sha256)) {
+        return *code;
+    }
+    std::vector<StationLock> locks;
     std::string error;
-    if (!ReadWholeFile(request.path, bytes)) {
-        const UpdateFileCheck check = CheckUpdateFile(request.path);
-        std::fprintf(stderr, "flashwright station: %s: %s\n", EscapedText(request.path).c_str(),
-                     check.verdict.c_str());
-        return check.exitCode != 0 ? check.exitCode : kExitFileUnreadable;
-    }
-    if (!sealed.Seal({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, error)) {
-        std::fprintf(stderr, "flashwright station: %s\n", error.c_str());
-        return kExitFileUnreadable;
-    }
-    if (const UpdateFileCheck check = CheckUpdateFile(sealed.Path()); check.exitCode != 0) {
-        std::fprintf(stderr, "flashwright station: %s: %s\n", EscapedText(request.path).c_str(),
-                     check.verdict.c_str());
-        return check.exitCode;
-    }
-    const std::string sha256 =
-        QCryptographicHash::hash(
-            QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-            QCryptographicHash::Sha256)
-            .toHex()
-            .toStdString();
-
-    // The locks: one per bus folder, one per slot.
-    std::vector<StationLock> locks(request.link == "UDP" ? request.slotAddresses.size() : 1);
-    bool locked = true;
-    if (request.link == "UDP") {
-        for (std::size_t i = 0; i < request.slotAddresses.size() && locked; ++i) {
-            locked = locks[i].Take("udp-" + request.slotAddresses[i],
-                                   "the slot " + request.slotAddresses[i], error);
-        }
-    } else {
-        std::error_code ec;
-        const std::string real = std::filesystem::weakly_canonical(folder, ec).string();
-        const std::string key =
-            QCryptographicHash::hash(QByteArray::fromStdString(real), QCryptographicHash::Sha256)
-                .toHex()
-                .left(16)
-                .toStdString();
-        locked = locks[0].Take("bus-" + key, "the bus folder " + folder, error);
-    }
-    if (!locked) {
+    if (!TakeStationLocks(request, folder, locks, error)) {
         std::fprintf(stderr, "flashwright station: %s\n", EscapedText(error).c_str());
         return kExitUsage;
     }
