@@ -71,7 +71,7 @@ Station::Station(StationSession session, AttemptLog& records, StationView& view,
     : session_(std::move(session)), records_(records), view_(view), update_(std::move(update)) {}
 
 Station::~Station() {
-    std::vector<std::jthread> threads;
+    std::vector<AttemptThread> threads;
     {
         const std::lock_guard hold(mutex_);
         threads.swap(threads_);
@@ -100,7 +100,12 @@ void Station::BusListing(const std::vector<StationDevice>& present,
         }
         visited_.insert(d.id);
         view_.Arrived(d.id);
-        threads_.emplace_back([this, d] { RunAttempt(d); });
+        std::erase_if(threads_, [](const AttemptThread& t) { return t.ended->load(); });
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        threads_.push_back({ended, std::jthread([this, d, ended] {
+                                RunAttempt(d);
+                                *ended = true;
+                            })});
     }
 }
 

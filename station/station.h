@@ -113,7 +113,12 @@ class Station {
     std::map<std::string, int> triesPerDevice_;
     StationTally tally_;
     int exitCode_ = 0;
-    std::vector<std::jthread> threads_;
+    // The bus attempts' threads; those that ended are joined when the next one starts.
+    struct AttemptThread {
+        std::shared_ptr<std::atomic<bool>> ended;
+        std::jthread thread;
+    };
+    std::vector<AttemptThread> threads_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> cancelled_{false};
     std::atomic<int> cancelSignal_{0};
