@@ -12,8 +12,8 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := update_file synchronise transfer_replies corvane_answer xml_frame command_line \
 	remote_listener
 
-.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync fuzz \
-	package clean
+.PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync \
+	bench-station fuzz package clean
 
 all: build
 
@@ -62,6 +62,14 @@ bench-sync: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_sync_bench -- --no-print-directory
 	@$(BUILD)/bench/flashwright_sync_bench
+
+# The station on a simulated bus: arrival to first synchronisation attempt, 16 devices at once
+# against one. Each benchmark of the station is one line below.
+STATION_BENCHES := flashwright_station_bench
+bench-station: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target $(STATION_BENCHES) -- --no-print-directory
+	@for b in $(STATION_BENCHES); do $(BUILD)/bench/$$b || exit 1; done
 
 # Each target runs for FUZZ_SECONDS from its corpus in tests/fuzz/corpus/<target>/; the inputs
 # that reach new coverage are merged into the corpus, a crash or a broken property is saved

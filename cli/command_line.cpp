@@ -12,6 +12,7 @@
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/serial_command_line.h"
+#include "cli/station_command.h"
 #include "cli/usbx_command_line.h"
 
 namespace {
@@ -46,6 +47,11 @@ std::optional<int> CheckFileCheck(std::span<const std::string> tokens) {
     return ParseCheckRequest(tokens, path, json);
 }
 
+std::optional<int> CheckStation(std::span<const std::string> tokens) {
+    StationRequest request;
+    return ParseStationRequest(tokens, request);
+}
+
 std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
     return ParseNoOperands(tokens, "--list-devices");
 }
@@ -59,6 +65,7 @@ constexpr std::array kCommands{
     CommandKeyword{"USBX", CheckUsbx, RunUsbxCommand},
     CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
+    CommandKeyword{"STATION", CheckStation, RunStationCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
@@ -82,6 +89,9 @@ constexpr std::string_view kUsage = R"(Usage:
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
+  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
+              [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json]
+                                       update every device that arrives, once per visit
   flashwright --help | --version      print this usage, or the version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -123,6 +133,15 @@ seconds, framesSent, retries). Ctrl-C or SIGTERM ends every device under way wit
 check: reads and walks an update file as an update would, without any device, and prints
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
 L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
+
+station: reads and checks the file once and keeps exactly those bytes for the session, then
+waits for devices: FTDI and USBX devices arriving on the simulated bus folder (the FLASHWRIGHT_
+FTDI_BUS or FLASHWRIGHT_USBXPRESS_BUS folder; station mode needs one for now), or UDP fixture
+slots (--slots) whose bootloader answers. Each device is updated once per visit on a thread of
+its own; a device that needs a replug is recorded so. The first Ctrl-C or SIGTERM takes no new
+devices and lets running updates end, a second cancels them. Exit status 0 when every attempt
+succeeded, else that of the last failure; 2 when another station serves the same bus or slot.
+COM is not available in station mode yet.
 
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.

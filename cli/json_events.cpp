@@ -102,12 +102,12 @@ QJsonObject JsonUpdateEvents::Event(const char* name) const {
                        {QStringLiteral("device"), Text(device_)}};
 }
 
-void JsonUpdateEvents::Start() {
+void JsonUpdateEvents::Start(const std::string& readFrom) {
     startMs_ = clock_.NowMs();
     QJsonObject event = Event("start");
     event.insert(QStringLiteral("link"), Text(link_));
     event.insert(QStringLiteral("file"), Text(file_));
-    const UpdateFileRead read = ReadUpdateFile(file_);
+    const UpdateFileRead read = ReadUpdateFile(readFrom.empty() ? file_ : readFrom);
     if (read.outcome == ReadOutcome::Ok) {
         event.insert(QStringLiteral("size"), static_cast<qint64>(read.image.bytes.size()));
         event.insert(QStringLiteral("frames"),

@@ -50,8 +50,9 @@ class JsonUpdateEvents final : public UpdateObserver, public ProgressSink {
     JsonUpdateEvents(const JsonUpdateEvents&) = delete;
     JsonUpdateEvents& operator=(const JsonUpdateEvents&) = delete;
 
-    // "start": the file's size and frames, read the way the update reads them.
-    void Start();
+    // "start": the file's size and frames, read the way the update reads them (from `readFrom`
+    // when given, else from the file named).
+    void Start(const std::string& readFrom = {});
 
     // UpdateObserver
     void WaitingForBootloader(std::uint64_t) override {}

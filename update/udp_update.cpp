@@ -21,6 +21,10 @@ constexpr std::array<ResultMeaning, 6> kNetworkResults{{
 
 }  // namespace
 
+RepeatRule NetworkRepeat() {
+    return kNetworkRepeat;
+}
+
 std::span<const ResultMeaning> NetworkResults() {
     return kNetworkResults;
 }

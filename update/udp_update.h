@@ -13,5 +13,8 @@ UpdateOutcome UpdateOverNetwork(NetworkLink& link, const std::string& address,
                                 const DeviceType* type, const FrontEnd& frontEnd,
                                 UpdateObserver& observer, LogSink& log, Clock& clock);
 
+// The network link's repeat rule for synchronisation attempts.
+RepeatRule NetworkRepeat();
+
 // What the network link's update results mean.
 std::span<const ResultMeaning> NetworkResults();

@@ -187,7 +187,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
-BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args) {
+BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args,
+                                 const ChildOptions& options) {
     int ends[2] = {-1, -1};
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         return;
@@ -201,7 +202,7 @@ BackgroundChild::BackgroundChild(const std::string& program, const std::vector<s
     posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 2);
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = Environment({});
+    std::vector<std::string> envp = Environment(options);
     std::vector<char*> argvP = Pointers(argv);
     std::vector<char*> envpP = Pointers(envp);
     if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argvP.data(), envpP.data()) != 0) {
@@ -245,6 +246,14 @@ void BackgroundChild::Signal(int signal) const {
     if (pid_ > 0) {
         ::kill(pid_, signal);
     }
+}
+
+int BackgroundChild::Wait() {
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(std::exchange(pid_, -1), &status, 0) < 0) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void BackgroundChild::Kill() {

@@ -41,7 +41,8 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 // its standard output and error read as they come. Killed at the latest when this ends.
 class BackgroundChild {
   public:
-    BackgroundChild(const std::string& program, const std::vector<std::string>& args);
+    BackgroundChild(const std::string& program, const std::vector<std::string>& args,
+                    const ChildOptions& options = {});
     ~BackgroundChild();
     BackgroundChild(const BackgroundChild&) = delete;
     BackgroundChild& operator=(const BackgroundChild&) = delete;
@@ -53,6 +54,8 @@ class BackgroundChild {
     void Kill();
     // Sends the program a signal, as Ctrl-C (SIGINT) or a supervisor (SIGTERM) would.
     void Signal(int signal) const;
+    // Waits for the program's end: its exit status 0..255, or -1 when it did not exit.
+    int Wait();
 
   private:
     pid_t pid_ = -1;

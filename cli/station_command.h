@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "log/log_sink.h"
+
+// "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--device-type T]
+// [--station NAME] [--operator NAME] [--records PATH] [--json]": waits for devices and updates
+// each one once per visit, the moment it arrives.
+struct StationRequest {
+    std::string path;
+    std::string link;  // upper case
+    std::vector<std::string> slotAddresses;
+    std::string deviceType;
+    std::string station;
+    std::string operatorName;
+    std::string records;
+    bool json = false;
+};
+
+// Nothing when the request can be carried out; otherwise the exit code to end with.
+std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
+                                       StationRequest& request);
+
+int RunStationCommand(std::span<const std::string> tokens, LogSink& log);

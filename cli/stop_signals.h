@@ -1,0 +1,26 @@
+#pragma once
+
+#include <csignal>
+
+#include "log/unique_fd.h"
+
+// SIGINT and SIGTERM read from a pipe while this lives, instead of ending the program, whichever
+// thread the kernel hands them to; the earlier handling comes back when it ends. One at a time.
+class StopSignals {
+  public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Readable when a signal came.
+    int Fd() const { return read_.Get(); }
+    // The signal waiting, or 0.
+    int Take();
+
+  private:
+    UniqueFd read_;
+    UniqueFd write_;
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};

@@ -1,0 +1,221 @@
+#include "station/station.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+
+#include "log/text_format.h"
+#include "records/recording_observer.h"
+
+namespace {
+
+// Passes every call on to the front end's observer of an attempt, but answers Cancelled from
+// the station once it cancels its attempts, and never offers to guide a replug: nobody stands
+// at a station's keyboard to follow it.
+class StationGate final : public UpdateObserver {
+  public:
+    StationGate(UpdateObserver& shown, const std::atomic<bool>& cancelled)
+        : shown_(shown), cancelled_(cancelled) {}
+
+    void ShowState(StateKind kind, std::string_view caption, std::string_view text) override {
+        shown_.ShowState(kind, caption, text);
+    }
+    void HideState() override { shown_.HideState(); }
+    bool Cancelled() override { return cancelled_ || shown_.Cancelled(); }
+    void Busy(bool on) override { shown_.Busy(on); }
+    void WaitingForBootloader(std::uint64_t elapsedMs) override {
+        shown_.WaitingForBootloader(elapsedMs);
+    }
+    void Synchronised(const BootloaderInfo& info) override { shown_.Synchronised(info); }
+    ProgressSink* TransferStarting(std::size_t imageBytes) override {
+        return shown_.TransferStarting(imageBytes);
+    }
+    void Finished(std::string_view verdict, int exitCode) override {
+        shown_.Finished(verdict, exitCode);
+    }
+
+  private:
+    UpdateObserver& shown_;
+    const std::atomic<bool>& cancelled_;
+};
+
+std::string InterruptedMessage(int signal) {
+    return StrPrintf("Error: interrupted by %s!", signal == SIGINT ? "SIGINT" : "SIGTERM");
+}
+
+}  // namespace
+
+std::string UtcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return StrPrintf("%s.%03dZ", text, static_cast<int>(ms));
+}
+
+struct Station::Attempt {
+    std::int64_t id = 0;
+    std::string device;
+    AttemptRecord record;
+    bool completed = false;  // by Cancel, before its thread got there
+};
+
+Station::Station(StationSession session, AttemptLog& records, StationView& view,
+                 StationUpdate update)
+    : session_(std::move(session)), records_(records), view_(view), update_(std::move(update)) {}
+
+Station::~Station() {
+    std::vector<AttemptThread> threads;
+    {
+        const std::lock_guard hold(mutex_);
+        threads.swap(threads_);
+    }
+}  // every attempt's thread has ended
+
+void Station::BusListing(const std::vector<StationDevice>& present,
+                         const std::set<std::string>& removed) {
+    const std::lock_guard hold(mutex_);
+    std::set<std::string> now;
+    for (const StationDevice& d : present) {
+        now.insert(d.id);
+    }
+    // A device whose attempt still runs has not left yet: its own replug belongs to the update.
+    now.insert(running_.begin(), running_.end());
+    for (const std::string& id : present_) {
+        if (now.count(id) == 0 || (removed.count(id) != 0 && running_.count(id) == 0)) {
+            visited_.erase(id);
+            view_.Left(id);
+        }
+    }
+    present_ = now;
+    for (const StationDevice& d : present) {
+        if (stopping_ || visited_.count(d.id) != 0) {
+            continue;
+        }
+        visited_.insert(d.id);
+        view_.Arrived(d.id);
+        std::erase_if(threads_, [](const AttemptThread& t) { return t.ended->load(); });
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        threads_.push_back({ended, std::jthread([this, d, ended] {
+                                RunAttempt(d);
+                                *ended = true;
+                            })});
+    }
+}
+
+bool Station::RunAttempt(const StationDevice& device) {
+    if (stopping_) {
+        return false;
+    }
+    Attempt attempt;
+    attempt.device = device.id;
+    AttemptRecord& r = attempt.record;
+    r.startedUtc = UtcNow();
+    r.station = session_.station;
+    r.operatorName = session_.operatorName;
+    r.link = session_.link;
+    r.device = device.id;
+    r.description = device.description;
+    r.fileName = session_.fileName;
+    r.fileSize = session_.fileSize;
+    r.fileSha256 = session_.fileSha256;
+    {
+        const std::lock_guard hold(mutex_);
+        const std::optional<std::int64_t> id = records_.Begin(r);
+        if (!id) {
+            stopping_ = true;
+            view_.Problem("the records cannot be written: no new devices are taken");
+            return false;
+        }
+        attempt.id = *id;
+        attempts_.push_back(&attempt);
+        running_.insert(device.id);
+    }
+    ++active_;
+    const std::unique_ptr<UpdateObserver> shown = view_.Attempt(device.id);
+    StationGate gate(*shown, cancelled_);
+    RecordingObserver recording(gate, r);
+    const UpdateOutcome outcome = update_(device, recording);
+    recording.Finished(outcome.verdict, outcome.exitCode);
+    if (cancelled_ && outcome.exitCode != 0) {
+        Finish(attempt, 128 + cancelSignal_, InterruptedMessage(cancelSignal_),
+               AttemptState::Interrupted);
+    } else {
+        Finish(attempt, outcome.exitCode, outcome.verdict, AttemptState::Finished);
+    }
+    --active_;
+    if (onEnded_) {
+        onEnded_();
+    }
+    return true;
+}
+
+void Station::Finish(Attempt& attempt, int exitCode, const std::string& message,
+                     AttemptState state) {
+    const std::lock_guard hold(mutex_);
+    FinishLocked(attempt, exitCode, message, state);
+}
+
+void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& message,
+                           AttemptState state) {
+    std::erase(attempts_, &attempt);
+    running_.erase(attempt.device);
+    if (attempt.completed) {
+        return;
+    }
+    attempt.completed = true;
+    AttemptRecord& r = attempt.record;
+    r.endedUtc = UtcNow();
+    r.resultCode = exitCode;
+    r.message = message;
+    r.state = state;
+    if (!records_.Complete(attempt.id, r)) {
+        stopping_ = true;
+        view_.Problem("the records cannot be written: no new devices are taken");
+    }
+    const int tries = ++triesPerDevice_[attempt.device];
+    if (tries == 1) {
+        ++tally_.devices;
+    }
+    if (exitCode == 0) {
+        ++tally_.passed;
+        tally_.firstPass += tries == 1 ? 1 : 0;
+    } else {
+        ++tally_.failed;
+        exitCode_ = exitCode;
+    }
+    view_.Result(attempt.device, exitCode, message);
+    view_.Tally(tally_);
+}
+
+void Station::StopTaking() {
+    stopping_ = true;
+}
+
+void Station::Cancel(int signal) {
+    cancelSignal_ = signal;
+    stopping_ = true;
+    cancelled_ = true;
+    // Each is recorded as interrupted now, whether or not its update still ends by itself; an
+    // attempt leaves the list under the lock before its thread lets go of it.
+    const std::lock_guard hold(mutex_);
+    const std::vector<Attempt*> running = attempts_;
+    for (Attempt* attempt : running) {
+        FinishLocked(*attempt, 128 + signal, InterruptedMessage(signal), AttemptState::Interrupted);
+    }
+}
+
+int Station::Running() const {
+    return active_;
+}
+
+int Station::ExitCode() const {
+    const std::lock_guard hold(mutex_);
+    return exitCode_;
+}

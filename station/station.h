@@ -1,0 +1,129 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "records/attempt_record.h"
+#include "update/update_observer.h"
+#include "update/update_steps.h"
+
+// What names a device on its link (serial number or slot address) and what else is known.
+struct StationDevice {
+    std::string id;
+    std::string description;
+};
+
+// What every attempt of a session shares in its record.
+struct StationSession {
+    std::string station;
+    std::string operatorName;
+    std::string link;
+    std::string fileName;
+    std::int64_t fileSize = 0;
+    std::string fileSha256;
+};
+
+// The station's counters: attempts passed and failed, and the devices that passed on their
+// first attempt out of the devices tried.
+struct StationTally {
+    int passed = 0;
+    int failed = 0;
+    int devices = 0;
+    int firstPass = 0;
+};
+
+// What a front end shows of the station. Any thread may call.
+class StationView {
+  public:
+    virtual ~StationView() = default;
+    virtual void Arrived(const std::string& device) = 0;
+    virtual void Left(const std::string& device) = 0;
+    // The observer that shows one attempt; it lives until the attempt has finished.
+    virtual std::unique_ptr<UpdateObserver> Attempt(const std::string& device) = 0;
+    // An attempt's outcome as recorded (its message says when the device needs a replug).
+    virtual void Result(const std::string& device, int exitCode, const std::string& message) = 0;
+    virtual void Tally(const StationTally& tally) = 0;
+    // Something the operator must know that is no device's: a vanished bus folder, the records.
+    virtual void Problem(const std::string& text) = 0;
+    // The second stop: the attempts under way end now, by `signal`.
+    virtual void Interrupted(int /*signal*/) {}
+};
+
+// The update of one device with the link's full recipe; the station calls Finished itself.
+using StationUpdate = std::function<UpdateOutcome(const StationDevice&, UpdateObserver&)>;
+
+// Gives every device that arrives one attempt per visit, writes each attempt through the
+// AttemptLog (begun before the update runs, completed when it ends) and keeps the outcome.
+class Station {
+  public:
+    Station(StationSession session, AttemptLog& records, StationView& view, StationUpdate update);
+    ~Station();  // waits for every attempt's thread
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // The devices now on a bus: one that is new this visit gets its attempt on a thread of its
+    // own; one gone since the last call, or `removed` meanwhile, has left (once its attempt has
+    // ended).
+    void BusListing(const std::vector<StationDevice>& present,
+                    const std::set<std::string>& removed = {});
+    // Runs the attempt of a device on the calling thread (a slot's own thread); false when none
+    // ran because the station stops taking devices.
+    bool RunAttempt(const StationDevice& device);
+
+    // The first stop: no new devices; running attempts end normally.
+    void StopTaking();
+    // The second: running attempts are cancelled through their observer and recorded as
+    // interrupted by `signal`.
+    void Cancel(int signal);
+    bool Taking() const { return !stopping_; }
+    bool Cancelled() const { return cancelled_; }
+    // The number of attempts whose update still runs.
+    int Running() const;
+    // Called (on the attempt's thread) after each attempt has ended.
+    void OnAttemptEnded(std::function<void()> call) { onEnded_ = std::move(call); }
+
+    // 0 when every attempt succeeded, else the exit code of the last one that failed.
+    int ExitCode() const;
+
+  private:
+    struct Attempt;
+    void Finish(Attempt& attempt, int exitCode, const std::string& message, AttemptState state);
+    void FinishLocked(Attempt& attempt, int exitCode, const std::string& message,
+                      AttemptState state);
+
+    const StationSession session_;
+    AttemptLog& records_;
+    StationView& view_;
+    const StationUpdate update_;
+    std::function<void()> onEnded_;
+
+    mutable std::mutex mutex_;
+    std::set<std::string> present_;  // on the bus at the last listing
+    std::set<std::string> visited_;  // tried during their present visit
+    std::set<std::string> running_;
+    std::vector<Attempt*> attempts_;  // those running
+    std::map<std::string, int> triesPerDevice_;
+    StationTally tally_;
+    int exitCode_ = 0;
+    // The bus attempts' threads; those that ended are joined when the next one starts.
+    struct AttemptThread {
+        std::shared_ptr<std::atomic<bool>> ended;
+        std::jthread thread;
+    };
+    std::vector<AttemptThread> threads_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<int> cancelSignal_{0};
+    std::atomic<int> active_{0};
+};
+
+// The current time as records keep it: "2026-12-08T03:04:05.123Z".
+std::string UtcNow();
