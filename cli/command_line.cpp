@@ -11,6 +11,7 @@
 #include "cli/ftdi_command_line.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
+#include "cli/records_command.h"
 #include "cli/serial_command_line.h"
 #include "cli/usbx_command_line.h"
 
@@ -46,6 +47,11 @@ std::optional<int> CheckFileCheck(std::span<const std::string> tokens) {
     return ParseCheckRequest(tokens, path, json);
 }
 
+std::optional<int> CheckRecords(std::span<const std::string> tokens) {
+    RecordsRequest request;
+    return ParseRecordsRequest(tokens, request);
+}
+
 std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
     return ParseNoOperands(tokens, "--list-devices");
 }
@@ -59,6 +65,7 @@ constexpr std::array kCommands{
     CommandKeyword{"USBX", CheckUsbx, RunUsbxCommand},
     CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
+    CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
