@@ -233,8 +233,14 @@ void RecordStore::OnWriter(std::function<void()> work) {
 }
 
 std::optional<std::int64_t> RecordStore::Begin(const AttemptRecord& record) {
+    AttemptRecord started = record;
+    started.state = AttemptState::Running;  // until Complete says how it ended
+    started.endedUtc.clear();
+    if (started.startedUtc.empty()) {
+        started.startedUtc = UtcNow();
+    }
     std::optional<std::int64_t> id;
-    OnWriter([&] { id = writer_->Insert(record); });
+    OnWriter([&] { id = writer_->Insert(started); });
     return id;
 }
 
