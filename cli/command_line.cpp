@@ -70,7 +70,7 @@ constexpr std::array kCommands{
 
 constexpr std::string_view kUsage = R"(Usage:
   flashwright                          open the desktop dialog
-  flashwright UDP <address> <file> [--json]
+  flashwright UDP <address> <file> [--json] [--records PATH]
                                        update the device at <address> over the network
   flashwright UDP <address>,<address>... <file> [--json]
                                        update several devices at once
@@ -89,6 +89,9 @@ constexpr std::string_view kUsage = R"(Usage:
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
+  flashwright records [--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX]
+                      [--csv | --json] [--summary]
+                                       print the recorded update attempts
   flashwright --help | --version      print this usage, or the version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -134,6 +137,22 @@ L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.
 
+--records PATH (UDP, COM, FTDI, USBX): every device's attempt is recorded in the SQLite
+database at PATH (made when missing; see records): its row is written before the update
+starts and completed when it ends. A row that cannot be written leaves the device untouched
+(status 73). One program at a time writes a database; another one is refused (status 75).
+
+records: reads the records database (by default $XDG_STATE_HOME/flashwright/records.sqlite,
+that is ~/.local/state/flashwright/records.sqlite; --records PATH picks another) without
+changing it, also while another program writes it, and prints a table of the attempts, oldest
+first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
+the device with exactly that address, port or serial number, --file-sha256 PREFIX those with a
+file whose SHA-256 starts with the hexadecimal PREFIX (any case). --csv prints CSV (RFC 4180:
+a header row, CRLF line ends), --json one JSON object a line with the CSV header's names.
+--summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
+interrupted: the program ended first), and the first-pass yield, the share of the devices
+whose first attempt that day with that file passed.
+
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
 a missing operand, an operand too many for COM or --list-ports, or a baud that is not a
@@ -163,6 +182,13 @@ message appear there. The outcome is the exit code:
 
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
 
+The records command, and --records, end with a status of their own when the database fails:
+     65  it is damaged, or not a records database
+     66  there is no database at the path (records)
+     73  an attempt's row cannot be written (disk full, read-only): the device was not updated
+     75  another program holds it: a station or an update writing it, or a lock SQLite reports
+     76  a later version of flashwright wrote it; this one does not change or read it
+
 Environment:
   FLASHWRIGHT_DEBUG_LOG=1     trace the update in the debug log files debug_log.txt and
                               debug_log.bin (also FLASHWRIGHT_DEBUG_LOG=files)
@@ -189,6 +215,8 @@ Files:
                               the debug log's lines and dumps: in $XDG_STATE_HOME/flashwright
                               (by default ~/.local/state/flashwright), or beside a program run
                               from its build folder
+  records.sqlite              the records of update attempts: in $XDG_STATE_HOME/flashwright
+                              (by default ~/.local/state/flashwright)
   ~/.config/flashwright/flashwright.conf
                               the settings: corvane/enterBootloaderCode (the Corvane code as 8
                               hexadecimal digits) and usbxpress/library (the path of the
@@ -203,6 +231,7 @@ constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright USBX <serial-number> <file>
   flashwright --list-devices
   flashwright check <file>
+  flashwright records [--csv | --json] [--summary]
 )";
 
 std::string UpperCase(std::string_view text) {

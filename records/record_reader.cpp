@@ -142,18 +142,20 @@ StoreError RecordReader::ForEach(
 }
 
 StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows) {
-    // Each attempt numbered within its day, file and device, so the first one of each device
-    // is known; passed and failed as SummaryRow tells.
+    // First per day, file and device, then per day and file. With exactly one MIN() in a
+    // grouped query SQLite takes the bare column first_passed from the row with that minimum:
+    // the device's first attempt there. Passed and failed as SummaryRow tells.
     const QString statement = QStringLiteral(R"(
-        WITH a AS (
-            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha,
-                   (state = 'finished' AND result_code = 0) AS passed,
-                   (state = 'interrupted' OR (state = 'finished' AND result_code <> 0)) AS failed,
-                   ROW_NUMBER() OVER (PARTITION BY substr(started_utc, 1, 10), file_sha256, link,
-                                      device ORDER BY started_utc, id) AS n
-            FROM attempts%1)
-        SELECT day, sha, COUNT(*), SUM(passed), SUM(failed), SUM(n = 1), SUM(n = 1 AND passed)
-        FROM a GROUP BY day, sha ORDER BY day, sha)")
+        WITH d AS (
+            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, COUNT(*) AS attempts,
+                   SUM(state = 'finished' AND result_code = 0) AS passed,
+                   SUM(state = 'interrupted' OR (state = 'finished' AND result_code <> 0))
+                       AS failed,
+                   MIN(started_utc) AS first,
+                   (state = 'finished' AND result_code = 0) AS first_passed
+            FROM attempts%1 GROUP BY day, sha, link, device)
+        SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
+        FROM d GROUP BY day, sha ORDER BY day, sha)")
                                   .arg(Where(filter));
     QSqlQuery query(connection_->Db());
     query.setForwardOnly(true);
