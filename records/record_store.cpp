@@ -60,6 +60,10 @@ class RecordStore::Writer {
             return ErrorOf(connection_.Db().lastError(), path);
         }
         QSqlDatabase& db = connection_.Db();
+        // The layout first, so that a database this program refuses is left as it was.
+        if (StoreError error = CheckSchema(db, path, true); error.status != StoreStatus::Ok) {
+            return error;
+        }
         QSqlQuery query(db);
         // WAL: readers read beside the writer, and a commit is one append to the log. With
         // synchronous=NORMAL a commit has reached the operating system when it returns, so a
@@ -75,9 +79,6 @@ class RecordStore::Writer {
         }
         if (!Exec(query, QStringLiteral("PRAGMA synchronous=NORMAL"))) {
             return ErrorOf(query.lastError(), path);
-        }
-        if (StoreError error = CheckSchema(db, path, true); error.status != StoreStatus::Ok) {
-            return error;
         }
         return MarkInterrupted(path);
     }
@@ -170,9 +171,11 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::string& path, StoreErr
         return nullptr;
     }
     std::unique_ptr<RecordStore> store(new RecordStore(path, std::move(lock)));
+    // The writer thread owns the promise: it may still be inside set_value when get returns.
     std::promise<StoreError> opened;
     std::future<StoreError> result = opened.get_future();
-    store->thread_ = std::thread([&store = *store, &opened] { store.Serve(opened); });
+    store->thread_ = std::thread(
+        [&store = *store, opened = std::move(opened)]() mutable { store.Serve(opened); });
     error = result.get();
     if (error.status != StoreStatus::Ok) {
         return nullptr;  // the writer thread has ended; the destructor joins it
