@@ -174,8 +174,9 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::string& path, StoreErr
     // The writer thread owns the promise: it may still be inside set_value when get returns.
     std::promise<StoreError> opened;
     std::future<StoreError> result = opened.get_future();
-    store->thread_ = std::thread(
-        [&store = *store, opened = std::move(opened)]() mutable { store.Serve(opened); });
+    store->thread_.reset(QThread::create(
+        [&store = *store, opened = std::move(opened)]() mutable { store.Serve(opened); }));
+    store->thread_->start();
     error = result.get();
     if (error.status != StoreStatus::Ok) {
         return nullptr;  // the writer thread has ended; the destructor joins it
@@ -192,8 +193,8 @@ RecordStore::~RecordStore() {
         stopping_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
+    if (thread_ != nullptr) {
+        thread_->wait();
     }
 }
 

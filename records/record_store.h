@@ -9,7 +9,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+
+#include <QThread>
 
 #include "log/unique_fd.h"
 #include "records/attempt_record.h"
@@ -57,5 +58,7 @@ class RecordStore final : public AttemptLog {
     std::condition_variable changed_;
     std::deque<Job*> jobs_;
     bool stopping_ = false;
-    std::thread thread_;
+    // A thread Qt starts: the connection it owns is cleaned up with it, as Qt does not do for
+    // a thread it did not start.
+    std::unique_ptr<QThread> thread_;
 };
