@@ -28,6 +28,9 @@ std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::
     request.description = operands->Option("--description").value_or(std::string());
     request.json = operands->Option("--json").has_value();
     request.records = operands->Option("--records").value_or(std::string());
+    if (operands->Option("--records") && request.records.empty()) {
+        return UsageError(command, "--records: the path is empty");
+    }
     if (const std::optional<std::string> wait = operands->Option("--wait")) {
         const std::optional<unsigned> window = ParseWaitSeconds(*wait);
         if (!window) {

@@ -58,6 +58,9 @@ std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdat
     request.path = positional.size() > 1 ? positional[1] : std::string();
     request.json = operands->Option("--json").has_value();
     request.records = operands->Option("--records").value_or(std::string());
+    if (operands->Option("--records") && request.records.empty()) {
+        return UsageError("UDP", "--records: the path is empty");
+    }
     return std::nullopt;
 }
 

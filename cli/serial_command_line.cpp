@@ -85,6 +85,10 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
     request.port = request.ports.front();
     request.json = operands.Option("--json").has_value();
     request.records = operands.Option("--records").value_or(std::string());
+    if (operands.Option("--records") && request.records.empty()) {
+        error = "--records: the path is empty";
+        return false;
+    }
     request.path = positional.size() > 1 ? positional[1] : std::string();
     if (positional.size() > 2) {
         const std::string& text = positional[2];
