@@ -11,6 +11,7 @@
 #include "cli/ftdi_command_line.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
+#include "cli/records_command.h"
 #include "cli/serial_command_line.h"
 #include "cli/station_command.h"
 #include "cli/usbx_command_line.h"
@@ -52,6 +53,11 @@ std::optional<int> CheckStation(std::span<const std::string> tokens) {
     return ParseStationRequest(tokens, request);
 }
 
+std::optional<int> CheckRecords(std::span<const std::string> tokens) {
+    RecordsRequest request;
+    return ParseRecordsRequest(tokens, request);
+}
+
 std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
     return ParseNoOperands(tokens, "--list-devices");
 }
@@ -66,11 +72,12 @@ constexpr std::array kCommands{
     CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
     CommandKeyword{"STATION", CheckStation, RunStationCommand},
+    CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
 };
 
 constexpr std::string_view kUsage = R"(Usage:
   flashwright                          open the desktop dialog
-  flashwright UDP <address> <file> [--json]
+  flashwright UDP <address> <file> [--json] [--records PATH]
                                        update the device at <address> over the network
   flashwright UDP <address>,<address>... <file> [--json]
                                        update several devices at once
@@ -92,6 +99,9 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json]
                                        update every device that arrives, once per visit
+  flashwright records [--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX]
+                      [--csv | --json] [--summary]
+                                       print the recorded update attempts
   flashwright --help | --version      print this usage, or the version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
@@ -146,6 +156,22 @@ COM is not available in station mode yet.
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.
 
+--records PATH (UDP, COM, FTDI, USBX): every device's attempt is recorded in the SQLite
+database at PATH (made when missing; see records): its row is written before the update
+starts and completed when it ends. A row that cannot be written leaves the device untouched
+(status 73). One program at a time writes a database; another one is refused (status 75).
+
+records: reads the records database (by default $XDG_STATE_HOME/flashwright/records.sqlite,
+that is ~/.local/state/flashwright/records.sqlite; --records PATH picks another) without
+changing it, also while another program writes it, and prints a table of the attempts, oldest
+first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
+the device with exactly that address, port or serial number, --file-sha256 PREFIX those with a
+file whose SHA-256 starts with the hexadecimal PREFIX (any case). --csv prints CSV (RFC 4180:
+a header row, CRLF line ends), --json one JSON object a line with the CSV header's names.
+--summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
+interrupted: the program ended first), and the first-pass yield, the share of the devices
+whose first attempt that day with that file passed.
+
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
 a missing operand, an operand too many for COM or --list-ports, or a baud that is not a
@@ -175,6 +201,13 @@ message appear there. The outcome is the exit code:
 
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
 
+The records command, and --records, end with a status of their own when the database fails:
+     65  it is damaged, or not a records database
+     66  there is no database at the path (records)
+     73  an attempt's row cannot be written (disk full, read-only): the device was not updated
+     75  another program holds it: a station or an update writing it, or a lock SQLite reports
+     76  a later version of flashwright wrote it; this one does not change or read it
+
 Environment:
   FLASHWRIGHT_DEBUG_LOG=1     trace the update in the debug log files debug_log.txt and
                               debug_log.bin (also FLASHWRIGHT_DEBUG_LOG=files)
@@ -201,6 +234,8 @@ Files:
                               the debug log's lines and dumps: in $XDG_STATE_HOME/flashwright
                               (by default ~/.local/state/flashwright), or beside a program run
                               from its build folder
+  records.sqlite              the records of update attempts: in $XDG_STATE_HOME/flashwright
+                              (by default ~/.local/state/flashwright)
   ~/.config/flashwright/flashwright.conf
                               the settings: corvane/enterBootloaderCode (the Corvane code as 8
                               hexadecimal digits) and usbxpress/library (the path of the
@@ -215,6 +250,7 @@ constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright USBX <serial-number> <file>
   flashwright --list-devices
   flashwright check <file>
+  flashwright records [--csv | --json] [--summary]
 )";
 
 std::string UpperCase(std::string_view text) {

@@ -8,7 +8,8 @@
 std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::string_view command,
                                       DeviceUpdateRequest& request) {
     static constexpr std::array kOptions{OptionSpec{"--description", true},
-                                         OptionSpec{"--wait", true}, OptionSpec{"--json", false}};
+                                         OptionSpec{"--wait", true}, OptionSpec{"--json", false},
+                                         OptionSpec{"--records", true}};
     std::string error;
     const std::optional<Operands> operands = SplitOperands(tokens, kOptions, 2, error);
     if (!operands) {
@@ -26,6 +27,10 @@ std::optional<int> ParseDeviceRequest(std::span<const std::string> tokens, std::
     request.path = positional.size() > 1 ? positional[1] : std::string();
     request.description = operands->Option("--description").value_or(std::string());
     request.json = operands->Option("--json").has_value();
+    request.records = operands->Option("--records").value_or(std::string());
+    if (operands->Option("--records") && request.records.empty()) {
+        return UsageError(command, "--records: the path is empty");
+    }
     if (const std::optional<std::string> wait = operands->Option("--wait")) {
         const std::optional<unsigned> window = ParseWaitSeconds(*wait);
         if (!window) {

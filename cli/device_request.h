@@ -13,7 +13,8 @@ struct DeviceUpdateRequest {
     std::string description;  // empty: the first device with the serial number
     std::string path;
     unsigned syncWindowMs = kCommandLineSyncWindowMs;
-    bool json = false;  // JSON events on standard output instead of the terminal display
+    bool json = false;      // JSON events on standard output instead of the terminal display
+    std::string records{};  // --records: the database the attempt is written to
 };
 
 // "<serial-number> <file> [--description TEXT] [--wait SECONDS] [--json]" after the keyword

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/command_records.h"
 #include "cli/device_request.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
@@ -50,7 +51,7 @@ void NoteDevicesBeyondThePage(int count) {
 
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
-                  std::unique_ptr<FtdiLibrary> library) {
+                  std::unique_ptr<FtdiLibrary> library, AttemptRecord* record) {
     const FrontEnd frontEnd{
         {SyncRule::Kind::Window, request.syncWindowMs}, "FTDI()", false, false, true, request.path};
     TerminalGuidance guided(observer, prompt, nullptr);
@@ -59,6 +60,11 @@ int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
         CCommunication link(log, clock, std::move(library), CCommunication::kEveryDevice);
         int index = -1;
         if (const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index)) {
+            if (record != nullptr) {
+                record->description = device->name;
+                record->hardware = device->hardware;
+                record->software = device->software;
+            }
             outcome = UpdateOverFtdi(link, index, device->name, device->serialNumber, frontEnd,
                                      guided, log, clock);
         } else {
@@ -79,11 +85,20 @@ int RunFtdiCommand(std::span<const std::string> tokens, LogSink& log) {
     if (TerminalProgress::StderrIsTerminal()) {
         prompt.emplace(stderr);
     }
-    return RunSingle("FTDI", request.serialNumber, request.path, request.json,
-                     [&](UpdateObserver& observer) {
-                         return RunFtdiUpdate(request, log, DefaultClock(), observer,
-                                              prompt ? &*prompt : nullptr, MakeFtdiLibrary());
-                     });
+    std::unique_ptr<CommandRecords> records;
+    if (const std::optional<int> code =
+            OpenRecords(request.records, "FTDI", request.path, records)) {
+        return *code;
+    }
+    return RunSingle(
+        "FTDI", request.serialNumber, request.path, request.json, [&](UpdateObserver& shown) {
+            return WithRecords(records.get(), request.serialNumber, shown,
+                               [&](UpdateObserver& observer, AttemptRecord* record) {
+                                   return RunFtdiUpdate(request, log, DefaultClock(), observer,
+                                                        prompt ? &*prompt : nullptr,
+                                                        MakeFtdiLibrary(), record);
+                               });
+        });
 }
 
 int RunListDevicesCommand(std::span<const std::string> tokens, LogSink& log) {

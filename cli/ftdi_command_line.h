@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/attempt_record.h"
+
 #include <memory>
 #include <span>
 #include <string>
@@ -19,9 +21,10 @@ using FtdiUpdateRequest = DeviceUpdateRequest;
 // (with the replug guidance on a terminal when it does not switch), opens it at 115200,
 // synchronises for up to 10 s, checks the file, sends it and returns the exit code
 // (update/exit_codes.h). Without a prompt, a device that does not switch ends with -18.
+// With `record`, the device found gives it its description and a Corvane device's versions.
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
-                  std::unique_ptr<FtdiLibrary> library);
+                  std::unique_ptr<FtdiLibrary> library, AttemptRecord* record = nullptr);
 
 // "FTDI <serial-number> <file> [--description TEXT]": the operands after the keyword.
 int RunFtdiCommand(std::span<const std::string> operands, LogSink& log);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cli/command_line.h"
+#include "cli/command_records.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
 #include "cli/same_device.h"
@@ -26,7 +27,8 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
 }
 
 std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request) {
-    static constexpr std::array kOptions{OptionSpec{"--json", false}};
+    static constexpr std::array kOptions{OptionSpec{"--json", false},
+                                         OptionSpec{"--records", true}};
     std::string error;
     // Operands after the file are ignored, as they always were: an unquoted path with a blank
     // is cut there and then names a file that does not exist.
@@ -55,6 +57,10 @@ std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdat
     request.addresses = std::move(targets.targets);
     request.path = positional.size() > 1 ? positional[1] : std::string();
     request.json = operands->Option("--json").has_value();
+    request.records = operands->Option("--records").value_or(std::string());
+    if (operands->Option("--records") && request.records.empty()) {
+        return UsageError("UDP", "--records: the path is empty");
+    }
     return std::nullopt;
 }
 
@@ -67,10 +73,19 @@ int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
         !twice.empty()) {
         return UsageError("UDP", twice);
     }
+    std::unique_ptr<CommandRecords> records;
+    if (const std::optional<int> code =
+            OpenRecords(request.records, "UDP", request.path, records)) {
+        return *code;
+    }
     return RunTargets(
         "UDP", request.addresses, request.path, request.json,
-        [&](const std::string& address, LogSink& deviceLog, UpdateObserver& observer) {
-            return RunNetworkUpdate(address, request.path, deviceLog, DefaultClock(), observer);
+        [&](const std::string& address, LogSink& deviceLog, UpdateObserver& shown) {
+            return WithRecords(records.get(), address, shown,
+                               [&](UpdateObserver& observer, AttemptRecord*) {
+                                   return RunNetworkUpdate(address, request.path, deviceLog,
+                                                           DefaultClock(), observer);
+                               });
         },
         log);
 }

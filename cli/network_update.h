@@ -21,7 +21,8 @@ struct UdpUpdateRequest {
     // list file ("@file").
     std::vector<std::string> addresses;
     std::string path;
-    bool json = false;  // JSON events on standard output instead of the terminal display
+    bool json = false;    // JSON events on standard output instead of the terminal display
+    std::string records;  // --records: the database every attempt is written to
 };
 
 // "<address>[,<address>...]|@<list-file> <file> [--json]" after the keyword UDP: further

@@ -11,16 +11,17 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/command_records.h"
 #include "cli/fleet.h"
 #include "cli/network_update.h"
 #include "cli/operands.h"
 #include "cli/same_device.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
+#include "engine/device_types.h"
 #include "links/serial/communication_com.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
-#include "engine/device_types.h"
 #include "update/exit_codes.h"
 #include "update/serial_update.h"
 #include "update/sync_window.h"
@@ -53,7 +54,7 @@ int OnQtThread(const std::function<int()>& work) {
 }
 
 constexpr std::array kComOptions{OptionSpec{"--device-type", true}, OptionSpec{"--wait", true},
-                                 OptionSpec{"--json", false}};
+                                 OptionSpec{"--json", false}, OptionSpec{"--records", true}};
 
 // The request the operands ask for; false with `error` set on a usage error.
 bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::string& error) {
@@ -83,6 +84,11 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
     request.ports = std::move(ports.targets);
     request.port = request.ports.front();
     request.json = operands.Option("--json").has_value();
+    request.records = operands.Option("--records").value_or(std::string());
+    if (operands.Option("--records") && request.records.empty()) {
+        error = "--records: the path is empty";
+        return false;
+    }
     request.path = positional.size() > 1 ? positional[1] : std::string();
     if (positional.size() > 2) {
         const std::string& text = positional[2];
@@ -135,14 +141,22 @@ int RunComCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::string twice = SameDeviceTwice(request.ports, SerialDeviceKey); !twice.empty()) {
         return UsageError("COM", twice);
     }
+    std::unique_ptr<CommandRecords> records;
+    if (const std::optional<int> code =
+            OpenRecords(request.records, "COM", request.path, records)) {
+        return *code;
+    }
     const auto app = EnsureCoreApplication();
     return RunTargets(
         "COM", request.ports, request.path, request.json,
-        [&](const std::string& port, LogSink& deviceLog, UpdateObserver& observer) {
+        [&](const std::string& port, LogSink& deviceLog, UpdateObserver& shown) {
             SerialUpdateRequest one = request;
             one.port = port;
-            return OnQtThread(
-                [&] { return RunSerialUpdate(one, deviceLog, DefaultClock(), observer); });
+            return WithRecords(
+                records.get(), port, shown, [&](UpdateObserver& observer, AttemptRecord*) {
+                    return OnQtThread(
+                        [&] { return RunSerialUpdate(one, deviceLog, DefaultClock(), observer); });
+                });
         },
         log);
 }

@@ -19,7 +19,8 @@ struct SerialUpdateRequest {
     unsigned syncWindowMs = kCommandLineSyncWindowMs;
     // Every port named: the port alone, several separated by commas, or those of a list file.
     std::vector<std::string> ports{};
-    bool json = false;  // JSON events on standard output instead of the terminal display
+    bool json = false;      // JSON events on standard output instead of the terminal display
+    std::string records{};  // --records: the database every attempt is written to
 };
 
 // The windowless serial update: opens the port (8 data bits, no parity, one stop bit), sends

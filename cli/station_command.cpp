@@ -206,10 +206,12 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         std::fprintf(stderr, "flashwright station: %s\n", EscapedText(error).c_str());
         return kExitUsage;
     }
-    const std::unique_ptr<AttemptLog> records = OpenStationRecords(request.records, error);
+    int recordsStatus = 0;
+    const std::unique_ptr<AttemptLog> records =
+        OpenStationRecords(request.records, error, recordsStatus);
     if (!records) {
         std::fprintf(stderr, "flashwright station: the records: %s\n", EscapedText(error).c_str());
-        return kExitUsage;
+        return recordsStatus;
     }
 
     StopSignals stopSignals;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cli/command_line.h"
+#include "cli/command_records.h"
 #include "cli/device_request.h"
 #include "cli/fleet.h"
 #include "cli/terminal_progress.h"
@@ -36,7 +37,7 @@ std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request
 
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
-                  std::unique_ptr<UsbXpressLibrary> library) {
+                  std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
     const FrontEnd frontEnd{
         {SyncRule::Kind::Window, request.syncWindowMs}, "", false, false, true, request.path};
     TerminalGuidance guided(observer, nullptr, prompt);
@@ -45,6 +46,9 @@ int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
         CSILab_USB link(log, clock, std::move(library));
         std::string description;
         if (const std::optional<int> index = FindDevice(link, request, description)) {
+            if (record != nullptr) {
+                record->description = description;
+            }
             outcome = UpdateOverUsbXpress(link, *index, description, frontEnd, guided, log, clock);
         } else {
             outcome = {kExitOpenFailed, "ERROR: no USBXpress device with serial number " +
@@ -60,12 +64,21 @@ int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::optional<int> code = ParseDeviceRequest(tokens, "USBX", request)) {
         return *code;
     }
+    std::unique_ptr<CommandRecords> records;
+    if (const std::optional<int> code =
+            OpenRecords(request.records, "USBX", request.path, records)) {
+        return *code;
+    }
     const bool terminal = TerminalProgress::StderrIsTerminal();
     return RunSingle(
-        "USBX", request.serialNumber, request.path, request.json, [&](UpdateObserver& observer) {
-            return RunUsbxUpdate(request, log, DefaultClock(), observer,
-                                 terminal ? stderr : nullptr,
-                                 MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
+        "USBX", request.serialNumber, request.path, request.json, [&](UpdateObserver& shown) {
+            return WithRecords(
+                records.get(), request.serialNumber, shown,
+                [&](UpdateObserver& observer, AttemptRecord* record) {
+                    return RunUsbxUpdate(
+                        request, log, DefaultClock(), observer, terminal ? stderr : nullptr,
+                        MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library, record);
+                });
         });
 }
 

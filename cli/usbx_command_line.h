@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/attempt_record.h"
+
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -18,9 +20,10 @@ using UsbxUpdateRequest = DeviceUpdateRequest;
 // device its firmware-update command and opens it again, synchronises for the window (the
 // power-cycle request goes to `prompt` first, when given), checks the file, sends it and
 // returns the exit code (update/exit_codes.h).
+// With `record`, the device found gives it its description.
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
-                  std::unique_ptr<UsbXpressLibrary> library);
+                  std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record = nullptr);
 
 // "USBX <serial-number> <file> [--description TEXT] [--wait SECONDS]".
 int RunUsbxCommand(std::span<const std::string> operands, LogSink& log);

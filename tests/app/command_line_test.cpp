@@ -121,11 +121,11 @@ class ScriptedNetworkLink final : public NetworkLink {
     BootloaderInfo Info() const override { return {}; }
 };
 
-class StepRecordingObserver final : public UpdateObserver {
+class CallListObserver final : public UpdateObserver {
   public:
     std::vector<std::string>& calls;
     int cancelAfter;  // Cancelled() answers false this many times, then true
-    explicit StepRecordingObserver(std::vector<std::string>& record, int cancel)
+    explicit CallListObserver(std::vector<std::string>& record, int cancel)
         : calls(record), cancelAfter(cancel) {}
     void ShowState(StateKind, std::string_view caption, std::string_view) override {
         calls.push_back("show " + std::string(caption));
@@ -152,7 +152,7 @@ TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
     for (const auto& c : cases) {
         std::vector<std::string> calls;
         ScriptedNetworkLink link(calls, c.answerAt);
-        StepRecordingObserver observer(calls, c.cancelAfter);
+        CallListObserver observer(calls, c.cancelAfter);
         RecordingLog log;
         VirtualClock clock;
         const FrontEnd frontEnd{

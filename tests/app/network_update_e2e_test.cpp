@@ -292,3 +292,19 @@ TEST(CommandLineProgram, WithoutADisplayTheProgramSaysWhatToDoAndExitsWithStatus
         EXPECT_EQ(r.err.find("did you mean \"UDP\"?") != std::string::npos, !args.empty()) << r.err;
     }
 }
+
+TEST_F(NetworkUpdateTest, RecordedAttemptShowsInTheRecordsCsv) {
+    StartDevice("127.0.21.7");
+    const std::string file = MakeUpdateFile("app.enc", 600);
+    const std::string db = (dir_.Path() / "records.sqlite").string();
+
+    EXPECT_EQ(Flashwright({"UDP", "127.0.21.7", file, "--records", db}).status, 0);
+    const ChildResult r = Flashwright({"records", "--records", db, "--csv"});
+
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.starts_with("id,started_utc,ended_utc,state,")) << r.out;
+    EXPECT_NE(r.out.find(",UDP,127.0.21.7,,1.05,1,"), std::string::npos);
+    EXPECT_NE(r.out.find(",app.enc," + std::to_string(std::filesystem::file_size(file)) + ","),
+              std::string::npos);
+    EXPECT_NE(r.out.find(",0,0,Programming successful\r\n"), std::string::npos);
+}

@@ -1,0 +1,174 @@
+#include "records/record_reader.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "log/unique_fd.h"
+#include "records/record_schema.h"
+#include "records/sql_connection.h"
+
+namespace {
+
+// How long a read waits for a writer's short lock before it counts as locked out.
+constexpr int kReadBusyTimeoutMs = 2000;
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// Whether a program holds the writer's lock beside the database. Only looked at, never made.
+bool WriterPresent(const std::string& path) {
+    const UniqueFd fd(::open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return false;
+    }
+    if (::flock(fd.Get(), LOCK_SH | LOCK_NB) != 0) {
+        return true;
+    }
+    ::flock(fd.Get(), LOCK_UN);
+    return false;
+}
+
+// The WHERE clause of a filter, its values bound by Bind.
+QString Where(const RecordFilter& filter) {
+    QStringList terms;
+    if (!filter.since.empty()) {
+        terms << QStringLiteral("started_utc >= :since");
+    }
+    if (!filter.device.empty()) {
+        terms << QStringLiteral("device = :device");
+    }
+    if (!filter.sha256Prefix.empty()) {
+        terms
+            << QStringLiteral("substr(file_sha256, 1, %1) = :sha").arg(filter.sha256Prefix.size());
+    }
+    return terms.isEmpty() ? QString()
+                           : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+}
+
+void Bind(QSqlQuery& query, const RecordFilter& filter) {
+    if (!filter.since.empty()) {
+        query.bindValue(QStringLiteral(":since"), QString::fromStdString(filter.since));
+    }
+    if (!filter.device.empty()) {
+        query.bindValue(QStringLiteral(":device"), QString::fromStdString(filter.device));
+    }
+    if (!filter.sha256Prefix.empty()) {
+        std::string lower = filter.sha256Prefix;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        query.bindValue(QStringLiteral(":sha"), QString::fromStdString(lower));
+    }
+}
+
+QString ColumnList() {
+    QStringList names;
+    for (const std::string_view column : kRecordColumns) {
+        names << QString::fromLatin1(column.data(), column.size());
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreError& error) {
+    if (!Exists(path)) {
+        error = {StoreStatus::Missing, "no records database at " + path};
+        return nullptr;
+    }
+    if (std::filesystem::is_directory(path)) {
+        error = {StoreStatus::Corrupt, path + " is a folder, not a records database"};
+        return nullptr;
+    }
+    const QString uri =
+        QUrl::fromLocalFile(QString::fromStdString(std::filesystem::absolute(path).string()))
+            .toString(QUrl::FullyEncoded);
+    // A database nobody writes and without a write-ahead log is read as unchangeable: SQLite
+    // then takes no locks and makes no -wal or -shm file beside it. Otherwise the writer's
+    // files are there already, and a read-only connection reads through them.
+    const bool quiet = !WriterPresent(path) && !Exists(path + "-wal");
+    auto connection = std::make_unique<SqlConnection>(
+        uri + (quiet ? QStringLiteral("?immutable=1") : QStringLiteral("?mode=ro")),
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+            .arg(kReadBusyTimeoutMs));
+    if (!connection->Open()) {
+        error = ErrorOf(connection->Db().lastError(), path);
+        if (error.status == StoreStatus::Unwritable) {
+            error.status = StoreStatus::Corrupt;  // a file that cannot be read as a database
+        }
+        return nullptr;
+    }
+    error = CheckSchema(connection->Db(), path, false);
+    if (error.status == StoreStatus::Unwritable) {
+        error.status = StoreStatus::Corrupt;
+    }
+    if (error.status != StoreStatus::Ok) {
+        return nullptr;
+    }
+    return std::unique_ptr<RecordReader>(new RecordReader(path, std::move(connection)));
+}
+
+RecordReader::RecordReader(std::string path, std::unique_ptr<SqlConnection> connection)
+    : path_(std::move(path)), connection_(std::move(connection)) {}
+
+RecordReader::~RecordReader() = default;
+
+StoreError RecordReader::ForEach(
+    const RecordFilter& filter,
+    const std::function<void(std::int64_t id, const AttemptRecord&)>& each) {
+    QSqlQuery query(connection_->Db());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id, %1 FROM attempts%2 ORDER BY started_utc, id")
+                      .arg(ColumnList(), Where(filter)));
+    Bind(query, filter);
+    if (!query.exec()) {
+        return ErrorOf(query.lastError(), path_);
+    }
+    while (query.next()) {
+        each(query.value(0).toLongLong(), RecordAt(query, 1));
+    }
+    return query.lastError().isValid() ? ErrorOf(query.lastError(), path_) : StoreError{};
+}
+
+StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows) {
+    // First per day, file and device, then per day and file. With exactly one MIN() in a
+    // grouped query SQLite takes the bare column first_passed from the row with that minimum:
+    // the device's first attempt there. Passed and failed as SummaryRow tells.
+    const QString statement = QStringLiteral(R"(
+        WITH d AS (
+            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, COUNT(*) AS attempts,
+                   SUM(state = 'finished' AND result_code = 0) AS passed,
+                   SUM(state = 'interrupted' OR (state = 'finished' AND result_code <> 0))
+                       AS failed,
+                   MIN(started_utc) AS first,
+                   (state = 'finished' AND result_code = 0) AS first_passed
+            FROM attempts%1 GROUP BY day, sha, link, device)
+        SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
+        FROM d GROUP BY day, sha ORDER BY day, sha)")
+                                  .arg(Where(filter));
+    QSqlQuery query(connection_->Db());
+    query.setForwardOnly(true);
+    query.prepare(statement);
+    Bind(query, filter);
+    if (!query.exec()) {
+        return ErrorOf(query.lastError(), path_);
+    }
+    while (query.next()) {
+        rows.push_back({query.value(0).toString().toStdString(),
+                        query.value(1).toString().toStdString(), query.value(2).toLongLong(),
+                        query.value(3).toLongLong(), query.value(4).toLongLong(),
+                        query.value(5).toLongLong(), query.value(6).toLongLong()});
+    }
+    return query.lastError().isValid() ? ErrorOf(query.lastError(), path_) : StoreError{};
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "records/attempt_record.h"
+#include "records/store_status.h"
+
+class SqlConnection;
+
+// Which records to read; an empty field does not filter.
+struct RecordFilter {
+    std::string since;         // "YYYY-MM-DD": attempts started on that UTC day or later
+    std::string device;        // exactly this device
+    std::string sha256Prefix;  // hexadecimal, any case: files whose SHA-256 starts so
+};
+
+// The attempts of one UTC day with one file. Passed are the attempts that ended with code 0;
+// failed those that ended otherwise or were interrupted; attempts still running are neither.
+struct SummaryRow {
+    std::string day;  // "YYYY-MM-DD"
+    std::string fileSha256;
+    std::int64_t attempts = 0;
+    std::int64_t passed = 0;
+    std::int64_t failed = 0;
+    std::int64_t devices = 0;           // distinct devices (link and device)
+    std::int64_t firstPassDevices = 0;  // of them, those whose first attempt here passed
+    double FirstPassYield() const {
+        return devices == 0 ? 0.0 : static_cast<double>(firstPassDevices) / devices;
+    }
+};
+
+// A records database opened for reading only: nothing is written to the database, and no
+// write-ahead log or index file is made beside a database that has none. Reading works beside
+// a program writing the database. Use it on one thread.
+class RecordReader {
+  public:
+    static std::unique_ptr<RecordReader> Open(const std::string& path, StoreError& error);
+    ~RecordReader();
+    RecordReader(const RecordReader&) = delete;
+    RecordReader& operator=(const RecordReader&) = delete;
+
+    // Calls `each` with every record the filter lets through (with its id), oldest first.
+    StoreError ForEach(const RecordFilter& filter,
+                       const std::function<void(std::int64_t id, const AttemptRecord&)>& each);
+    // The counts per UTC day and file, in that order.
+    StoreError Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows);
+
+  private:
+    RecordReader(std::string path, std::unique_ptr<SqlConnection> connection);
+    const std::string path_;
+    std::unique_ptr<SqlConnection> connection_;
+};

@@ -1,0 +1,164 @@
+#include "records/record_schema.h"
+
+#include <QSqlError>
+#include <QVariant>
+
+#include "records/sql_connection.h"
+
+namespace {
+
+constexpr const char* kCreateAttempts = R"(CREATE TABLE attempts (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    started_utc TEXT NOT NULL, ended_utc TEXT, state TEXT NOT NULL,
+    station TEXT, operator TEXT, link TEXT, device TEXT, description TEXT,
+    bootloader_version TEXT, device_id INTEGER, device_name TEXT, hardware TEXT, software TEXT,
+    file_name TEXT, file_size INTEGER, file_sha256 TEXT,
+    frames_sent INTEGER, retries INTEGER, result_code INTEGER, message TEXT))";
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string Std(const QVariant& value) {
+    return value.toString().toStdString();
+}
+
+StoreError NotRecords(const std::string& path) {
+    return {StoreStatus::Corrupt, path + " is not a records database"};
+}
+
+}  // namespace
+
+std::string_view StateText(AttemptState state) {
+    switch (state) {
+        case AttemptState::Running:
+            return "running";
+        case AttemptState::Finished:
+            return "finished";
+        case AttemptState::Interrupted:
+            return "interrupted";
+    }
+    return "interrupted";
+}
+
+StoreError ErrorOf(const QSqlError& error, const std::string& path) {
+    const int code = SqliteCode(error.nativeErrorCode());
+    const std::string text = error.text().toStdString();
+    if (code == kSqliteBusy || code == kSqliteLocked) {
+        return {StoreStatus::Locked, path + " is locked by another program (" + text + ")"};
+    }
+    if (code == kSqliteCorrupt || code == kSqliteNotADatabase) {
+        return {StoreStatus::Corrupt, path + " is damaged or not a database (" + text + ")"};
+    }
+    return {StoreStatus::Unwritable, path + ": " + text};
+}
+
+StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
+        return ErrorOf(query.lastError(), path);
+    }
+    bool any = false;
+    bool hasVersion = false;
+    bool hasAttempts = false;
+    while (query.next()) {
+        const QString name = query.value(0).toString();
+        any = true;
+        hasVersion = hasVersion || name == QStringLiteral("schema_version");
+        hasAttempts = hasAttempts || name == QStringLiteral("attempts");
+    }
+    if (!any && create) {
+        if (!db.transaction()) {
+            return ErrorOf(db.lastError(), path);
+        }
+        const bool made =
+            query.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
+            query.exec(
+                QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion)) &&
+            query.exec(QString::fromUtf8(kCreateAttempts)) &&
+            query.exec(QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"));
+        if (!made || !db.commit()) {
+            const StoreError error = ErrorOf(made ? db.lastError() : query.lastError(), path);
+            db.rollback();
+            return error;
+        }
+        return {};
+    }
+    if (!hasVersion) {
+        return NotRecords(path);
+    }
+    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
+        return ErrorOf(query.lastError(), path);
+    }
+    const int version = query.value(0).toInt();
+    if (version > kSchemaVersion) {
+        return {StoreStatus::NewerSchema,
+                path + " was written by a later version of flashwright (records layout " +
+                    std::to_string(version) + "; this version knows layout " +
+                    std::to_string(kSchemaVersion) + ")"};
+    }
+    if (version < 1 || !hasAttempts) {
+        return NotRecords(path);
+    }
+    return {};
+}
+
+void BindRecord(QSqlQuery& query, const AttemptRecord& r) {
+    query.bindValue(QStringLiteral(":started_utc"), Text(r.startedUtc));
+    query.bindValue(QStringLiteral(":ended_utc"),
+                    r.endedUtc.empty() ? QVariant() : QVariant(Text(r.endedUtc)));
+    query.bindValue(QStringLiteral(":state"), Text(std::string(StateText(r.state))));
+    query.bindValue(QStringLiteral(":station"), Text(r.station));
+    query.bindValue(QStringLiteral(":operator"), Text(r.operatorName));
+    query.bindValue(QStringLiteral(":link"), Text(r.link));
+    query.bindValue(QStringLiteral(":device"), Text(r.device));
+    query.bindValue(QStringLiteral(":description"), Text(r.description));
+    query.bindValue(QStringLiteral(":bootloader_version"), Text(r.bootloaderVersion));
+    query.bindValue(QStringLiteral(":device_id"), r.deviceId ? QVariant(*r.deviceId) : QVariant());
+    query.bindValue(QStringLiteral(":device_name"), Text(r.deviceName));
+    query.bindValue(QStringLiteral(":hardware"), Text(r.hardware));
+    query.bindValue(QStringLiteral(":software"), Text(r.software));
+    query.bindValue(QStringLiteral(":file_name"), Text(r.fileName));
+    query.bindValue(QStringLiteral(":file_size"), QVariant::fromValue<qlonglong>(r.fileSize));
+    query.bindValue(QStringLiteral(":file_sha256"), Text(r.fileSha256));
+    query.bindValue(QStringLiteral(":frames_sent"), r.framesSent);
+    query.bindValue(QStringLiteral(":retries"), r.retries);
+    query.bindValue(QStringLiteral(":result_code"),
+                    r.resultCode ? QVariant(*r.resultCode) : QVariant());
+    query.bindValue(QStringLiteral(":message"), Text(r.message));
+}
+
+AttemptRecord RecordAt(const QSqlQuery& q, int first) {
+    AttemptRecord r;
+    int i = first;
+    r.startedUtc = Std(q.value(i++));
+    r.endedUtc = Std(q.value(i++));
+    const std::string state = Std(q.value(i++));
+    r.state = state == "running"    ? AttemptState::Running
+              : state == "finished" ? AttemptState::Finished
+                                    : AttemptState::Interrupted;
+    r.station = Std(q.value(i++));
+    r.operatorName = Std(q.value(i++));
+    r.link = Std(q.value(i++));
+    r.device = Std(q.value(i++));
+    r.description = Std(q.value(i++));
+    r.bootloaderVersion = Std(q.value(i++));
+    const QVariant deviceId = q.value(i++);
+    if (!deviceId.isNull()) {
+        r.deviceId = deviceId.toInt();
+    }
+    r.deviceName = Std(q.value(i++));
+    r.hardware = Std(q.value(i++));
+    r.software = Std(q.value(i++));
+    r.fileName = Std(q.value(i++));
+    r.fileSize = q.value(i++).toLongLong();
+    r.fileSha256 = Std(q.value(i++));
+    r.framesSent = q.value(i++).toInt();
+    r.retries = q.value(i++).toInt();
+    const QVariant code = q.value(i++);
+    if (!code.isNull()) {
+        r.resultCode = code.toInt();
+    }
+    r.message = Std(q.value(i++));
+    return r;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <array>
+#include <string_view>
+
+#include "records/attempt_record.h"
+#include "records/store_status.h"
+
+// The layout of the records database. The table schema_version holds one row with the layout's
+// version; a later program that changes the layout migrates from the version it finds, and this
+// one refuses a database of a version it does not know.
+inline constexpr int kSchemaVersion = 1;
+
+// The columns of a record after its id, in the order of AttemptRecord; the CSV header and the
+// JSON field names are these.
+inline constexpr std::array<std::string_view, 20> kRecordColumns{
+    "started_utc",        "ended_utc", "state",       "station",
+    "operator",           "link",      "device",      "description",
+    "bootloader_version", "device_id", "device_name", "hardware",
+    "software",           "file_name", "file_size",   "file_sha256",
+    "frames_sent",        "retries",   "result_code", "message"};
+
+std::string_view StateText(AttemptState state);
+
+// Checks the layout of an open database. With `create`, a database without any table gets the
+// layout of this version (in one transaction). A database of a later version, or one that is
+// not a records database, is refused.
+StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create);
+
+// Binds a record's columns to the placeholders :started_utc ... :message of `query`.
+void BindRecord(QSqlQuery& query, const AttemptRecord& record);
+// The record in the current row of `query`, whose columns from `first` on are kRecordColumns.
+AttemptRecord RecordAt(const QSqlQuery& query, int first);
+
+// The error a failed statement stands for.
+StoreError ErrorOf(const QSqlError& error, const std::string& path);

@@ -1,0 +1,199 @@
+// The records database: written from several threads, left by a killed writer, guarded against
+// a second writer, read without a change, refused with its own status, and printed.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QSqlQuery>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "cli/records_output.h"
+#include "records/record_reader.h"
+#include "records/record_store.h"
+#include "records/sql_connection.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+AttemptRecord Attempt(const std::string& started, const std::string& device, int code) {
+    AttemptRecord r;
+    r.startedUtc = started;
+    r.link = "UDP";
+    r.device = device;
+    r.fileSha256 = "ab12";
+    r.resultCode = code;
+    r.state = AttemptState::Finished;
+    return r;
+}
+
+std::vector<AttemptRecord> ReadAll(const std::string& path, const RecordFilter& filter = {}) {
+    StoreError error;
+    const auto reader = RecordReader::Open(path, error);
+    std::vector<AttemptRecord> records;
+    EXPECT_NE(reader, nullptr) << error.message;
+    reader->ForEach(filter, [&](std::int64_t, const AttemptRecord& r) { records.push_back(r); });
+    return records;
+}
+
+class RecordStoreTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<RecordStore> OpenStore() {
+        StoreError error;
+        auto store = RecordStore::Open(path_, error);
+        EXPECT_NE(store, nullptr) << error.message;
+        return store;
+    }
+    TempDir dir_;
+    const std::string path_ = (dir_.Path() / "state" / "records.sqlite").string();
+};
+
+}  // namespace
+
+TEST_F(RecordStoreTest, AttemptsFromManyThreadsAreAllWrittenWhole) {
+    constexpr int kThreads = 8;
+    constexpr int kEach = 10;
+    {
+        const auto store = OpenStore();
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    AttemptRecord r = Attempt("2026-12-08T10:00:00.000Z", std::to_string(t), 0);
+                    const auto id = store->Begin(r);
+                    ASSERT_TRUE(id.has_value());
+                    r.deviceId = 7;
+                    r.message = "line \"one\",\nline two";
+                    r.state = AttemptState::Finished;
+                    EXPECT_TRUE(store->Complete(*id, r));
+                }
+            });
+        }
+    }
+    const std::vector<AttemptRecord> records = ReadAll(path_);
+    ASSERT_EQ(records.size(), std::size_t{kThreads * kEach});
+    for (const AttemptRecord& r : records) {
+        EXPECT_EQ(r.state, AttemptState::Finished);
+        EXPECT_EQ(r.deviceId, 7);
+        EXPECT_EQ(r.message, "line \"one\",\nline two");
+    }
+    EXPECT_EQ(ReadAll(path_, {"", "3", ""}).size(), std::size_t{kEach});
+}
+
+TEST_F(RecordStoreTest, AttemptOfAKilledWriterIsInterruptedWhenTheStoreOpensAgain) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        StoreError error;
+        const auto store = RecordStore::Open(path_, error);
+        const auto done = store->Begin(Attempt("2026-12-08T10:00:00.000Z", "done", 0));
+        store->Complete(*done, Attempt("2026-12-08T10:00:00.000Z", "done", 0));
+        store->Begin(Attempt("2026-12-08T10:00:01.000Z", "in flight", 0));
+        ::_exit(::write(ready[1], "x", 1) == 1 && ::pause() < 0 ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    OpenStore();
+    const std::vector<AttemptRecord> records = ReadAll(path_);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].state, AttemptState::Finished);
+    EXPECT_EQ(records[1].state, AttemptState::Interrupted);
+}
+
+TEST_F(RecordStoreTest, SecondWriterIsRefusedButReadersReadBesideTheFirst) {
+    const auto store = OpenStore();
+    store->Begin(Attempt("2026-12-08T10:00:00.000Z", "a", 0));
+    StoreError error;
+    EXPECT_EQ(RecordStore::Open(path_, error), nullptr);
+    EXPECT_EQ(error.status, StoreStatus::Locked);
+    EXPECT_NE(error.message.find(path_), std::string::npos);
+    EXPECT_EQ(ReadAll(path_).size(), 1u);
+}
+
+TEST_F(RecordStoreTest, ReadingLeavesTheFolderAndTheFileAsTheyWere) {
+    OpenStore()->Begin(Attempt("2026-12-08T10:00:00.000Z", "a", 0));
+    using Folder = std::filesystem::directory_iterator;
+    const auto listing = [&] { return std::distance(Folder(dir_.Path() / "state"), Folder()); };
+    const auto before = listing();
+    const std::string bytes = dir_.Read("state/records.sqlite");
+    const auto mtime = std::filesystem::last_write_time(path_);
+    ASSERT_EQ(ReadAll(path_).size(), 1u);
+    EXPECT_EQ(listing(), before);  // no -wal or -shm file made
+    EXPECT_EQ(dir_.Read("state/records.sqlite"), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(path_), mtime);
+}
+
+TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
+    const auto sql = [&](const QString& statement) {
+        SqlConnection connection(QString::fromStdString(path_), {});
+        ASSERT_TRUE(connection.Open());
+        QSqlQuery query(connection.Db());
+        ASSERT_TRUE(query.exec(statement));
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        StoreStatus status;
+        int exit;
+    };
+    const Case cases[] = {
+        {"missing", [] {}, StoreStatus::Missing, 66},
+        {"newer layout",
+         [&] {
+             OpenStore();
+             sql("UPDATE schema_version SET version = 2");
+         },
+         StoreStatus::NewerSchema, 76},
+        {"not a database", [&] { dir_.Write("state/records.sqlite", std::string(4096, 'x')); },
+         StoreStatus::Corrupt, 65},
+        {"another program's database", [&] { sql("CREATE TABLE other (x)"); }, StoreStatus::Corrupt,
+         65},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir_.Path() / "state");
+        std::filesystem::create_directories(dir_.Path() / "state");
+        c.make();
+        StoreError error;
+        EXPECT_EQ(RecordReader::Open(path_, error), nullptr) << c.name;
+        EXPECT_EQ(error.status, c.status) << c.name << ": " << error.message;
+        EXPECT_EQ(ExitStatusOf(error.status), c.exit) << c.name;
+        if (c.status != StoreStatus::Missing) {
+            EXPECT_EQ(RecordStore::Open(path_, error), nullptr) << c.name;
+            EXPECT_EQ(error.status, c.status) << c.name;
+        }
+    }
+}
+
+TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {
+    {
+        const auto store = OpenStore();
+        for (const AttemptRecord& r : {Attempt("2026-12-08T10:00:00.000Z", "a", -15),
+                                       Attempt("2026-12-08T10:01:00.000Z", "a", 0),
+                                       Attempt("2026-12-08T10:02:00.000Z", "b", 0),
+                                       Attempt("2026-12-08T10:03:00.000Z", "c", -11),
+                                       Attempt("2026-12-09T09:00:00.000Z", "a", 0)}) {
+            store->Complete(*store->Begin(r), r);
+        }
+    }
+    StoreError error;
+    std::vector<SummaryRow> rows;
+    RecordReader::Open(path_, error)->Summary({}, rows);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(std::tie(rows[0].day, rows[0].attempts, rows[0].passed, rows[0].failed),
+              std::make_tuple("2026-12-08", 4, 2, 2));
+    EXPECT_DOUBLE_EQ(rows[0].FirstPassYield(), 1.0 / 3.0);  // of a, b and c only b
+    EXPECT_DOUBLE_EQ(rows[1].FirstPassYield(), 1.0);
+    EXPECT_EQ(ReadAll(path_, {"2026-12-09", "", "AB"}).size(), 1u);
+}
+
+TEST(RecordsOutputTest, CsvQuotesOnlyWhatNeedsIt) {
+    const std::vector<std::string> fields{"plain", "a,b", "say \"hi\"", "cr\r", "lf\n", ""};
+    EXPECT_EQ(CsvLine(fields), "plain,\"a,b\",\"say \"\"hi\"\"\",\"cr\r\",\"lf\n\",\r\n");
+}
