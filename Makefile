@@ -65,7 +65,7 @@ bench-sync: deps
 
 # The station on a simulated bus: arrival to first synchronisation attempt, 16 devices at once
 # against one. Each benchmark of the station is one line below.
-STATION_BENCHES := flashwright_station_bench
+STATION_BENCHES := flashwright_station_bench flashwright_records_bench
 bench-station: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target $(STATION_BENCHES) -- --no-print-directory

@@ -10,6 +10,7 @@
 #include "cli/json_events.h"
 #include "cli/json_interrupt.h"
 #include "cli/terminal_progress.h"
+#include "engine/device_identity.h"
 #include "log/device_log.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"

@@ -69,15 +69,6 @@ std::string InterruptedText(int signal) {
     return StrPrintf("Error: interrupted by %s!", signal == SIGINT ? "SIGINT" : "SIGTERM");
 }
 
-std::string DeviceName(unsigned id) {
-    std::string text = DeviceText(id);
-    constexpr std::string_view kFound = " found";
-    if (text.ends_with(kFound)) {
-        text.resize(text.size() - kFound.size());
-    }
-    return text;
-}
-
 std::string ReplyText(std::uint8_t reply) {
     return StrPrintf("0x%.2X", static_cast<unsigned>(reply));
 }

@@ -86,8 +86,6 @@ class JsonUpdateEvents final : public UpdateObserver, public ProgressSink {
     std::atomic<unsigned> retries_ = 0;
 };
 
-// The name of a device id as the bootloader reports it ("Corvane").
-std::string DeviceName(unsigned id);
 // A reply byte as the log writes it ("0x22").
 std::string ReplyText(std::uint8_t reply);
 

@@ -32,3 +32,12 @@ std::string DeviceText(unsigned id) {
 void DeviceText(unsigned id, std::string& out) {
     out = DeviceText(id);
 }
+
+std::string DeviceName(unsigned id) {
+    std::string text = DeviceText(id);
+    constexpr std::string_view kFound = " found";
+    if (text.ends_with(kFound)) {
+        text.resize(text.size() - kFound.size());
+    }
+    return text;
+}

@@ -33,7 +33,7 @@ void RecordingObserver::WaitingForBootloader(std::uint64_t elapsedMs) {
 void RecordingObserver::Synchronised(const BootloaderInfo& info) {
     record_.bootloaderVersion = StrPrintf("%X.%.2X", info.versionHigh, info.versionLow);
     record_.deviceId = info.deviceId;
-    record_.deviceName = DeviceText(info.deviceId);
+    record_.deviceName = DeviceName(info.deviceId);
     shown_.Synchronised(info);
 }
 

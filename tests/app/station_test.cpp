@@ -202,6 +202,10 @@ TEST_F(StationE2eTest, EveryDeviceOnTheBusIsUpdatedOncePerVisit) {
     EXPECT_EQ(Sessions(first), 2u);
     EXPECT_EQ(Sessions(*devices_[1]), 1u);
     EXPECT_EQ(Sessions(*devices_[2]), 1u);
+    // The records: 6 attempts, 4 passed, 2 failed, of 4 devices 3 passed at the first go.
+    const ChildResult summary =
+        RunChild(FlashwrightProgram(), {"records", "--summary", "--csv"}, Options());
+    EXPECT_NE(summary.out.find(",6,4,2,4,3,0.7500\r\n"), std::string::npos) << summary.out;
 }
 
 TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated) {
