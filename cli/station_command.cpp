@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QThread>
 
 #include <array>
 #include <csignal>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "cli/check_command.h"
 #include "cli/command_line.h"
@@ -26,11 +26,12 @@
 #include "log/device_log.h"
 #include "log/escaped_text.h"
 #include "station/bus_watch.h"
+#include "station/fixture_slot.h"
 #include "station/sealed_file.h"
 #include "station/station_lock.h"
 #include "station/station_records.h"
-#include "station/udp_slot.h"
 #include "update/exit_codes.h"
+#include "update/serial_update.h"
 #include "update/udp_update.h"
 
 namespace {
@@ -45,12 +46,35 @@ constexpr std::array kStationOptions{
 constexpr int kRewatchMs = 500;
 // After the second stop, running updates get this long to end through their Cancel.
 constexpr std::uint64_t kCancelGraceMs = 2000;
+// The serial slots' line speed, the serial command's default.
+constexpr unsigned kStationBaud = 115200;
 
 std::string Upper(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     return text;
+}
+
+// The device type of that name (in any case) on a slot link; none when it has no such type.
+const DeviceType* SlotDeviceType(const std::string& link, const std::string& name) {
+    const UpdateLink updateLink = link == "COM" ? UpdateLink::Serial : UpdateLink::Network;
+    for (const DeviceType& type : DeviceTypes()) {
+        if (type.link == updateLink && Upper(std::string(type.name)) == Upper(name)) {
+            return &type;
+        }
+    }
+    return nullptr;
+}
+
+// A lock key for a path: its real path, so two spellings of one file are one key.
+std::string PathKey(const std::string& path) {
+    std::error_code ec;
+    const std::string real = std::filesystem::weakly_canonical(path, ec).string();
+    return QCryptographicHash::hash(QByteArray::fromStdString(real), QCryptographicHash::Sha256)
+        .toHex()
+        .left(16)
+        .toStdString();
 }
 
 std::string HostName() {
@@ -105,25 +129,19 @@ std::optional<int> LoadSessionFile(const std::string& path, std::string& bytes, 
 // path, so two spellings of one folder are one lock).
 bool TakeStationLocks(const StationRequest& request, const std::string& folder,
                       std::vector<StationLock>& locks, std::string& error) {
-    if (request.link == "UDP") {
+    if (request.link == "UDP" || request.link == "COM") {
         locks.resize(request.slotAddresses.size());
         for (std::size_t i = 0; i < locks.size(); ++i) {
             const std::string& slot = request.slotAddresses[i];
-            if (!locks[i].Take("udp-" + slot, "the slot " + slot, error)) {
+            const std::string key = request.link == "UDP" ? "udp-" + slot : "com-" + PathKey(slot);
+            if (!locks[i].Take(key, "the slot " + slot, error)) {
                 return false;
             }
         }
         return true;
     }
-    std::error_code ec;
-    const std::string real = std::filesystem::weakly_canonical(folder, ec).string();
-    const std::string key =
-        QCryptographicHash::hash(QByteArray::fromStdString(real), QCryptographicHash::Sha256)
-            .toHex()
-            .left(16)
-            .toStdString();
     locks.resize(1);
-    return locks[0].Take("bus-" + key, "the bus folder " + folder, error);
+    return locks[0].Take("bus-" + PathKey(folder), "the bus folder " + folder, error);
 }
 
 }  // namespace
@@ -154,13 +172,14 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
         }
         request.slotAddresses = std::move(list.targets);
     }
-    if (request.link == "UDP" && request.slotAddresses.empty()) {
-        return UsageError("station", "UDP needs its fixture slots: --slots LIST or @list-file");
+    if ((request.link == "UDP" || request.link == "COM") && request.slotAddresses.empty()) {
+        return UsageError("station",
+                          request.link + " needs its fixture slots: --slots LIST or @list-file");
     }
     request.deviceType = operands->Option("--device-type").value_or("");
     if (!request.deviceType.empty() &&
-        (request.link != "UDP" ||
-         FindDeviceType(UpdateLink::Network, request.deviceType) == nullptr)) {
+        ((request.link != "UDP" && request.link != "COM") ||
+         SlotDeviceType(request.link, request.deviceType) == nullptr)) {
         return UsageError(
             "station", "--device-type " + request.deviceType + " is not known for " + request.link);
     }
@@ -176,12 +195,8 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::optional<int> code = ParseStationRequest(tokens, request)) {
         return *code;
     }
-    if (request.link == "COM") {
-        std::fprintf(stderr, "flashwright station: station mode over COM is not available yet\n");
-        return kExitUsage;
-    }
     std::string folder;
-    if (request.link != "UDP") {
+    if (request.link == "FTDI" || request.link == "USBX") {
         const char* variable =
             request.link == "FTDI" ? "FLASHWRIGHT_FTDI_BUS" : "FLASHWRIGHT_USBXPRESS_BUS";
         folder = EnvOr(variable, "");
@@ -228,9 +243,8 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         view = std::move(shown);
     }
     const FrontEnd frontEnd{{}, "", false, false, true, sealed.Path()};
-    const DeviceType* type = request.deviceType.empty()
-                                 ? nullptr
-                                 : FindDeviceType(UpdateLink::Network, request.deviceType);
+    const DeviceType* type =
+        request.deviceType.empty() ? nullptr : SlotDeviceType(request.link, request.deviceType);
     const std::string link = request.link;
     StationUpdate update = [&](const StationDevice& device, UpdateObserver& observer) {
         if (link == "FTDI") {
@@ -240,6 +254,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             return UpdateUsbxDevice(device, frontEnd, observer, log, clock);
         }
         DeviceLog deviceLog(log, device.id);
+        if (link == "COM") {
+            const std::unique_ptr<SerialLink> serial = MakeSerialLink(deviceLog, clock);
+            return UpdateOverSerial(*serial, device.id, kStationBaud, type, frontEnd, observer,
+                                    deviceLog, clock);
+        }
         const std::unique_ptr<NetworkLink> network = MakeNetworkLink(deviceLog, clock);
         return UpdateOverNetwork(*network, device.id, type, frontEnd, observer, deviceLog, clock);
     };
@@ -254,13 +273,22 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     {
         Station station(session, *records, *view, update);
         station.OnAttemptEnded([&] { Wake(wake.Get()); });
-        std::vector<std::jthread> slotThreads;
-        for (const std::string& address : request.slotAddresses) {
-            slotThreads.emplace_back([&, address] {
-                ServeUdpSlot(
-                    station, *view, address, [&] { return MakeNetworkLink(log, clock); }, clock);
+        // Each slot is served on a thread of its own; a serial port's thread needs the event
+        // dispatcher a QThread brings for the port's notifiers.
+        std::vector<std::unique_ptr<QThread>> slotThreads;
+        for (const std::string& slot : request.slotAddresses) {
+            slotThreads.emplace_back(QThread::create([&, slot] {
+                if (link == "COM") {
+                    ServeComSlot(
+                        station, *view, slot, kStationBaud,
+                        [&] { return MakeSerialLink(log, clock); }, clock);
+                } else {
+                    ServeUdpSlot(
+                        station, *view, slot, [&] { return MakeNetworkLink(log, clock); }, clock);
+                }
                 Wake(wake.Get());
-            });
+            }));
+            slotThreads.back()->start();
         }
         BusWatch watch(folder);
         auto list = [&] {
@@ -328,8 +356,8 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                 list();
             }
         }
-        for (std::jthread& slot : slotThreads) {
-            slot.join();
+        for (const std::unique_ptr<QThread>& slot : slotThreads) {
+            slot->wait();
         }
         status = station.ExitCode();
     }

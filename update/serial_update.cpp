@@ -24,6 +24,10 @@ constexpr std::array<ResultMeaning, 8> kSerialResults{{
 
 }  // namespace
 
+RepeatRule SerialRepeat() {
+    return kSerialRepeat;
+}
+
 std::span<const ResultMeaning> SerialResults() {
     return kSerialResults;
 }

@@ -13,5 +13,8 @@ UpdateOutcome UpdateOverSerial(SerialLink& link, const std::string& port, unsign
                                const DeviceType* type, const FrontEnd& frontEnd,
                                UpdateObserver& observer, LogSink& log, Clock& clock);
 
+// The pause between two synchronisation attempts on the serial link.
+RepeatRule SerialRepeat();
+
 // What the serial link's update results mean.
 std::span<const ResultMeaning> SerialResults();

@@ -12,8 +12,9 @@
 #include "e2e_fixture.h"
 #include "sim/enc_maker.h"
 #include "sim/ftdi_transport.h"
+#include "sim/pty_transport.h"
+#include "station/fixture_slot.h"
 #include "station/slot_visit.h"
-#include "station/udp_slot.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
 
@@ -225,4 +226,24 @@ TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated
     EXPECT_EQ(station.Wait(), 0);
     EXPECT_EQ(Sessions(one), 1u);
     EXPECT_EQ(Sessions(two), 1u);
+}
+
+TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
+    const std::string file = UpdateFile();
+    const std::string one = (files_.Path() / "port1").string();
+    const std::string two = (files_.Path() / "port2").string();
+    std::string error;
+    PtySimServer first({}, 0, one);
+    ASSERT_TRUE(first.Start(error)) << error;
+    BackgroundChild station(
+        FlashwrightProgram(),
+        {"station", file, "--link", "COM", "--slots", one + "," + two, "--json"}, Options());
+    EXPECT_EQ(Result(station, one), 0);
+    PtySimServer second({}, 0, two);  // plugged in while the station runs
+    ASSERT_TRUE(second.Start(error)) << error;
+    EXPECT_EQ(Result(station, two), 0);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
+    EXPECT_EQ(Sessions(first), 1u);
+    EXPECT_EQ(Sessions(second), 1u);
 }
