@@ -1,12 +1,11 @@
 #include "station/station.h"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <ctime>
 
 #include "log/text_format.h"
 #include "records/recording_observer.h"
+#include "records/utc_time.h"
 
 namespace {
 
@@ -45,19 +44,6 @@ std::string InterruptedMessage(int signal) {
 }
 
 }  // namespace
-
-std::string UtcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    return StrPrintf("%s.%03dZ", text, static_cast<int>(ms));
-}
 
 struct Station::Attempt {
     std::int64_t id = 0;

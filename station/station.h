@@ -124,6 +124,3 @@ class Station {
     std::atomic<int> cancelSignal_{0};
     std::atomic<int> active_{0};
 };
-
-// The current time as records keep it: "2026-12-08T03:04:05.123Z".
-std::string UtcNow();
