@@ -228,6 +228,27 @@ TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated
     EXPECT_EQ(Sessions(two), 1u);
 }
 
+TEST_F(StationE2eTest, ASecondStopRecordsTheRunningUpdateAsInterrupted) {
+    const std::string file = UpdateFile();
+    SimOptions slow;
+    slow.replyDelayMs = 500;  // the transfer outlasts both stops
+    UdpSimServer device(slow, "127.0.21.3");
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", file, "--link", "UDP", "--slots", "127.0.21.3", "--json"},
+                            Options());
+    ASSERT_TRUE(station.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
+    station.Signal(SIGTERM);
+    // Two signals sent at once would arrive as one: the second follows the first one's notice.
+    ASSERT_TRUE(station.WaitForLine("stopping: no new devices", std::chrono::seconds(20)));
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 128 + SIGTERM);
+    const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_NE(records.out.find(",interrupted,"), std::string::npos) << records.out;
+    EXPECT_NE(records.out.find("Error: interrupted by SIGTERM!"), std::string::npos);
+}
+
 TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
     const std::string file = UpdateFile();
     const std::string one = (files_.Path() / "port1").string();
