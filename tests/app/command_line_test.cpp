@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
+#include "cli/records_output.h"
 #include "engine/device_types.h"
 #include "support/recording_log.h"
 #include "support/virtual_clock.h"
@@ -163,4 +164,9 @@ TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
         EXPECT_EQ(calls, c.calls);
         EXPECT_EQ(outcome.quiet, c.quiet);
     }
+}
+
+TEST(RecordsOutputTest, CsvQuotesOnlyWhatNeedsIt) {
+    const std::vector<std::string> fields{"plain", "a,b", "say \"hi\"", "cr\r", "lf\n", ""};
+    EXPECT_EQ(CsvLine(fields), "plain,\"a,b\",\"say \"\"hi\"\"\",\"cr\r\",\"lf\n\",\r\n");
 }

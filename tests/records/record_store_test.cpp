@@ -12,7 +12,6 @@
 #include <functional>
 #include <thread>
 
-#include "cli/records_output.h"
 #include "records/record_reader.h"
 #include "records/record_store.h"
 #include "records/sql_connection.h"
@@ -193,7 +192,10 @@ TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {
     EXPECT_EQ(ReadAll(path_, {"2026-12-09", "", "AB"}).size(), 1u);
 }
 
-TEST(RecordsOutputTest, CsvQuotesOnlyWhatNeedsIt) {
-    const std::vector<std::string> fields{"plain", "a,b", "say \"hi\"", "cr\r", "lf\n", ""};
-    EXPECT_EQ(CsvLine(fields), "plain,\"a,b\",\"say \"\"hi\"\"\",\"cr\r\",\"lf\n\",\r\n");
+#if defined(__SANITIZE_THREAD__)
+// The store's writer is a QThread: Qt's own locking (a futex, not a pthread mutex) is invisible
+// to ThreadSanitizer, so the end of that thread and its wait look like a race inside Qt.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libQt6Core.so.6\n";
 }
+#endif
