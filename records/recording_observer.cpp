@@ -3,8 +3,18 @@
 #include "engine/device_identity.h"
 #include "log/text_format.h"
 
-RecordingObserver::RecordingObserver(UpdateObserver& shown, AttemptRecord& record)
-    : shown_(shown), record_(record), counter_(record) {}
+RecordingObserver::RecordingObserver(UpdateObserver& shown, AttemptRecord& record,
+                                     std::mutex* guard)
+    : shown_(shown), record_(record), guard_(guard), counter_(*this) {}
+
+void RecordingObserver::Note(const std::function<void(AttemptRecord&)>& change) {
+    if (guard_ == nullptr) {
+        change(record_);
+        return;
+    }
+    const std::lock_guard hold(*guard_);
+    change(record_);
+}
 
 void RecordingObserver::ShowState(StateKind kind, std::string_view caption, std::string_view text) {
     shown_.ShowState(kind, caption, text);
@@ -31,9 +41,11 @@ void RecordingObserver::WaitingForBootloader(std::uint64_t elapsedMs) {
 }
 
 void RecordingObserver::Synchronised(const BootloaderInfo& info) {
-    record_.bootloaderVersion = StrPrintf("%X.%.2X", info.versionHigh, info.versionLow);
-    record_.deviceId = info.deviceId;
-    record_.deviceName = DeviceName(info.deviceId);
+    Note([&](AttemptRecord& r) {
+        r.bootloaderVersion = StrPrintf("%X.%.2X", info.versionHigh, info.versionLow);
+        r.deviceId = info.deviceId;
+        r.deviceName = DeviceName(info.deviceId);
+    });
     shown_.Synchronised(info);
 }
 
@@ -59,9 +71,11 @@ int RecordingObserver::GuideReplug(const std::function<int(ReplugPrompt&)>& rest
 }
 
 void RecordingObserver::Finished(std::string_view verdict, int exitCode) {
-    record_.resultCode = exitCode;
-    record_.message = std::string(verdict);
-    record_.state = AttemptState::Finished;
+    Note([&](AttemptRecord& r) {
+        r.resultCode = exitCode;
+        r.message = std::string(verdict);
+        r.state = AttemptState::Finished;
+    });
     shown_.Finished(verdict, exitCode);
 }
 
@@ -78,14 +92,14 @@ void RecordingObserver::CountingSink::SetPos(int position) {
 }
 
 void RecordingObserver::CountingSink::FrameSent(int frameNumber) {
-    ++record_.framesSent;
+    owner_.Note([](AttemptRecord& r) { ++r.framesSent; });
     if (shown != nullptr) {
         shown->FrameSent(frameNumber);
     }
 }
 
 void RecordingObserver::CountingSink::FrameRetried(int frameNumber, std::uint8_t reply) {
-    ++record_.retries;
+    owner_.Note([](AttemptRecord& r) { ++r.retries; });
     if (shown != nullptr) {
         shown->FrameRetried(frameNumber, reply);
     }

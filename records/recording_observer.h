@@ -1,14 +1,18 @@
 #pragma once
 
+#include <functional>
+#include <mutex>
+
 #include "records/attempt_record.h"
 #include "update/update_observer.h"
 
 // Passes every call on to a front end's own observer and notes in the attempt's record what the
 // records keep of it: the bootloader's version and device, the frames written and resent, and
-// the outcome.
+// the outcome. Where another thread may read the record meanwhile (a station that records an
+// attempt as interrupted), `guard` is the lock both hold while they touch it.
 class RecordingObserver final : public UpdateObserver {
   public:
-    RecordingObserver(UpdateObserver& shown, AttemptRecord& record);
+    RecordingObserver(UpdateObserver& shown, AttemptRecord& record, std::mutex* guard = nullptr);
 
     void ShowState(StateKind kind, std::string_view caption, std::string_view text) override;
     void HideState() override;
@@ -28,7 +32,7 @@ class RecordingObserver final : public UpdateObserver {
     // Counts the frames on their way to the front end's progress.
     class CountingSink final : public ProgressSink {
       public:
-        explicit CountingSink(AttemptRecord& record) : record_(record) {}
+        explicit CountingSink(RecordingObserver& owner) : owner_(owner) {}
         ProgressSink* shown = nullptr;
         void SetRange(int low, int high) override;
         void SetPos(int position) override;
@@ -36,10 +40,14 @@ class RecordingObserver final : public UpdateObserver {
         void FrameRetried(int frameNumber, std::uint8_t reply) override;
 
       private:
-        AttemptRecord& record_;
+        RecordingObserver& owner_;
     };
+
+    // Changes the record under the guard, when there is one.
+    void Note(const std::function<void(AttemptRecord&)>& change);
 
     UpdateObserver& shown_;
     AttemptRecord& record_;
+    std::mutex* guard_;
     CountingSink counter_;
 };

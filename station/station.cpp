@@ -126,7 +126,8 @@ bool Station::RunAttempt(const StationDevice& device) {
     ++active_;
     const std::unique_ptr<UpdateObserver> shown = view_.Attempt(device.id);
     StationGate gate(*shown, cancelled_);
-    RecordingObserver recording(gate, r);
+    // Cancel may record the attempt as interrupted from another thread while it runs.
+    RecordingObserver recording(gate, r, &mutex_);
     const UpdateOutcome outcome = update_(device, recording);
     recording.Finished(outcome.verdict, outcome.exitCode);
     if (cancelled_ && outcome.exitCode != 0) {
