@@ -253,13 +253,6 @@ constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright records [--csv | --json] [--summary]
 )";
 
-std::string UpperCase(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper;
-}
-
 // Edit distance with adjacent transpositions ("upd" is one step from "udp").
 std::size_t EditDistance(std::string_view a, std::string_view b) {
     std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
@@ -293,6 +286,13 @@ const CommandKeyword* FindCommand(std::string_view word) {
 }
 
 }  // namespace
+
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
+}
 
 std::span<const CommandKeyword> CommandKeywords() {
     return kCommands;

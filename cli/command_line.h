@@ -38,6 +38,9 @@ int PrintUsage(bool json = false);
 // The windowless command forms, one a line, for a user who cannot open the dialog.
 std::string_view CommandForms();
 
+// `text` in upper case (ASCII), as command keywords and link names are compared.
+std::string UpperCase(std::string_view text);
+
 // The command keyword a first word was probably meant to be ("upd": "UDP"), or nothing when
 // it is close to none.
 std::optional<std::string> SuggestKeyword(std::string_view word);

@@ -4,13 +4,13 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QSysInfo>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "log/escaped_text.h"
+#include "records/attempt_origin.h"
 #include "records/recording_observer.h"
 #include "records/utc_time.h"
 
@@ -40,9 +40,8 @@ std::unique_ptr<CommandRecords> CommandRecords::Open(const std::string& path,
         return nullptr;
     }
     AttemptRecord common;
-    common.station = QSysInfo::machineHostName().toStdString();
-    const char* user = std::getenv("USER");
-    common.operatorName = user != nullptr ? user : "";
+    common.station = DefaultStationName();
+    common.operatorName = DefaultOperatorName();
     common.link = link;
     common.fileName = std::filesystem::path(file).filename().string();
     common.fileSha256 = FileSha256(file, common.fileSize);

@@ -25,6 +25,7 @@
 #include "engine/device_types.h"
 #include "log/device_log.h"
 #include "log/escaped_text.h"
+#include "records/attempt_origin.h"
 #include "station/bus_watch.h"
 #include "station/fixture_slot.h"
 #include "station/sealed_file.h"
@@ -49,18 +50,11 @@ constexpr std::uint64_t kCancelGraceMs = 2000;
 // The serial slots' line speed, the serial command's default.
 constexpr unsigned kStationBaud = 115200;
 
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // The device type of that name (in any case) on a slot link; none when it has no such type.
 const DeviceType* SlotDeviceType(const std::string& link, const std::string& name) {
     const UpdateLink updateLink = link == "COM" ? UpdateLink::Serial : UpdateLink::Network;
     for (const DeviceType& type : DeviceTypes()) {
-        if (type.link == updateLink && Upper(std::string(type.name)) == Upper(name)) {
+        if (type.link == updateLink && UpperCase(type.name) == UpperCase(name)) {
             return &type;
         }
     }
@@ -75,11 +69,6 @@ std::string PathKey(const std::string& path) {
         .toHex()
         .left(16)
         .toStdString();
-}
-
-std::string HostName() {
-    char name[256] = {};
-    return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
 std::string EnvOr(const char* name, const std::string& otherwise) {
@@ -160,7 +149,7 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
         return code;
     }
     request.path = operands->positional[0];
-    request.link = Upper(operands->Option("--link").value_or(""));
+    request.link = UpperCase(operands->Option("--link").value_or(""));
     if (request.link != "FTDI" && request.link != "USBX" && request.link != "UDP" &&
         request.link != "COM") {
         return UsageError("station", "--link FTDI, USBX, COM or UDP is missing");
@@ -183,8 +172,8 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
         return UsageError(
             "station", "--device-type " + request.deviceType + " is not known for " + request.link);
     }
-    request.station = operands->Option("--station").value_or(HostName());
-    request.operatorName = operands->Option("--operator").value_or(EnvOr("USER", ""));
+    request.station = operands->Option("--station").value_or(DefaultStationName());
+    request.operatorName = operands->Option("--operator").value_or(DefaultOperatorName());
     request.records = operands->Option("--records").value_or("");
     request.json = operands->Option("--json").has_value();
     return std::nullopt;
