@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 #include "log/escaped_text.h"
 #include "records/attempt_origin.h"
@@ -43,7 +42,7 @@ std::unique_ptr<CommandRecords> CommandRecords::Open(const std::string& path,
     common.station = DefaultStationName();
     common.operatorName = DefaultOperatorName();
     common.link = link;
-    common.fileName = std::filesystem::path(file).filename().string();
+    common.fileName = RecordedFileName(file);
     common.fileSha256 = FileSha256(file, common.fileSize);
     return std::unique_ptr<CommandRecords>(new CommandRecords(std::move(store), std::move(common)));
 }

@@ -235,7 +235,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     const DeviceType* type =
         request.deviceType.empty() ? nullptr : SlotDeviceType(request.link, request.deviceType);
     const std::string link = request.link;
-    StationUpdate update = [&](const StationDevice& device, UpdateObserver& observer) {
+    StationUpdate update = [&](const StationDevice& device, RecordingObserver& observer) {
         if (link == "FTDI") {
             return UpdateFtdiDevice(device, frontEnd, observer, log, clock);
         }
@@ -254,7 +254,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     const StationSession session{request.station,
                                  request.operatorName,
                                  request.link,
-                                 request.path,
+                                 RecordedFileName(request.path),
                                  static_cast<std::int64_t>(bytes.size()),
                                  sha256};
     const UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -306,7 +306,8 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         int stops = 0;
         std::uint64_t cancelledAt = 0;
         for (;;) {
-            if (stops > 0 && station.Running() == 0) {
+            // Stopped, or no longer taking devices because the records cannot be written.
+            if ((stops > 0 || !station.Taking()) && station.Running() == 0) {
                 break;
             }
             if (stops > 1 && clock.NowMs() - cancelledAt >= kCancelGraceMs) {

@@ -10,14 +10,20 @@
 #include "update/usbx_update.h"
 
 UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock) {
+                               RecordingObserver& observer, LogSink& log, Clock& clock) {
     DeviceLog deviceLog(log, device.id);
     CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
+    link.Dev_QueryOnly(device.id);
     if (link.Dev_UpdateDeviceList() == 0) {
         for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
             FTDI_DeviceEntry entry;
             link.Dev_GetDeviceEntry(i, entry);
             if (entry.serialNumber == device.id) {
+                observer.Note([&](AttemptRecord& record) {
+                    record.description = entry.name;
+                    record.hardware = entry.hardware;
+                    record.software = entry.software;
+                });
                 UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
                                                        frontEnd, observer, deviceLog, clock);
                 if (outcome.exitCode == kExitNoSwitch) {

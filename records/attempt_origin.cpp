@@ -4,6 +4,7 @@
 #include <QSysInfo>
 
 #include <cstdlib>
+#include <filesystem>
 
 std::string DefaultStationName() {
     return QSysInfo::machineHostName().toStdString();
@@ -12,4 +13,8 @@ std::string DefaultStationName() {
 std::string DefaultOperatorName() {
     const char* user = std::getenv("USER");
     return user != nullptr ? user : "";
+}
+
+std::string RecordedFileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
 }

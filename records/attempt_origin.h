@@ -6,3 +6,7 @@
 // name as the station, and the logged-in user ($USER) as the operator.
 std::string DefaultStationName();
 std::string DefaultOperatorName();
+
+// The update file's name as every front end records it: its base name. Where it lay is of no
+// use on another computer; its SHA-256 says which file it was.
+std::string RecordedFileName(const std::string& path);

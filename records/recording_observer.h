@@ -28,6 +28,10 @@ class RecordingObserver final : public UpdateObserver {
     int GuideReplug(const std::function<int(ReplugPrompt&)>& restart) override;
     void Finished(std::string_view verdict, int exitCode) override;
 
+    // Changes the record under the guard, when there is one: for what the update learns of the
+    // device besides what this observer sees (a Corvane device's version texts).
+    void Note(const std::function<void(AttemptRecord&)>& change);
+
   private:
     // Counts the frames on their way to the front end's progress.
     class CountingSink final : public ProgressSink {
@@ -42,9 +46,6 @@ class RecordingObserver final : public UpdateObserver {
       private:
         RecordingObserver& owner_;
     };
-
-    // Changes the record under the guard, when there is one.
-    void Note(const std::function<void(AttemptRecord&)>& change);
 
     UpdateObserver& shown_;
     AttemptRecord& record_;

@@ -5,6 +5,7 @@
 
 #include "log/text_format.h"
 #include "records/recording_observer.h"
+#include "records/store_status.h"
 #include "records/utc_time.h"
 
 namespace {
@@ -115,8 +116,7 @@ bool Station::RunAttempt(const StationDevice& device) {
         const std::lock_guard hold(mutex_);
         const std::optional<std::int64_t> id = records_.Begin(r);
         if (!id) {
-            stopping_ = true;
-            view_.Problem("the records cannot be written: no new devices are taken");
+            RecordsFailed();
             return false;
         }
         attempt.id = *id;
@@ -163,8 +163,7 @@ void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& me
     r.message = message;
     r.state = state;
     if (!records_.Complete(attempt.id, r)) {
-        stopping_ = true;
-        view_.Problem("the records cannot be written: no new devices are taken");
+        RecordsFailed();
     }
     const int tries = ++triesPerDevice_[attempt.device];
     if (tries == 1) {
@@ -204,5 +203,13 @@ int Station::Running() const {
 
 int Station::ExitCode() const {
     const std::lock_guard hold(mutex_);
-    return exitCode_;
+    // No update runs without its record: a session that could not record ends failed, whatever
+    // its devices did.
+    return recordsFailed_ ? kExitRecordsUnwritable : exitCode_;
+}
+
+void Station::RecordsFailed() {
+    stopping_ = true;
+    recordsFailed_ = true;
+    view_.Problem("the records cannot be written: no new devices are taken");
 }

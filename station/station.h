@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "records/attempt_record.h"
+#include "records/recording_observer.h"
 #include "update/update_observer.h"
 #include "update/update_steps.h"
 
@@ -57,8 +58,9 @@ class StationView {
     virtual void Interrupted(int /*signal*/) {}
 };
 
-// The update of one device with the link's full recipe; the station calls Finished itself.
-using StationUpdate = std::function<UpdateOutcome(const StationDevice&, UpdateObserver&)>;
+// The update of one device with the link's full recipe, through the observer that records it
+// (which also takes what the update learns of the device); the station calls Finished itself.
+using StationUpdate = std::function<UpdateOutcome(const StationDevice&, RecordingObserver&)>;
 
 // Gives every device that arrives one attempt per visit, writes each attempt through the
 // AttemptLog (begun before the update runs, completed when it ends) and keeps the outcome.
@@ -90,7 +92,8 @@ class Station {
     // Called (on the attempt's thread) after each attempt has ended.
     void OnAttemptEnded(std::function<void()> call) { onEnded_ = std::move(call); }
 
-    // 0 when every attempt succeeded, else the exit code of the last one that failed.
+    // 0 when every attempt succeeded, else the exit code of the last one that failed;
+    // kExitRecordsUnwritable once a record could not be written.
     int ExitCode() const;
 
   private:
@@ -98,6 +101,8 @@ class Station {
     void Finish(Attempt& attempt, int exitCode, const std::string& message, AttemptState state);
     void FinishLocked(Attempt& attempt, int exitCode, const std::string& message,
                       AttemptState state);
+    // A record could not be written: no new devices; called under the lock.
+    void RecordsFailed();
 
     const StationSession session_;
     AttemptLog& records_;
@@ -113,6 +118,7 @@ class Station {
     std::map<std::string, int> triesPerDevice_;
     StationTally tally_;
     int exitCode_ = 0;
+    bool recordsFailed_ = false;
     // The bus attempts' threads; those that ended are joined when the next one starts.
     struct AttemptThread {
         std::shared_ptr<std::atomic<bool>> ended;

@@ -152,7 +152,8 @@ int CCommunication::Dev_UpdateDeviceList() {
             entry.serialNumber = text;
         }
         if (const DeviceType* type = FindDeviceType(UpdateLink::Ftdi, entry.name);
-            type != nullptr && type->versionCommand != 0) {
+            type != nullptr && type->versionCommand != 0 &&
+            (queryOnly_.empty() || entry.serialNumber == queryOnly_)) {
             QueryDeviceInformation(i, type->versionCommand, entry);
         }
     }

@@ -46,6 +46,10 @@ class CCommunication {
     CCommunication& operator=(const CCommunication&) = delete;
 
     int Dev_UpdateDeviceList();
+    // From now on the list asks only the device with this serial number for its versions. Where
+    // several links serve one bus at once (a station), each speaks to its own device only: a
+    // version query to another would break into that device's update.
+    void Dev_QueryOnly(std::string serialNumber) { queryOnly_ = std::move(serialNumber); }
     int Dev_GetDeviceCount() const;
     int Dev_GetDeviceEntry(int index, FTDI_DeviceEntry& entry) const;
     // The index of the device with this name and serial number in a fresh list, -1 when the
@@ -76,6 +80,7 @@ class CCommunication {
     LogSink& log_;
     Clock& clock_;
     std::unique_ptr<FtdiLibrary> library_;
+    std::string queryOnly_;  // empty: every device
     std::unique_ptr<CFTDI_Device> device_;
     std::unique_ptr<FtdiTransport> transport_;
     BootloaderInfo info_;

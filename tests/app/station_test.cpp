@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <deque>
 #include <map>
@@ -10,9 +11,11 @@
 #include <set>
 
 #include "e2e_fixture.h"
+#include "records/store_status.h"
 #include "sim/enc_maker.h"
 #include "sim/ftdi_transport.h"
 #include "sim/pty_transport.h"
+#include "sim/usbxpress_transport.h"
 #include "station/fixture_slot.h"
 #include "station/slot_visit.h"
 #include "support/virtual_clock.h"
@@ -117,13 +120,20 @@ class StationE2eTest : public ::testing::Test {
         options.environment = {{"FLASHWRIGHT_FTDI_BUS", bus_.Path().string()},
                                {"XDG_CONFIG_HOME", files_.Path().string()},
                                {"XDG_RUNTIME_DIR", files_.Path().string()},
-                               {"XDG_STATE_HOME", files_.Path().string()}};
+                               {"XDG_STATE_HOME", files_.Path().string()},
+                               {"FLASHWRIGHT_CORVANE_CODE", "5AC33CA5"}};
         return options;
     }
-    FtdiSimServer& Plug(const std::string& serial, std::optional<std::uint8_t> reply = 0x11) {
+    FtdiSimServer& Plug(const std::string& serial, std::optional<std::uint8_t> reply = 0x11,
+                        bool inApplication = false) {
         FtdiSimOptions o;
         o.serial = serial;
         o.bootloader.defaultReply = reply;
+        if (inApplication) {  // a Corvane device: told its code, it restarts in its bootloader
+            o.description = "Corvane";
+            o.startInApplication = true;
+            o.application.hardware = "HW-" + serial;
+        }
         devices_.push_back(std::make_unique<FtdiSimServer>(bus_.Path().string(), o));
         std::string error;
         EXPECT_TRUE(devices_.back()->Start(error)) << error;
@@ -180,8 +190,8 @@ TEST_F(StationE2eTest, EveryDeviceOnTheBusIsUpdatedOncePerVisit) {
     // The file changes on disk: the devices still get the bytes read at the start.
     files_.Write("app.enc", "x");
 
-    // Three at once, one of them failing.
-    Plug("ST02");
+    // Three at once, one of them failing, one running its application until the Corvane code.
+    Plug("ST02", 0x11, true);
     Plug("ST03");
     FtdiSimServer& failing = Plug("ST04", 0x22);
     EXPECT_EQ(Result(station, "ST02"), 0);
@@ -207,6 +217,62 @@ TEST_F(StationE2eTest, EveryDeviceOnTheBusIsUpdatedOncePerVisit) {
     const ChildResult summary =
         RunChild(FlashwrightProgram(), {"records", "--summary", "--csv"}, Options());
     EXPECT_NE(summary.out.find(",6,4,2,4,3,0.7500\r\n"), std::string::npos) << summary.out;
+    // Every front end records the file by its name; the Corvane device with its versions.
+    const ChildResult rows = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_NE(rows.out.find(",HW-ST02,FW-SW 1.0,app.enc,"), std::string::npos) << rows.out;
+    EXPECT_EQ(rows.out.find(files_.Path().string()), std::string::npos);
+}
+
+TEST_F(StationE2eTest, UsbXpressDevicesAreUpdatedOncePerVisit) {
+    ChildOptions options = Options();
+    options.environment.emplace_back("FLASHWRIGHT_USBXPRESS_BUS", bus_.Path().string());
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", UpdateFile(), "--link", "USBX", "--json"}, options);
+    std::vector<std::unique_ptr<UsbXpressSimServer>> devices;
+    for (const char* serial : {"UX01", "UX02"}) {  // at once, one in its application
+        UsbXpressSimOptions o;
+        o.serial = serial;
+        if (devices.empty()) {
+            o.description = "Pellix-USB";
+            o.startInApplication = true;
+        }
+        devices.push_back(std::make_unique<UsbXpressSimServer>(bus_.Path().string(), o));
+        std::string error;
+        ASSERT_TRUE(devices.back()->Start(error)) << error;
+    }
+    EXPECT_EQ(Result(station, "UX01"), 0);
+    EXPECT_EQ(Result(station, "UX02"), 0);
+    devices[1]->Unplug();
+    ASSERT_TRUE(devices[1]->Replug());
+    EXPECT_EQ(Result(station, "UX02"), 0);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
+    EXPECT_EQ(Sessions(*devices[0]), 1u);
+    EXPECT_EQ(Sessions(*devices[1]), 2u);
+}
+
+// A records database that can no longer grow (the file size limit stands for a full disk):
+// the station takes no device it cannot record, ends once the running updates have, and
+// says so with the records' status.
+TEST_F(StationE2eTest, ARecordsWriteErrorStopsTakingDevices) {
+    const std::string file = UpdateFile();
+    BackgroundChild station("/bin/sh",
+                            {"-c", "trap '' XFSZ; exec prlimit --fsize=65536 \"$0\" \"$@\"",
+                             FlashwrightProgram(), "station", file, "--link", "FTDI", "--json"},
+                            Options());
+    bool stopped = false;
+    for (int i = 0; i < 16 && !stopped; ++i) {
+        const std::string serial = "DF" + std::to_string(i);
+        Plug(serial);
+        stopped = !Result(station, serial).has_value();
+    }
+    EXPECT_EQ(station.Wait(), kExitRecordsUnwritable);
+    std::size_t updated = 0;
+    for (const auto& device : devices_) {
+        updated += Sessions(*device);
+    }
+    const ChildResult rows = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_EQ(std::count(rows.out.begin(), rows.out.end(), '\n'), updated + 1) << rows.out;
 }
 
 TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated) {
@@ -228,16 +294,22 @@ TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated
     EXPECT_EQ(Sessions(two), 1u);
 }
 
-TEST_F(StationE2eTest, ASecondStopRecordsTheRunningUpdateAsInterrupted) {
+TEST_F(StationE2eTest, AKilledOrTwiceStoppedStationRecordsTheRunningUpdateAsInterrupted) {
     const std::string file = UpdateFile();
     SimOptions slow;
     slow.replyDelayMs = 500;  // the transfer outlasts both stops
     UdpSimServer device(slow, "127.0.21.3");
     std::string error;
     ASSERT_TRUE(device.Start(error)) << error;
-    BackgroundChild station(FlashwrightProgram(),
-                            {"station", file, "--link", "UDP", "--slots", "127.0.21.3", "--json"},
-                            Options());
+    const std::vector<std::string> args{"station", file,         "--link", "UDP",
+                                        "--slots", "127.0.21.3", "--json"};
+    {
+        BackgroundChild killed(FlashwrightProgram(), args, Options());
+        ASSERT_TRUE(killed.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
+        killed.Kill();
+    }
+    // The next start finds the killed one's attempt running and marks it interrupted.
+    BackgroundChild station(FlashwrightProgram(), args, Options());
     ASSERT_TRUE(station.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
     station.Signal(SIGTERM);
     // Two signals sent at once would arrive as one: the second follows the first one's notice.
@@ -247,6 +319,7 @@ TEST_F(StationE2eTest, ASecondStopRecordsTheRunningUpdateAsInterrupted) {
     const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
     EXPECT_NE(records.out.find(",interrupted,"), std::string::npos) << records.out;
     EXPECT_NE(records.out.find("Error: interrupted by SIGTERM!"), std::string::npos);
+    EXPECT_NE(records.out.find(",the program ended before the attempt did\r\n"), std::string::npos);
 }
 
 TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
