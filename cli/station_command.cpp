@@ -292,12 +292,18 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     const std::string link = request.link;
     StationUpdate update = [&](const StationDevice& device, UpdateObserver& observer) {
         if (link == "FTDI") {
-            return UpdateFtdiDevice(device, frontEnd, observer, log, clock,
-                                    fromUdev ? kDeviceSettleMs : 0);
+            if (auto unsettled =
+                    fromUdev ? SettleFtdiDevice(device, kDeviceSettleMs, clock) : std::nullopt) {
+                return *unsettled;
+            }
+            return UpdateFtdiDevice(device, frontEnd, observer, log, clock);
         }
         if (link == "USBX") {
-            return UpdateUsbxDevice(device, frontEnd, observer, log, clock,
-                                    fromUdev ? kDeviceSettleMs : 0);
+            if (auto unsettled =
+                    fromUdev ? SettleUsbxDevice(device, kDeviceSettleMs, clock) : std::nullopt) {
+                return *unsettled;
+            }
+            return UpdateUsbxDevice(device, frontEnd, observer, log, clock);
         }
         DeviceLog deviceLog(log, device.id);
         if (link == "COM") {

@@ -1,5 +1,6 @@
 #include "cli/station_links.h"
 
+#include <array>
 #include <functional>
 
 #include "links/ftdi/communication_ftdi.h"
@@ -12,92 +13,106 @@
 #include "update/settings.h"
 #include "update/usbx_update.h"
 
+UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
+                               UpdateObserver& observer, LogSink& log, Clock& clock) {
+    DeviceLog deviceLog(log, device.id);
+    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
+    if (link.Dev_UpdateDeviceList() == 0) {
+        for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
+            FTDI_DeviceEntry entry;
+            link.Dev_GetDeviceEntry(i, entry);
+            if (entry.serialNumber == device.id) {
+                UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
+                                                       frontEnd, observer, deviceLog, clock);
+                if (outcome.exitCode == kExitNoSwitch) {
+                    outcome.verdict = "needs a replug: " + outcome.verdict;
+                }
+                return outcome;
+            }
+        }
+    }
+    return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + device.id + "!"};
+}
+
+UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& frontEnd,
+                               UpdateObserver& observer, LogSink& log, Clock& clock) {
+    DeviceLog deviceLog(log, device.id);
+    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
+    for (int i = 0; i < link.Dev_GetNumDevices(); ++i) {
+        std::string serial;
+        std::string description;
+        if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
+            UpdateOutcome outcome =
+                UpdateOverUsbXpress(link, i, description, frontEnd, observer, deviceLog, clock);
+            if (outcome.exitCode == kExitNoBootloader) {
+                // The device did not restart into its bootloader: someone must power-cycle it.
+                outcome.verdict = "needs a replug: " + outcome.verdict;
+            }
+            return outcome;
+        }
+    }
+    return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + device.id + "!"};
+}
+
 namespace {
 
 // How often the link's list is read while a device settles.
 constexpr unsigned kSettlePollMs = 100;
 
-// The device's place in the link's list as `find` reads it, read again until it is there or
-// `settleMs` has passed; -1 when it never was.
-int FindSettled(const std::function<int()>& find, unsigned settleMs, Clock& clock) {
+// Waits until `listed` holds, for `settleMs` at most.
+std::optional<UpdateOutcome> Settle(const std::function<bool()>& listed, const char* link,
+                                    const StationDevice& device, unsigned settleMs, Clock& clock) {
     const std::uint64_t start = clock.NowMs();
-    for (;;) {
-        const int index = find();
-        if (index >= 0 || clock.NowMs() - start >= settleMs) {
-            return index;
+    while (!listed()) {
+        if (clock.NowMs() - start >= settleMs) {
+            return UpdateOutcome{
+                kExitOpenFailed,
+                StrPrintf("ERROR: the %s device with serial number %s did not settle: its link "
+                          "does not list it %u s after it arrived (no access, or its driver is "
+                          "still binding)!",
+                          link, device.id.c_str(), settleMs / 1000)};
         }
         clock.Sleep(kSettlePollMs);
     }
-}
-
-UpdateOutcome NotFound(const char* link, const StationDevice& device, unsigned settleMs) {
-    if (settleMs == 0) {
-        return {kExitOpenFailed,
-                StrPrintf("ERROR: no %s device with serial number %s!", link, device.id.c_str())};
-    }
-    return {kExitOpenFailed,
-            StrPrintf("ERROR: the %s device with serial number %s did not settle: the %s link "
-                      "does not list it %u s after it arrived (no access, or its driver still "
-                      "binding)!",
-                      link, device.id.c_str(), link, settleMs / 1000)};
+    return std::nullopt;
 }
 
 }  // namespace
 
-UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock,
-                               unsigned settleMs) {
-    DeviceLog deviceLog(log, device.id);
-    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
-    FTDI_DeviceEntry entry;
-    const int index = FindSettled(
-        [&] {
-            if (link.Dev_UpdateDeviceList() == 0) {
-                for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
-                    if (link.Dev_GetDeviceEntry(i, entry) == 0 && entry.serialNumber == device.id) {
-                        return i;
-                    }
-                }
+std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock) {
+    // The driver library alone: listing through the link would query known devices.
+    const std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary();
+    const auto listed = [&] {
+        std::uint32_t count = 0;
+        std::array<char, 64> serial{};
+        for (std::uint32_t i = 0; library->CountDevices(count) == kFtdiOk && i < count; ++i) {
+            if (library->SerialNumberByIndex(i, serial) == kFtdiOk && device.id == serial.data()) {
+                return true;
             }
-            return -1;
-        },
-        settleMs, clock);
-    if (index < 0) {
-        return NotFound("FTDI", device, settleMs);
-    }
-    UpdateOutcome outcome = UpdateOverFtdi(link, index, entry.name, entry.serialNumber, frontEnd,
-                                           observer, deviceLog, clock);
-    if (outcome.exitCode == kExitNoSwitch) {
-        outcome.verdict = "needs a replug: " + outcome.verdict;
-    }
-    return outcome;
+        }
+        return false;
+    };
+    return Settle(listed, "FTDI", device, settleMs, clock);
 }
 
-UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock,
-                               unsigned settleMs) {
-    DeviceLog deviceLog(log, device.id);
-    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
-    std::string description;
-    const int index = FindSettled(
-        [&] {
-            for (int i = 0; i < link.Dev_GetNumDevices(); ++i) {
-                std::string serial;
-                if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
-                    return i;
-                }
+std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock) {
+    const UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
+    if (!choice.unavailable.empty()) {
+        return std::nullopt;  // no device can be reached: the update says why
+    }
+    const auto listed = [&] {
+        std::uint32_t count = 0;
+        std::array<char, kSiMaxDeviceStrlen> serial{};
+        for (std::uint32_t i = 0; choice.library->GetNumDevices(count) == kSiSuccess && i < count;
+             ++i) {
+            if (choice.library->GetProductString(i, serial, kSiReturnSerialNumber) == kSiSuccess &&
+                device.id == serial.data()) {
+                return true;
             }
-            return -1;
-        },
-        settleMs, clock);
-    if (index < 0) {
-        return NotFound("USBXpress", device, settleMs);
-    }
-    UpdateOutcome outcome =
-        UpdateOverUsbXpress(link, index, description, frontEnd, observer, deviceLog, clock);
-    if (outcome.exitCode == kExitNoBootloader) {
-        // The device did not restart into its bootloader: someone must power-cycle it.
-        outcome.verdict = "needs a replug: " + outcome.verdict;
-    }
-    return outcome;
+        }
+        return false;
+    };
+    return Settle(listed, "USBXpress", device, settleMs, clock);
 }

@@ -144,12 +144,22 @@ bool UdevWatch::Arm(std::string& problem) {
         problem = std::string("the udev monitor cannot be set up: ") + std::strerror(errno);
         return false;
     }
+    if (!List(problem)) {
+        return false;
+    }
+    monitor_ = std::move(monitor);
+    return true;
+}
+
+bool UdevWatch::List(std::string& problem) {
     EnumeratePtr list(udev_enumerate_new(udev_.get()));
-    if (!list || udev_enumerate_add_match_subsystem(list.get(), subsystem) < 0 ||
+    if (!list ||
+        udev_enumerate_add_match_subsystem(list.get(), filter_.usbDevice ? "usb" : "tty") < 0 ||
         udev_enumerate_scan_devices(list.get()) < 0) {
         problem = std::string("udev cannot list the devices: ") + std::strerror(errno);
         return false;
     }
+    present_.clear();
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list.get())) {
         const DevicePtr device(
@@ -158,7 +168,6 @@ bool UdevWatch::Arm(std::string& problem) {
             Take(device.get());
         }
     }
-    monitor_ = std::move(monitor);
     return true;
 }
 
@@ -184,6 +193,19 @@ void UdevWatch::Drain(std::set<std::string>& removed) {
     while (monitor_) {
         const DevicePtr device(udev_monitor_receive_device(monitor_.get()));
         if (!device) {
+            if (errno == ENOBUFS) {
+                // Events were lost: the devices are listed afresh, and those gone have left.
+                const std::map<std::string, StationDevice> before = std::move(present_);
+                std::string problem;
+                if (!List(problem)) {
+                    problems_.push_back(problem);
+                }
+                for (const auto& [path, d] : before) {
+                    if (present_.count(path) == 0) {
+                        removed.insert(d.id);
+                    }
+                }
+            }
             return;  // nothing more waiting
         }
         const std::string action = Text(udev_device_get_action(device.get()));

@@ -83,6 +83,8 @@ class UdevWatch {
         void operator()(udev* u) const { udev_unref(u); }
         void operator()(udev_monitor* m) const { udev_monitor_unref(m); }
     };
+    // Lists the devices attached into present_.
+    bool List(std::string& problem);
     void Take(udev_device* device);
 
     const UdevFilter filter_;

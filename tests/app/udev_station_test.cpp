@@ -15,7 +15,6 @@
 #include "sim/enc_maker.h"
 #include "sim/simulated_line.h"
 #include "station/udev_watch.h"
-#include "support/recording_log.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
 
@@ -109,14 +108,14 @@ TEST(UdevStationTest, ChipsUdevAnnouncesAreUpdatedThroughLibftdiOncePerVisit) {
 // A device udev reported that libftdi1 does not list is looked for during the settle time only.
 TEST(UdevStationTest, ADeviceTheLinkNeverListsDidNotSettle) {
     VirtualClock clock;
-    RecordingLog log;
-    UpdateObserver observer;
     const std::uint64_t start = clock.NowMs();
-    const UpdateOutcome outcome =
-        UpdateFtdiDevice({"UD0404", {}}, {}, observer, log, clock, kDeviceSettleMs);
-    EXPECT_EQ(outcome.exitCode, kExitOpenFailed);
-    EXPECT_NE(outcome.verdict.find("UD0404 did not settle"), std::string::npos) << outcome.verdict;
+    const std::optional<UpdateOutcome> outcome =
+        SettleFtdiDevice({"UD0404", {}}, kDeviceSettleMs, clock);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->exitCode, kExitOpenFailed);
+    EXPECT_NE(outcome->verdict.find("UD0404 did not settle"), std::string::npos);
     EXPECT_EQ(clock.NowMs() - start, kDeviceSettleMs);
+    EXPECT_EQ(SettleFtdiDevice({"UD0001", {}}, kDeviceSettleMs, clock), std::nullopt);
 }
 
 TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
