@@ -99,6 +99,9 @@ TEST(UdevStationTest, ChipsUdevAnnouncesAreUpdatedThroughLibftdiOncePerVisit) {
     EXPECT_EQ(NextEvent(station, "result", "UD0002"), 0);
     EXPECT_EQ(second.Taken(), std::pair(image, std::size_t{2}));
     EXPECT_EQ(first.Taken().second, 1u);  // attached all along: not updated again
+    if (!HasFailure()) {
+        std::printf("test| each update's frames are the file's %zu image bytes\n", image.size());
+    }
 
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(), 0);
@@ -136,10 +139,8 @@ TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
         bool problem = false;
     } cases[] = {
         {usb, ftdi, "A1"},
-        {with(usb, [](auto& f) { f.devtype = "usb_interface"; }), ftdi, {}},
         {with(usb, [](auto& f) { f.product = "6010"; }), ftdi, {}},
         {with(usb, [](auto& f) { f.product = "6015", f.serial = ""; }), ftdi, {}, true},
-        {usb, com, {}},
         {tty, com, byId},
         {with(tty, [](auto& f) { f.devlinks = {}; }), com, "/dev/ttyUSB0"},
         {with(tty, [](auto& f) { f.bus = ""; }), com, {}},  // a pseudo-terminal
