@@ -97,7 +97,8 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
   flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
-              [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json]
+              [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
+              [--records PATH] [--json]
                                        update every device that arrives, once per visit
   flashwright records [--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX]
                       [--csv | --json] [--summary]
@@ -145,13 +146,13 @@ its size, frames, smallest and largest L, and "valid" or the first malformed fra
 L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
 
 station: reads and checks the file once and keeps exactly those bytes for the session, then
-waits for devices: FTDI and USBX devices arriving on the simulated bus folder (the FLASHWRIGHT_
-FTDI_BUS or FLASHWRIGHT_USBXPRESS_BUS folder; station mode needs one for now), or UDP fixture
-slots (--slots) whose bootloader answers. Each device is updated once per visit on a thread of
-its own; a device that needs a replug is recorded so. The first Ctrl-C or SIGTERM takes no new
-devices and lets running updates end, a second cancels them. Exit status 0 when every attempt
-succeeded, else that of the last failure; 2 when another station serves the same bus or slot.
-COM is not available in station mode yet.
+waits for devices: FTDI and USBX devices udev reports plugged in (or those on the simulated bus
+folder FLASHWRIGHT_FTDI_BUS or FLASHWRIGHT_USBXPRESS_BUS names), UDP or COM fixture slots
+(--slots) whose bootloader answers, or USB serial adapters with the ids of --match (COM).
+Each device is updated once per visit on a thread of its own; a device that needs a replug is
+recorded so. The first Ctrl-C or SIGTERM takes no new devices and lets running updates end, a
+second cancels them. Exit status 0 when every attempt succeeded, else that of the last failure;
+2 when another station serves the same bus or slot; -10 when udev cannot be reached.
 
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.

@@ -8,10 +8,13 @@
 #include <QThread>
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "cli/check_command.h"
@@ -25,12 +28,14 @@
 #include "engine/device_types.h"
 #include "log/device_log.h"
 #include "log/escaped_text.h"
+#include "log/text_format.h"
 #include "records/attempt_origin.h"
 #include "station/bus_watch.h"
 #include "station/fixture_slot.h"
 #include "station/sealed_file.h"
 #include "station/station_lock.h"
 #include "station/station_records.h"
+#include "station/udev_watch.h"
 #include "update/exit_codes.h"
 #include "update/serial_update.h"
 #include "update/udp_update.h"
@@ -41,7 +46,7 @@ constexpr std::array kStationOptions{
     OptionSpec{"--link", true},        OptionSpec{"--slots", true},
     OptionSpec{"--device-type", true}, OptionSpec{"--station", true},
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
-    OptionSpec{"--json", false}};
+    OptionSpec{"--json", false},       OptionSpec{"--match", true}};
 
 // A bus folder that cannot be watched is tried again this often.
 constexpr int kRewatchMs = 500;
@@ -114,23 +119,55 @@ std::optional<int> LoadSessionFile(const std::string& path, std::string& bytes, 
     return std::nullopt;
 }
 
-// The locks on what the station serves: one per slot, or one for the bus folder (by its real
-// path, so two spellings of one folder are one lock).
+std::string UsbIdText(const UsbId& id) {
+    return StrPrintf("%04x:%04x", id.vendor, id.product);
+}
+
+// The locks on what the station serves: one per slot, one per USB id taken from udev, or one
+// for the bus folder (by its real path, so two spellings of one folder are one lock) or the
+// link's devices on USB.
 bool TakeStationLocks(const StationRequest& request, const std::string& folder,
                       std::vector<StationLock>& locks, std::string& error) {
     if (request.link == "UDP" || request.link == "COM") {
-        locks.resize(request.slotAddresses.size());
-        for (std::size_t i = 0; i < locks.size(); ++i) {
+        locks.resize(request.slotAddresses.size() + request.match.size());
+        for (std::size_t i = 0; i < request.slotAddresses.size(); ++i) {
             const std::string& slot = request.slotAddresses[i];
             const std::string key = request.link == "UDP" ? "udp-" + slot : "com-" + PathKey(slot);
             if (!locks[i].Take(key, "the slot " + slot, error)) {
                 return false;
             }
         }
+        for (std::size_t i = 0; i < request.match.size(); ++i) {
+            const std::string id = UsbIdText(request.match[i]);
+            if (!locks[request.slotAddresses.size() + i].Take(
+                    "com-usb-" + id, "the USB serial adapters " + id, error)) {
+                return false;
+            }
+        }
         return true;
     }
     locks.resize(1);
+    if (folder.empty()) {
+        return locks[0].Take("usb-" + request.link, "the " + request.link + " devices on USB",
+                             error);
+    }
     return locks[0].Take("bus-" + PathKey(folder), "the bus folder " + folder, error);
+}
+
+// What the station takes from udev: FTDI or USBXpress devices by their USB ids, or USB serial
+// adapters by the ids of --match, leaving the ports of --slots to their slots.
+UdevFilter StationUdevFilter(const StationRequest& request) {
+    UdevFilter filter;
+    if (request.link == "FTDI") {
+        filter.ids.assign(std::begin(kFtdiUsbIds), std::end(kFtdiUsbIds));
+    } else if (request.link == "USBX") {
+        filter.ids.assign(std::begin(kUsbXpressUsbIds), std::end(kUsbXpressUsbIds));
+    } else {
+        filter.usbDevice = false;
+        filter.ids = request.match;
+        filter.slotPaths = request.slotAddresses;
+    }
+    return filter;
 }
 
 }  // namespace
@@ -161,7 +198,23 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
         }
         request.slotAddresses = std::move(list.targets);
     }
-    if ((request.link == "UDP" || request.link == "COM") && request.slotAddresses.empty()) {
+    if (const std::optional<std::string> matchList = operands->Option("--match")) {
+        if (request.link != "COM") {
+            return UsageError("station", "--match is for --link COM");
+        }
+        for (const std::string& text : ParseTargets(*matchList, false).targets) {
+            const std::optional<UsbId> id = ParseUsbId(text);
+            if (!id) {
+                return UsageError("station", "--match " + text + " is not VID:PID in hex");
+            }
+            request.match.push_back(*id);
+        }
+        if (request.match.empty()) {
+            return UsageError("station", "--match needs VID:PID");
+        }
+    }
+    if ((request.link == "UDP" || request.link == "COM") && request.slotAddresses.empty() &&
+        request.match.empty()) {
         return UsageError("station",
                           request.link + " needs its fixture slots: --slots LIST or @list-file");
     }
@@ -184,19 +237,15 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     if (const std::optional<int> code = ParseStationRequest(tokens, request)) {
         return *code;
     }
+    // FTDI and USBX devices arrive on a simulated bus folder when one is set, else through
+    // udev; COM adapters through udev when --match names them.
     std::string folder;
     if (request.link == "FTDI" || request.link == "USBX") {
-        const char* variable =
-            request.link == "FTDI" ? "FLASHWRIGHT_FTDI_BUS" : "FLASHWRIGHT_USBXPRESS_BUS";
-        folder = EnvOr(variable, "");
-        if (folder.empty()) {
-            std::fprintf(stderr,
-                         "flashwright station: station mode over %s needs a simulated bus folder "
-                         "for now: set %s (real hot-plug comes later)\n",
-                         request.link.c_str(), variable);
-            return kExitUsage;
-        }
+        folder = EnvOr(
+            request.link == "FTDI" ? "FLASHWRIGHT_FTDI_BUS" : "FLASHWRIGHT_USBXPRESS_BUS", "");
     }
+    const bool fromUdev = (folder.empty() && request.link != "UDP" && request.link != "COM") ||
+                          !request.match.empty();
 
     std::string bytes;
     SealedFile sealed;
@@ -216,6 +265,12 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     if (!records) {
         std::fprintf(stderr, "flashwright station: the records: %s\n", EscapedText(error).c_str());
         return recordsStatus;
+    }
+    UdevWatch udevWatch(StationUdevFilter(request));
+    if (fromUdev && !udevWatch.Arm(error)) {
+        std::fprintf(stderr, "flashwright station: no hot-plug over %s: %s\n", request.link.c_str(),
+                     EscapedText(error).c_str());
+        return kExitOpenFailed;
     }
 
     StopSignals stopSignals;
@@ -237,9 +292,17 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     const std::string link = request.link;
     StationUpdate update = [&](const StationDevice& device, RecordingObserver& observer) {
         if (link == "FTDI") {
+            if (auto unsettled =
+                    fromUdev ? SettleFtdiDevice(device, kDeviceSettleMs, clock) : std::nullopt) {
+                return *unsettled;
+            }
             return UpdateFtdiDevice(device, frontEnd, observer, log, clock);
         }
         if (link == "USBX") {
+            if (auto unsettled =
+                    fromUdev ? SettleUsbxDevice(device, kDeviceSettleMs, clock) : std::nullopt) {
+                return *unsettled;
+            }
             return UpdateUsbxDevice(device, frontEnd, observer, log, clock);
         }
         DeviceLog deviceLog(log, device.id);
@@ -279,8 +342,62 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             }));
             slotThreads.back()->start();
         }
+        // USB serial adapters udev reported: each is a slot of its own, served as the ports of
+        // --slots are while it is there; the threads of those that went end by themselves.
+        struct UdevPort {
+            std::shared_ptr<std::atomic<bool>> present;
+            std::unique_ptr<QThread> thread;
+        };
+        std::map<std::string, UdevPort> udevPorts;
+        std::vector<std::unique_ptr<QThread>> leftPorts;
+        auto servePorts = [&](const std::vector<StationDevice>& devices,
+                              const std::set<std::string>& removed) {
+            std::set<std::string> now;
+            for (const StationDevice& d : devices) {
+                now.insert(d.id);
+            }
+            for (auto it = udevPorts.begin(); it != udevPorts.end();) {
+                if (now.count(it->first) != 0 && removed.count(it->first) == 0) {
+                    ++it;
+                    continue;
+                }
+                *it->second.present = false;
+                leftPorts.push_back(std::move(it->second.thread));
+                it = udevPorts.erase(it);
+            }
+            for (const StationDevice& d : devices) {
+                if (udevPorts.count(d.id) != 0 || !station.Taking()) {
+                    continue;
+                }
+                auto present = std::make_shared<std::atomic<bool>>(true);
+                std::unique_ptr<QThread> thread(QThread::create([&, port = d.id, present] {
+                    ServeComSlot(
+                        station, *view, port, kStationBaud,
+                        [&] { return MakeSerialLink(log, clock); }, clock,
+                        [present] { return present->load(); });
+                    Wake(wake.Get());
+                }));
+                thread->start();
+                udevPorts[d.id] = {present, std::move(thread)};
+            }
+        };
         BusWatch watch(folder);
         auto list = [&] {
+            if (fromUdev) {
+                std::set<std::string> removed;
+                udevWatch.Drain(removed);
+                std::vector<std::string> problems;
+                const std::vector<StationDevice> devices = udevWatch.Devices(problems);
+                for (const std::string& p : problems) {
+                    view->Problem(p);
+                }
+                if (link == "COM") {
+                    servePorts(devices, removed);
+                } else {
+                    station.BusListing(devices, removed);
+                }
+                return;
+            }
             if (folder.empty()) {
                 return;
             }
@@ -321,7 +438,10 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             }
             std::array<pollfd, 3> fds{{{stopSignals.Fd(), POLLIN, 0},
                                        {wake.Get(), POLLIN, 0},
-                                       {watch.Armed() ? watch.Fd() : -1, POLLIN, 0}}};
+                                       {fromUdev        ? udevWatch.Fd()
+                                        : watch.Armed() ? watch.Fd()
+                                                        : -1,
+                                        POLLIN, 0}}};
             const int timeout = stops > 1                             ? 100
                                 : (!folder.empty() && !watch.Armed()) ? kRewatchMs
                                                                       : 1000;
@@ -348,6 +468,12 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         }
         for (const std::unique_ptr<QThread>& slot : slotThreads) {
             slot->wait();
+        }
+        for (auto& [id, port] : udevPorts) {
+            port.thread->wait();
+        }
+        for (const std::unique_ptr<QThread>& port : leftPorts) {
+            port->wait();
         }
         status = station.ExitCode();
     }

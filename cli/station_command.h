@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "log/log_sink.h"
+#include "station/udev_watch.h"
 
-// "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--device-type T]
-// [--station NAME] [--operator NAME] [--records PATH] [--json]": waits for devices and updates
-// each one once per visit, the moment it arrives.
+// "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--match VID:PID,...]
+// [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json]": waits for
+// devices and updates each one once per visit, the moment it arrives.
 struct StationRequest {
     std::string path;
     std::string link;  // upper case
     std::vector<std::string> slotAddresses;
+    std::vector<UsbId> match;  // COM: USB serial adapters taken from udev
     std::string deviceType;
     std::string station;
     std::string operatorName;

@@ -1,9 +1,13 @@
 #include "cli/station_links.h"
 
+#include <array>
+#include <functional>
+
 #include "links/ftdi/communication_ftdi.h"
 #include "links/usbxpress/communication_silabs.h"
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/device_log.h"
+#include "log/text_format.h"
 #include "update/exit_codes.h"
 #include "update/ftdi_update.h"
 #include "update/settings.h"
@@ -54,4 +58,67 @@ UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& fron
         }
     }
     return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + device.id + "!"};
+}
+
+namespace {
+
+// How often the link's list is read while a device settles.
+constexpr unsigned kSettlePollMs = 100;
+
+// Waits until `listed` holds, for `settleMs` at most.
+std::optional<UpdateOutcome> Settle(const std::function<bool()>& listed, const char* link,
+                                    const StationDevice& device, unsigned settleMs, Clock& clock) {
+    const std::uint64_t start = clock.NowMs();
+    while (!listed()) {
+        if (clock.NowMs() - start >= settleMs) {
+            return UpdateOutcome{
+                kExitOpenFailed,
+                StrPrintf("ERROR: the %s device with serial number %s did not settle: its link "
+                          "does not list it %u s after it arrived (no access, or its driver is "
+                          "still binding)!",
+                          link, device.id.c_str(), settleMs / 1000)};
+        }
+        clock.Sleep(kSettlePollMs);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock) {
+    // The driver library alone: listing through the link would query known devices.
+    const std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary();
+    const auto listed = [&] {
+        std::uint32_t count = 0;
+        std::array<char, 64> serial{};
+        for (std::uint32_t i = 0; library->CountDevices(count) == kFtdiOk && i < count; ++i) {
+            if (library->SerialNumberByIndex(i, serial) == kFtdiOk && device.id == serial.data()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return Settle(listed, "FTDI", device, settleMs, clock);
+}
+
+std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock) {
+    const UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
+    if (!choice.unavailable.empty()) {
+        return std::nullopt;  // no device can be reached: the update says why
+    }
+    const auto listed = [&] {
+        std::uint32_t count = 0;
+        std::array<char, kSiMaxDeviceStrlen> serial{};
+        for (std::uint32_t i = 0; choice.library->GetNumDevices(count) == kSiSuccess && i < count;
+             ++i) {
+            if (choice.library->GetProductString(i, serial, kSiReturnSerialNumber) == kSiSuccess &&
+                device.id == serial.data()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return Settle(listed, "USBXpress", device, settleMs, clock);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "engine/clock.h"
 #include "log/log_sink.h"
 #include "station/station.h"
@@ -13,3 +15,14 @@ UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& fron
                                RecordingObserver& observer, LogSink& log, Clock& clock);
 UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& frontEnd,
                                UpdateObserver& observer, LogSink& log, Clock& clock);
+
+// How long a device udev has just reported may take to be listed by its link: the kernel's
+// serial driver may bind to it and be detached again, access may still be being granted.
+inline constexpr unsigned kDeviceSettleMs = 5000;
+
+// Nothing when the link lists a device with the serial number within `settleMs`, its list read
+// again and again meanwhile; otherwise the attempt's outcome: the device did not settle.
+std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock);
+std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
+                                              Clock& clock);

@@ -17,6 +17,12 @@ void ServeSlot(Station& station, StationView& view, const std::string& slot, con
                Clock& clock) {
     SlotVisit visit;
     while (station.Taking()) {
+        if (probe.present && !probe.present()) {
+            if (visit.Held()) {
+                view.Left(slot);
+            }
+            return;
+        }
         if (!probe.open()) {
             if (!probe.cannotOpen.empty()) {
                 view.Problem(probe.cannotOpen);
@@ -54,13 +60,17 @@ void ServeUdpSlot(Station& station, StationView& view, const std::string& addres
                               }
                               return link != nullptr;
                           },
-                          [&] { return link->SynchroniseBootloader() == 0; }, [&] { link.reset(); },
-                          "the slot " + address + " cannot be opened", NetworkRepeat()};
+                          [&] { return link->SynchroniseBootloader() == 0; },
+                          [&] { link.reset(); },
+                          "the slot " + address + " cannot be opened",
+                          NetworkRepeat(),
+                          {}};
     ServeSlot(station, view, address, probe, clock);
 }
 
 void ServeComSlot(Station& station, StationView& view, const std::string& port, unsigned baud,
-                  const std::function<std::unique_ptr<SerialLink>()>& makeLink, Clock& clock) {
+                  const std::function<std::unique_ptr<SerialLink>()>& makeLink, Clock& clock,
+                  std::function<bool()> present) {
     std::unique_ptr<SerialLink> link;
     const SlotProbe probe{[&] {
                               // The port stays open while it is there: opening it again and
@@ -81,6 +91,7 @@ void ServeComSlot(Station& station, StationView& view, const std::string& port, 
                           [&] { return link->SynchroniseBootloader() == 0; },
                           [&] { link.reset(); },
                           {},
-                          SerialRepeat()};
+                          SerialRepeat(),
+                          std::move(present)};
     ServeSlot(station, view, port, probe, clock);
 }

@@ -19,12 +19,15 @@ struct SlotProbe {
     // serial port that is not plugged in).
     std::string cannotOpen;
     RepeatRule repeat;
+    // Whether the slot is still there; empty for a slot that is there for the whole session.
+    // A slot that goes (a port udev reports removed) ends its service, freeing the slot.
+    std::function<bool()> present;
 };
 
 // Serves one fixture slot until the station stops taking devices: keeps synchronising it with
 // the link's repeat rule; when its bootloader answers and the slot was free, the slot holds a
 // device, whose attempt runs at once on this thread. The slot is free again once its bootloader
-// has not answered for kSlotFreeAfterSilenceMs.
+// has not answered for kSlotFreeAfterSilenceMs, or when the slot itself goes.
 void ServeSlot(Station& station, StationView& view, const std::string& slot, const SlotProbe& probe,
                Clock& clock);
 
@@ -32,6 +35,7 @@ void ServeSlot(Station& station, StationView& view, const std::string& slot, con
 void ServeUdpSlot(Station& station, StationView& view, const std::string& address,
                   const std::function<std::unique_ptr<NetworkLink>()>& makeLink, Clock& clock);
 
-// A slot on a serial port, opened at `baud`.
+// A slot on a serial port, opened at `baud`; one udev reported is served while `present` holds.
 void ServeComSlot(Station& station, StationView& view, const std::string& port, unsigned baud,
-                  const std::function<std::unique_ptr<SerialLink>()>& makeLink, Clock& clock);
+                  const std::function<std::unique_ptr<SerialLink>()>& makeLink, Clock& clock,
+                  std::function<bool()> present = {});

@@ -89,6 +89,11 @@ void EmulatedFt232r::SetUnplugged(bool unplugged) {
     }
 }
 
+void EmulatedFt232r::SetSerialPeer(SerialPeer peer) {
+    std::lock_guard lock(mutex_);
+    peer_ = std::move(peer);
+}
+
 void EmulatedFt232r::SetStringsUnreadable(bool unreadable) {
     std::lock_guard lock(mutex_);
     stringsUnreadable_ = unreadable;
@@ -170,6 +175,11 @@ void EmulatedFt232r::Submit(UMockdevIoctlClient* client) {
         const std::uint8_t* data = urb.buffer->data;
         written_.insert(written_.end(), data, data + length);
         urb.actualLength = length;
+        if (peer_) {
+            const std::vector<std::uint8_t> answer =
+                peer_({data, static_cast<std::size_t>(length)});
+            input_.insert(input_.end(), answer.begin(), answer.end());
+        }
     } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kEndpointIn) {
         urb.bulkIn = true;
     } else {
@@ -316,9 +326,12 @@ bool EmulatedUsbBus::Add(const std::string& serial, const std::string& descripti
     const int devnum = static_cast<int>(devices_.size()) + 2;
     char node[64];
     std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
-    char sysfs[512];
+    char path[128];
+    std::snprintf(path, sizeof path, "/devices/pci0000:00/0000:00:14.0/usb1/1-%d", devnum - 1);
+    char sysfs[768];
+    // The ids and the serial number as sysfs attributes too: udev matches devices by them.
     std::snprintf(sysfs, sizeof sysfs,
-                  "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
+                  "P: %s\n"
                   "N: bus/usb/001/%03d\n"
                   "E: DEVNAME=%s\n"
                   "E: DEVTYPE=usb_device\n"
@@ -329,8 +342,11 @@ bool EmulatedUsbBus::Add(const std::string& serial, const std::string& descripti
                   "A: devnum=%d\n"
                   "A: bConfigurationValue=1\n"
                   "A: speed=12\n"
+                  "A: idVendor=0403\n"
+                  "A: idProduct=6001\n"
+                  "A: serial=%s\n"
                   "H: descriptors=%s\n",
-                  devnum - 1, devnum, node, devnum, devnum, kDescriptorsHex);
+                  path, devnum, node, devnum, devnum, serial.c_str(), kDescriptorsHex);
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_.get(), sysfs, &error)) {
         std::fprintf(stderr, "emulated FT232R: add failed: %s\n",
@@ -351,6 +367,7 @@ bool EmulatedUsbBus::Add(const std::string& serial, const std::string& descripti
     }
     handlers_.push_back(std::move(handler));
     devices_.push_back(std::move(device));
+    syspaths_.push_back(std::string("/sys") + path);
     return true;
 }
 
@@ -358,6 +375,10 @@ EmulatedFt232r* EmulatedUsbBus::BySerial(const std::string& serial) {
     const auto it = std::find_if(devices_.begin(), devices_.end(),
                                  [&](const auto& d) { return d->Serial() == serial; });
     return it == devices_.end() ? nullptr : it->get();
+}
+
+void EmulatedUsbBus::Uevent(std::size_t index, const char* action) {
+    umockdev_testbed_uevent(testbed_.get(), syspaths_.at(index).c_str(), action);
 }
 
 void ReexecUnderUmockdevWrapper(int argc, char** argv) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -55,6 +56,11 @@ class EmulatedFt232r {
     void SetUnplugged(bool unplugged);
     // Stalls every string descriptor request, as a chip the host may not read does.
     void SetStringsUnreadable(bool unreadable);
+    // What is on the chip's serial line: gets every byte the host writes and answers with the
+    // bytes to queue as input (a bootloader, for an update end to end). Runs under the chip's
+    // lock.
+    using SerialPeer = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)>;
+    void SetSerialPeer(SerialPeer peer);
 
     // umockdev's handle-ioctl signal (runs on umockdev's worker thread).
     bool HandleIoctl(UMockdevIoctlClient* client);
@@ -91,6 +97,7 @@ class EmulatedFt232r {
     std::uint8_t latencyMs_ = 16;  // the chip's default
     bool unplugged_ = false;
     bool stringsUnreadable_ = false;
+    SerialPeer peer_;
 };
 
 // A USB bus holding emulated FT232R chips (bus 1, device numbers from 2 on).
@@ -104,11 +111,15 @@ class EmulatedUsbBus {
     bool Add(const std::string& serial, const std::string& description);
     std::vector<std::unique_ptr<EmulatedFt232r>>& Devices() { return devices_; }
     EmulatedFt232r* BySerial(const std::string& serial);
+    // Emits a uevent ("add", "remove") for the chip at `index`, as the kernel does when it is
+    // plugged in or pulled; the chip stays in sysfs.
+    void Uevent(std::size_t index, const char* action);
 
   private:
     GObjectPtr<UMockdevTestbed> testbed_;
     std::vector<GObjectPtr<UMockdevIoctlBase>> handlers_;
     std::vector<std::unique_ptr<EmulatedFt232r>> devices_;
+    std::vector<std::string> syspaths_;
 };
 
 // Restarts the program under umockdev-wrapper when umockdev's preload library is missing
