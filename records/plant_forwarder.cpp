@@ -83,7 +83,7 @@ void PlantForwarder::Publish() {
 
 std::int64_t PlantForwarder::Drain(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    const std::uint64_t wakes = wakes_;
+    const std::uint64_t wakes = ++wakes_;  // the store is read once more after this
     const std::uint64_t failures = failures_;
     retryNow_ = true;
     changed_.notify_all();

@@ -147,7 +147,7 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
         {"newer layout",
          [&] {
              OpenStore();
-             sql("UPDATE schema_version SET version = 2");
+             sql("UPDATE schema_version SET version = 3");
          },
          StoreStatus::NewerSchema, 76},
         {"not a database", [&] { dir_.Write("state/records.sqlite", std::string(4096, 'x')); },
@@ -168,6 +168,36 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
             EXPECT_EQ(error.status, c.status) << c.name;
         }
     }
+}
+
+TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
+    {
+        const auto store = OpenStore();
+        store->Begin(Attempt("2026-12-01T00:00:00.000Z", "a", 0));
+        store->Begin(Attempt("2026-12-02T00:00:00.000Z", "b", 0));
+    }
+    {  // back to layout 1 as an earlier version wrote it
+        SqlConnection connection(QString::fromStdString(path_), {});
+        ASSERT_TRUE(connection.Open());
+        QSqlQuery q(connection.Db());
+        for (const char* statement :
+             {"DROP INDEX attempts_uuid", "DROP INDEX attempts_waiting",
+              "ALTER TABLE attempts DROP COLUMN uuid", "ALTER TABLE attempts DROP COLUMN forwarded",
+              "UPDATE schema_version SET version = 1"}) {
+            ASSERT_TRUE(q.exec(statement)) << statement;
+        }
+    }
+    OpenStore()->Begin(Attempt("2026-12-03T00:00:00.000Z", "new", 0));
+    SqlConnection connection(QString::fromStdString(path_), {});
+    ASSERT_TRUE(connection.Open());
+    QSqlQuery q(connection.Db());
+    ASSERT_TRUE(q.exec("SELECT (SELECT version FROM schema_version), COUNT(DISTINCT uuid), "
+                       "SUM(length(uuid) = 36), SUM(forwarded) FROM attempts"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 2);
+    EXPECT_EQ(q.value(1).toInt(), 3);
+    EXPECT_EQ(q.value(2).toInt(), 3);
+    EXPECT_EQ(q.value(3).toInt(), 0);
 }
 
 TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {
