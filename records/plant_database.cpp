@@ -29,8 +29,19 @@ constexpr const char* kCreateAttempts = R"(CREATE TABLE attempts (
     file_name TEXT, file_size BIGINT, file_sha256 TEXT,
     frames_sent INTEGER, retries INTEGER, result_code INTEGER, message TEXT))";
 
-std::string FirstLine(const std::string& text) {
-    const std::string line = text.substr(0, text.find('\n'));
+// The first line of libpq's message, without the server's address (the URL says it) and the
+// severity.
+std::string Cleaned(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (const std::size_t at = line.find(" failed: ");
+        line.starts_with("connection to server") && at != std::string::npos) {
+        line.erase(0, at + 9);
+    }
+    for (const std::string_view severity : {"FATAL:  ", "ERROR:  "}) {
+        if (line.starts_with(severity)) {
+            line.erase(0, severity.size());
+        }
+    }
     return line.empty() ? text : line;
 }
 
@@ -88,13 +99,17 @@ void PlantConnection::Close() {
 }
 
 StoreError PlantConnection::ErrorOf(const QSqlError& error) const {
-    const std::string text = FirstLine(error.databaseText().toStdString());
+    const std::string text = Cleaned(error.databaseText().toStdString());
     const std::string code = error.nativeErrorCode().toStdString();
     // SQLSTATE class 28 is a refused login, 3D a database that does not exist, 42501 a missing
     // privilege; at connection time libpq gives only the text.
-    if (code.starts_with("28") || code.starts_with("3D") || code == "42501" ||
-        Contains(text, "authentication failed") || Contains(text, "no password supplied") ||
-        Contains(text, "does not exist") || Contains(text, "pg_hba.conf") ||
+    if (code.starts_with("28") || Contains(text, "authentication failed") ||
+        Contains(text, "no password supplied") || Contains(text, "pg_hba.conf")) {
+        return {StoreStatus::Refused, "the plant database " + url_.shown +
+                                          " refused the login: " + text +
+                                          " (the password comes from ~/.pgpass or PGPASSWORD)"};
+    }
+    if (code.starts_with("3D") || code == "42501" || Contains(text, "does not exist") ||
         Contains(text, "permission denied")) {
         return {StoreStatus::Refused, "the plant database " + url_.shown + " refused: " + text};
     }
