@@ -64,8 +64,8 @@ bool Report(const char* what, int count, Clock::time_point start, AttemptRecords
         return false;
     }
     const double seconds = SecondsSince(start);
-    std::printf("plant database, %s: %d records in %.2f s, %.0f records/s\n", what, count,
-                seconds, count / seconds);
+    std::printf("plant database, %s: %d records in %.2f s, %.0f records/s\n", what, count, seconds,
+                count / seconds);
     return true;
 }
 

@@ -26,8 +26,9 @@ std::unique_ptr<AttemptRecords> AttemptRecords::Open(const std::string& target, 
         error.status = StoreStatus::Refused;
         return nullptr;
     }
-    const std::string path =
-        !plant ? target : !localPath.empty() ? localPath : DefaultRecordsPath();
+    const std::string path = !plant               ? target
+                             : !localPath.empty() ? localPath
+                                                  : DefaultRecordsPath();
     std::unique_ptr<RecordStore> store = RecordStore::Open(path, error);
     if (store == nullptr) {
         return nullptr;
@@ -39,8 +40,8 @@ std::unique_ptr<AttemptRecords> AttemptRecords::Open(const std::string& target, 
             return nullptr;
         }
         if (error.status == StoreStatus::Unreachable) {
-            notice = error.message + "; the records are kept in " + path +
-                     " and sent when it is back";
+            notice =
+                error.message + "; the records are kept in " + path + " and sent when it is back";
             error = {};
         }
     }
@@ -75,8 +76,8 @@ std::int64_t AttemptRecords::Finish(std::string& notice, std::chrono::millisecon
     if (left > 0) {
         notice = std::to_string(left) + (left == 1 ? " record is" : " records are") +
                  " not yet in the plant database " + status.database + "; " +
-                 (left == 1 ? "it stays" : "they stay") + " in " + Path() +
-                 " and " + (left == 1 ? "is" : "are") +
+                 (left == 1 ? "it stays" : "they stay") + " in " + Path() + " and " +
+                 (left == 1 ? "is" : "are") +
                  " sent by the next program that records there with the plant database";
     }
     return left;

@@ -114,11 +114,10 @@ StoreError PlantConnection::ErrorOf(const QSqlError& error) const {
         return {StoreStatus::Refused, "the plant database " + url_.shown + " refused: " + text};
     }
     if (!connection_ || !connection_->Db().isOpen() || code.starts_with("08") ||
-        code.starts_with("57") || Contains(text, "server closed") ||
-        Contains(text, "connection") || text.empty()) {
-        return {StoreStatus::Unreachable,
-                "the plant database " + url_.shown + " is unreachable: " +
-                    (text.empty() ? error.text().toStdString() : text)};
+        code.starts_with("57") || Contains(text, "server closed") || Contains(text, "connection") ||
+        text.empty()) {
+        return {StoreStatus::Unreachable, "the plant database " + url_.shown + " is unreachable: " +
+                                              (text.empty() ? error.text().toStdString() : text)};
     }
     return {StoreStatus::Unwritable, "the plant database " + url_.shown + ": " + text};
 }
@@ -162,8 +161,9 @@ StoreError PlantConnection::CheckLayout(bool write) {
     }
     // Stations that start together make the layout once: the first takes the lock and makes
     // it, the others wait and find it.
-    if (write && (!db.transaction() ||
-                  !query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kLayoutLock)))) {
+    if (write &&
+        (!db.transaction() ||
+         !query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kLayoutLock)))) {
         const StoreError error = ErrorOf(query.lastError());
         db.rollback();
         return error;
@@ -174,9 +174,9 @@ StoreError PlantConnection::CheckLayout(bool write) {
         }
         return error;
     };
-    if (!query.exec(QStringLiteral(
-            "SELECT table_name FROM information_schema.tables WHERE table_schema = "
-            "current_schema() AND table_name IN ('schema_version', 'attempts')"))) {
+    if (!query.exec(
+            QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema = "
+                           "current_schema() AND table_name IN ('schema_version', 'attempts')"))) {
         return fail(ErrorOf(query.lastError()));
     }
     int tables = 0;
@@ -191,7 +191,8 @@ StoreError PlantConnection::CheckLayout(bool write) {
             !query.exec(
                 QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion)) ||
             !query.exec(QString::fromUtf8(kCreateAttempts)) ||
-            !query.exec(QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"))) {
+            !query.exec(
+                QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"))) {
             return fail(ErrorOf(query.lastError()));
         }
     } else if (tables != 2) {
@@ -204,8 +205,9 @@ StoreError PlantConnection::CheckLayout(bool write) {
         const int version = query.value(0).toInt();
         if (version > kSchemaVersion) {
             return fail({StoreStatus::NewerSchema,
-                         url_.shown + " was written by a later version of flashwright (records "
-                                      "layout " +
+                         url_.shown +
+                             " was written by a later version of flashwright (records "
+                             "layout " +
                              std::to_string(version) + "; this version knows layout " +
                              std::to_string(kSchemaVersion) + ")"});
         }

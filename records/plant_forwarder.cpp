@@ -177,9 +177,8 @@ void PlantForwarder::Serve(std::promise<StoreError>& started) {
         if (!status_.connected) {
             // Away: wait for the next try, counting what waits whenever an attempt ends.
             const std::uint64_t seen = looked_;
-            const bool woken = changed_.wait_until(lock, lastTry + retry_, [&] {
-                return stopping_ || retryNow_ || wakes_ != seen;
-            });
+            const bool woken = changed_.wait_until(
+                lock, lastTry + retry_, [&] { return stopping_ || retryNow_ || wakes_ != seen; });
             if (stopping_) {
                 break;
             }

@@ -66,8 +66,8 @@ class PlantForwarder {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     PlantStatus status_;
-    std::uint64_t wakes_ = 0;    // Wake calls
-    std::uint64_t looked_ = 0;   // wakes seen when the store was last read
+    std::uint64_t wakes_ = 0;     // Wake calls
+    std::uint64_t looked_ = 0;    // wakes seen when the store was last read
     std::uint64_t failures_ = 0;  // failed connections and sends
     bool retryNow_ = false;
     bool stopping_ = false;

@@ -307,8 +307,7 @@ bool RecordStore::Complete(std::int64_t id, const AttemptRecord& record) {
     return written;
 }
 
-bool RecordStore::TakeWaiting(std::size_t limit, std::vector<Waiting>& batch,
-                              std::int64_t& total) {
+bool RecordStore::TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total) {
     bool read = false;
     OnWriter([&] { read = writer_->TakeWaiting(limit, batch, total); });
     return read;
