@@ -166,9 +166,13 @@ void PlantForwarder::Serve(std::promise<StoreError>& started) {
             status_.connected = error.status == StoreStatus::Ok;
             status_.problem = status_.connected ? "" : error.message;
         }
+        const bool away = error.status == StoreStatus::Unreachable;
         started.set_value(std::move(error));
         if (fatal) {
             return;
+        }
+        if (away) {
+            Recount();  // what earlier sessions left waits too
         }
     }
     auto lastTry = std::chrono::steady_clock::now();
