@@ -123,10 +123,14 @@ StoreError PlantConnection::ErrorOf(const QSqlError& error) const {
 }
 
 StoreError PlantConnection::Open(bool write) {
+    // client_min_messages=error: libpq prints the server's notices and warnings (one comes when
+    // the server shuts down) on standard error, across the station's board; errors come back
+    // through the calls anyway.
     connection_ = std::make_unique<SqlConnection>(
         QString::fromStdString(url_.database),
-        QStringLiteral("connect_timeout=%1;keepalives_idle=%2;keepalives_interval=%3;"
-                       "keepalives_count=%4;application_name=flashwright")
+        QStringLiteral(
+            "connect_timeout=%1;keepalives_idle=%2;keepalives_interval=%3;"
+            "keepalives_count=%4;application_name=flashwright;options=--client_min_messages=error")
             .arg(kConnectTimeoutS)
             .arg(kKeepaliveIdleS)
             .arg(kKeepaliveIntervalS)
