@@ -217,7 +217,7 @@ The records command, and --records, end with a status of their own when the data
      73  an attempt's row cannot be written (disk full, read-only): the device was not updated
      75  another program holds it: a station or an update writing it, or a lock SQLite reports
      76  a later version of flashwright wrote it; this one does not change or read it
-     77  the plant database refused the login, or its URL is not one
+     77  the plant database refused the login, its URL is not one, or its driver is missing
 
 Environment:
   FLASHWRIGHT_DEBUG_LOG=1     trace the update in the debug log files debug_log.txt and

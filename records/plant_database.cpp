@@ -137,6 +137,12 @@ StoreError PlantConnection::Open(bool write) {
             .arg(kKeepaliveCount),
         QStringLiteral("QPSQL"));
     QSqlDatabase& db = connection_->Db();
+    if (!db.isValid()) {
+        connection_.reset();
+        return {StoreStatus::Refused, "the plant database " + url_.shown +
+                                          " cannot be used: Qt SQL's PostgreSQL driver is not "
+                                          "installed (libqt6sql6-psql)"};
+    }
     db.setHostName(QString::fromStdString(url_.host));
     db.setPort(url_.port);
     if (!url_.user.empty()) {
