@@ -21,8 +21,7 @@ inline constexpr int kExitRecordsUnreachable = 69;  // the plant database's serv
 inline constexpr int kExitRecordsUnwritable = 73;   // an attempt's record cannot be written
 inline constexpr int kExitRecordsLocked = 75;       // another program holds the database
 inline constexpr int kExitRecordsNewerSchema = 76;  // written by a later version of the program
-inline constexpr int kExitRecordsRefused =
-    77;  // the plant database refused the login, or cannot be used
+inline constexpr int kExitRecordsRefused = 77;      // the plant database cannot be used
 
 int ExitStatusOf(StoreStatus status);
 
