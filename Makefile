@@ -13,7 +13,7 @@ FUZZ_TARGETS := update_file synchronise transfer_replies corvane_answer xml_fram
 	remote_listener
 
 .PHONY: all deps build test test-main test-asan test-tsan demo bench bench-update bench-sync \
-	bench-station fuzz package clean
+	bench-station bench-plant fuzz package clean
 
 all: build
 
@@ -70,6 +70,13 @@ bench-station: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target $(STATION_BENCHES) -- --no-print-directory
 	@for b in $(STATION_BENCHES); do $(BUILD)/bench/$$b || exit 1; done
+
+# Records a second forwarded to a plant database on a private PostgreSQL server, as a station
+# makes them and as a backlog sent when the server is back.
+bench-plant: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_plant_bench -- --no-print-directory
+	@$(BUILD)/bench/flashwright_plant_bench
 
 # Each target runs for FUZZ_SECONDS from its corpus in tests/fuzz/corpus/<target>/; the inputs
 # that reach new coverage are merged into the corpus, a crash or a broken property is saved

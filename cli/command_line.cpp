@@ -161,9 +161,18 @@ a device you must power-cycle by hand.
 database at PATH (made when missing; see records): its row is written before the update
 starts and completed when it ends. A row that cannot be written leaves the device untouched
 (status 73). One program at a time writes a database; another one is refused (status 75).
+--records postgresql://USER@HOST:PORT/DATABASE (also the station; the settings' records/url
+when no --records is given) names a plant database that many stations share: every attempt
+is written to the local database (the default one) first and forwarded in the background,
+in order, each once by its unique id. While the server is away the updates go on and the
+records wait locally; at the end the program waits up to 10 s for them and says how many are
+left (the next program sends them). The password comes from ~/.pgpass or PGPASSWORD; one in
+the URL is accepted with a warning, as every user sees it in the process list. A refused
+login ends the program at the start (status 77); an unreachable server does not.
 
 records: reads the records database (by default $XDG_STATE_HOME/flashwright/records.sqlite,
-that is ~/.local/state/flashwright/records.sqlite; --records PATH picks another) without
+that is ~/.local/state/flashwright/records.sqlite; --records PATH or a plant database URL
+picks another) without
 changing it, also while another program writes it, and prints a table of the attempts, oldest
 first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
 the device with exactly that address, port or serial number, --file-sha256 PREFIX those with a
@@ -204,10 +213,12 @@ On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
 
 The records command, and --records, end with a status of their own when the database fails:
      65  it is damaged, or not a records database
-     66  there is no database at the path (records)
+     66  there is no database at the path, or no records in the plant database (records)
+     69  the plant database's server cannot be reached (records)
      73  an attempt's row cannot be written (disk full, read-only): the device was not updated
      75  another program holds it: a station or an update writing it, or a lock SQLite reports
      76  a later version of flashwright wrote it; this one does not change or read it
+     77  the plant database refused the login, its URL is not one, or its driver is missing
 
 Environment:
   FLASHWRIGHT_DEBUG_LOG=1     trace the update in the debug log files debug_log.txt and
@@ -239,8 +250,8 @@ Files:
                               (by default ~/.local/state/flashwright)
   ~/.config/flashwright/flashwright.conf
                               the settings: corvane/enterBootloaderCode (the Corvane code as 8
-                              hexadecimal digits) and usbxpress/library (the path of the
-                              vendor's USBXpress library)
+                              hexadecimal digits), usbxpress/library (the path of the
+                              vendor's USBXpress library) and records/url (a plant database)
 )";
 
 // The forms a user without a display can turn to.

@@ -31,12 +31,16 @@ std::unique_ptr<CommandRecords> CommandRecords::Open(const std::string& path,
                                                      const std::string& link,
                                                      const std::string& file, int& status) {
     StoreError error;
-    std::unique_ptr<RecordStore> store = RecordStore::Open(path, error);
+    std::string notice;
+    std::unique_ptr<AttemptRecords> store = AttemptRecords::Open(path, error, notice);
     if (store == nullptr) {
         std::fprintf(stderr, "flashwright %s: the attempts cannot be recorded: %s\n", link.c_str(),
                      EscapedText(error.message).c_str());
         status = ExitStatusOf(error.status);
         return nullptr;
+    }
+    if (!notice.empty()) {
+        std::fprintf(stderr, "flashwright %s: %s\n", link.c_str(), EscapedText(notice).c_str());
     }
     AttemptRecord common;
     common.station = DefaultStationName();
@@ -47,8 +51,16 @@ std::unique_ptr<CommandRecords> CommandRecords::Open(const std::string& path,
     return std::unique_ptr<CommandRecords>(new CommandRecords(std::move(store), std::move(common)));
 }
 
-CommandRecords::CommandRecords(std::unique_ptr<RecordStore> store, AttemptRecord common)
+CommandRecords::CommandRecords(std::unique_ptr<AttemptRecords> store, AttemptRecord common)
     : store_(std::move(store)), common_(std::move(common)) {}
+
+CommandRecords::~CommandRecords() {
+    std::string notice;
+    if (store_->Finish(notice) > 0) {
+        std::fprintf(stderr, "flashwright %s: %s\n", common_.link.c_str(),
+                     EscapedText(notice).c_str());
+    }
+}
 
 int CommandRecords::Run(
     const std::string& device, UpdateObserver& shown,
@@ -88,10 +100,15 @@ int WithRecords(CommandRecords* records, const std::string& device, UpdateObserv
 
 std::optional<int> OpenRecords(const std::string& path, const std::string& link,
                                const std::string& file, std::unique_ptr<CommandRecords>& records) {
-    if (path.empty()) {
+    std::string warning;
+    const std::string target = RecordsTarget(path, warning);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "flashwright %s: %s\n", link.c_str(), warning.c_str());
+    }
+    if (target.empty()) {
         return std::nullopt;
     }
     int status = 0;
-    records = CommandRecords::Open(path, link, file, status);
+    records = CommandRecords::Open(target, link, file, status);
     return records != nullptr ? std::nullopt : std::optional<int>(status);
 }

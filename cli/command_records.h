@@ -6,11 +6,12 @@
 #include <string>
 
 #include "records/attempt_record.h"
-#include "records/record_store.h"
+#include "records/attempt_records.h"
 #include "update/update_observer.h"
 
-// The records a single command (UDP, COM, FTDI, USBX) writes when given --records PATH: each
-// device's attempt is a row, written before its update starts and completed when it ends.
+// The records a single command (UDP, COM, FTDI, USBX) writes when given --records PATH or a
+// plant database URL (or the settings file names one): each device's attempt is a row, written
+// before its update starts and completed when it ends.
 class CommandRecords {
   public:
     // Opens the store at `path` for the command `link` updating with `file` (its name, size and
@@ -25,9 +26,15 @@ class CommandRecords {
     int Run(const std::string& device, UpdateObserver& shown,
             const std::function<int(UpdateObserver& observer, AttemptRecord& record)>& update);
 
+    // Gives the plant database a bounded time to take the attempts, and says on standard error
+    // how many it has not.
+    ~CommandRecords();
+    CommandRecords(const CommandRecords&) = delete;
+    CommandRecords& operator=(const CommandRecords&) = delete;
+
   private:
-    CommandRecords(std::unique_ptr<RecordStore> store, AttemptRecord common);
-    std::unique_ptr<RecordStore> store_;
+    CommandRecords(std::unique_ptr<AttemptRecords> store, AttemptRecord common);
+    std::unique_ptr<AttemptRecords> store_;
     const AttemptRecord common_;  // what every attempt of the command shares
 };
 
@@ -39,7 +46,8 @@ int WithRecords(CommandRecords* records, const std::string& device, UpdateObserv
 // file cannot be read.
 std::string FileSha256(const std::string& path, std::int64_t& size);
 
-// Opens `records` when `path` is not empty. Nothing when that worked or nothing is to be
-// recorded; otherwise the exit status, after a message on standard error.
+// Opens `records` when `path` (the --records value) is not empty or the settings file names a
+// plant database. Nothing when that worked or nothing is to be recorded; otherwise the exit
+// status, after a message on standard error.
 std::optional<int> OpenRecords(const std::string& path, const std::string& link,
                                const std::string& file, std::unique_ptr<CommandRecords>& records);

@@ -9,6 +9,7 @@
 
 #include "cli/operands.h"
 #include "log/escaped_text.h"
+#include "records/attempt_records.h"
 #include "records/record_store.h"
 
 namespace {
@@ -73,7 +74,14 @@ int RunRecordsCommand(std::span<const std::string> tokens, LogSink&) {
     if (const std::optional<int> code = ParseRecordsRequest(tokens, request)) {
         return *code;
     }
-    const std::string path = request.path.empty() ? DefaultRecordsPath() : request.path;
+    std::string warning;
+    std::string path = RecordsTarget(request.path, warning);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "flashwright records: %s\n", warning.c_str());
+    }
+    if (path.empty()) {
+        path = DefaultRecordsPath();
+    }
     StoreError error;
     const std::unique_ptr<RecordReader> reader = RecordReader::Open(path, error);
     RecordsPrinter printer(stdout, request.format);

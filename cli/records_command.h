@@ -10,7 +10,7 @@
 
 // What "flashwright records" asks for.
 struct RecordsRequest {
-    std::string path;  // the database; empty: the default one
+    std::string path;  // the database, a file or a plant database URL; empty: the default one
     RecordFilter filter;
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;

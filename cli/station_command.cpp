@@ -260,8 +260,15 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         return kExitUsage;
     }
     int recordsStatus = 0;
-    const std::unique_ptr<AttemptLog> records =
-        OpenStationRecords(request.records, error, recordsStatus);
+    std::string notices;
+    const std::unique_ptr<AttemptRecords> records =
+        OpenStationRecords(request.records, error, notices, recordsStatus);
+    for (std::size_t at = 0; at < notices.size();) {
+        const std::size_t end = notices.find('\n', at);
+        std::fprintf(stderr, "flashwright station: %s\n",
+                     EscapedText(notices.substr(at, end - at)).c_str());
+        at = end + 1;
+    }
     if (!records) {
         std::fprintf(stderr, "flashwright station: the records: %s\n", EscapedText(error).c_str());
         return recordsStatus;
@@ -320,6 +327,9 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                                  RecordedFileName(request.path),
                                  static_cast<std::int64_t>(bytes.size()),
                                  sha256};
+    if (PlantForwarder* plant = records->Plant()) {
+        plant->OnStatus([&view = *view](const PlantStatus& s) { view.Plant(s); });
+    }
     const UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     int status = 0;
     {
@@ -477,8 +487,14 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         }
         status = station.ExitCode();
     }
+    // The forwarding ends (and with it the plant's notes to the view) before the view does.
+    std::string unsent;
+    records->Finish(unsent);
     if (board != nullptr) {
         board->Draw();
+    }
+    if (!unsent.empty()) {
+        std::fprintf(stderr, "flashwright station: %s\n", EscapedText(unsent).c_str());
     }
     return status;
 }

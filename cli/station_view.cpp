@@ -120,6 +120,15 @@ void StationBoard::Problem(const std::string& text) {
     }
 }
 
+void StationBoard::Plant(const PlantStatus& status) {
+    const std::lock_guard hold(mutex_);
+    plant_ = "plant database " + EscapedText(status.database) + ": " +
+             (status.connected ? "connected" : "unreachable") +
+             StrPrintf(", %lld waiting", static_cast<long long>(status.waiting)) +
+             (status.problem.empty() ? "" : " (" + EscapedText(status.problem) + ")");
+    DrawLocked();
+}
+
 void StationBoard::Draw() {
     const std::lock_guard hold(mutex_);
     DrawLocked();
@@ -136,6 +145,9 @@ void StationBoard::DrawLocked() {
     std::fprintf(
         out_, "\rstation  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%\x1b[K\n",
         file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield);
+    if (!plant_.empty()) {
+        std::fprintf(out_, "\r%s\x1b[K\n", plant_.c_str());
+    }
     for (const std::string& problem : problems_) {
         std::fprintf(out_, "\r! %s\x1b[K\n", problem.c_str());
     }
@@ -147,7 +159,7 @@ void StationBoard::DrawLocked() {
         std::fprintf(out_, "\r%-*s  %6.1f s  %s\x1b[K\n", static_cast<int>(width), r.device.c_str(),
                      static_cast<double>(r.elapsedMs) / 1000.0, r.state.c_str());
     }
-    drawnLines_ = 1 + problems_.size() + rows_.size();
+    drawnLines_ = 1 + (plant_.empty() ? 0 : 1) + problems_.size() + rows_.size();
     std::fflush(out_);
 }
 
@@ -182,4 +194,16 @@ void StationJson::Problem(const std::string& text) {
     if (told_.insert(text).second) {
         std::fprintf(stderr, "flashwright station: %s\n", EscapedText(text).c_str());
     }
+}
+
+void StationJson::Plant(const PlantStatus& status) {
+    QJsonObject event{{QStringLiteral("event"), QStringLiteral("plant")},
+                      {QStringLiteral("database"), QString::fromStdString(status.database)},
+                      {QStringLiteral("state"), status.connected ? QStringLiteral("connected")
+                                                                 : QStringLiteral("unreachable")},
+                      {QStringLiteral("waiting"), static_cast<qint64>(status.waiting)}};
+    if (!status.problem.empty()) {
+        event.insert(QStringLiteral("problem"), QString::fromStdString(status.problem));
+    }
+    lines_.Write(event);
 }

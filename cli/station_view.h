@@ -25,6 +25,7 @@ class StationBoard final : public StationView {
     void Result(const std::string& device, int exitCode, const std::string& message) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
+    void Plant(const PlantStatus& status) override;
 
     // Sets the state of a device's row (made when new) and redraws when due (or `now`).
     void SetState(const std::string& device, const std::string& state, bool now);
@@ -49,13 +50,15 @@ class StationBoard final : public StationView {
     Clock& clock_;
     std::vector<Row> rows_;
     std::vector<std::string> problems_;
+    std::string plant_;  // the plant database's line; empty without one
     StationTally tally_;
     std::size_t drawnLines_ = 0;
     std::uint64_t lastDrawMs_ = 0;
 };
 
 // The station's events as JSON Lines on standard output: arrived, start, synchronised,
-// progress, retry, result and left, each with the device. Problems go to standard error.
+// progress, retry, result and left, each with the device, and plant when the plant database
+// comes or goes. Problems go to standard error.
 class StationJson final : public StationView {
   public:
     StationJson(std::string link, std::string file, std::string sealedPath, Clock& clock);
@@ -66,6 +69,7 @@ class StationJson final : public StationView {
     void Result(const std::string&, int, const std::string&) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
+    void Plant(const PlantStatus& status) override;
     // Ends every attempt under way with its result line; nothing is written after.
     void Interrupted(int signal) override { lines_.Interrupt(signal); }
 

@@ -10,6 +10,9 @@ enum class AttemptState { Running, Finished, Interrupted };
 
 // One attempt to update one device, as the records keep it.
 struct AttemptRecord {
+    // The attempt's own id, made when it begins; a plant database that collects the records of
+    // many stations keeps it as the key, so a record sent twice is kept once.
+    std::string uuid;
     std::string startedUtc;  // ISO 8601 in UTC with milliseconds: 2026-12-08T03:04:05.123Z
     std::string endedUtc;    // empty while the attempt runs
     std::string station;

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "log/unique_fd.h"
+#include "records/plant_database.h"
 #include "records/record_schema.h"
 #include "records/sql_connection.h"
 
@@ -72,6 +73,24 @@ void Bind(QSqlQuery& query, const RecordFilter& filter) {
     }
 }
 
+// The summary in PostgreSQL, which has no bare columns: the device's first attempt is the one
+// numbered 1 in its order of starts.
+constexpr const char* kPlantSummary = R"(
+        WITH a AS (
+            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, link, device,
+                   CASE WHEN state = 'finished' AND result_code = 0 THEN 1 ELSE 0 END AS passed,
+                   CASE WHEN state = 'interrupted' OR (state = 'finished' AND result_code <> 0)
+                        THEN 1 ELSE 0 END AS failed,
+                   ROW_NUMBER() OVER (PARTITION BY substr(started_utc, 1, 10), file_sha256, link,
+                                      device ORDER BY started_utc, id) AS n
+            FROM attempts%1),
+        d AS (
+            SELECT day, sha, COUNT(*) AS attempts, SUM(passed) AS passed, SUM(failed) AS failed,
+                   MAX(CASE WHEN n = 1 THEN passed ELSE 0 END) AS first_passed
+            FROM a GROUP BY day, sha, link, device)
+        SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
+        FROM d GROUP BY day, sha ORDER BY day, sha)";
+
 QString ColumnList() {
     QStringList names;
     for (const std::string_view column : kRecordColumns) {
@@ -83,6 +102,19 @@ QString ColumnList() {
 }  // namespace
 
 std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreError& error) {
+    if (IsPlantUrl(path)) {
+        PlantUrl url;
+        if (!ParsePlantUrl(path, url, error.message)) {
+            error.status = StoreStatus::Refused;
+            return nullptr;
+        }
+        auto plant = std::make_unique<PlantConnection>(url);
+        error = plant->Open(false);
+        if (error.status != StoreStatus::Ok) {
+            return nullptr;
+        }
+        return std::unique_ptr<RecordReader>(new RecordReader(path, nullptr, std::move(plant)));
+    }
     if (!Exists(path)) {
         error = {StoreStatus::Missing, "no records database at " + path};
         return nullptr;
@@ -116,36 +148,45 @@ std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreE
     if (error.status != StoreStatus::Ok) {
         return nullptr;
     }
-    return std::unique_ptr<RecordReader>(new RecordReader(path, std::move(connection)));
+    return std::unique_ptr<RecordReader>(new RecordReader(path, std::move(connection), nullptr));
 }
 
-RecordReader::RecordReader(std::string path, std::unique_ptr<SqlConnection> connection)
-    : path_(std::move(path)), connection_(std::move(connection)) {}
+RecordReader::RecordReader(std::string path, std::unique_ptr<SqlConnection> connection,
+                           std::unique_ptr<PlantConnection> plant)
+    : path_(std::move(path)), connection_(std::move(connection)), plant_(std::move(plant)) {}
 
 RecordReader::~RecordReader() = default;
+
+QSqlDatabase& RecordReader::Db() {
+    return plant_ ? plant_->Db() : connection_->Db();
+}
+
+StoreError RecordReader::Failed(const QSqlError& error) const {
+    return plant_ ? plant_->ErrorOf(error) : ErrorOf(error, path_);
+}
 
 StoreError RecordReader::ForEach(
     const RecordFilter& filter,
     const std::function<void(std::int64_t id, const AttemptRecord&)>& each) {
-    QSqlQuery query(connection_->Db());
+    QSqlQuery query(Db());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT id, %1 FROM attempts%2 ORDER BY started_utc, id")
                       .arg(ColumnList(), Where(filter)));
     Bind(query, filter);
     if (!query.exec()) {
-        return ErrorOf(query.lastError(), path_);
+        return Failed(query.lastError());
     }
     while (query.next()) {
         each(query.value(0).toLongLong(), RecordAt(query, 1));
     }
-    return query.lastError().isValid() ? ErrorOf(query.lastError(), path_) : StoreError{};
+    return query.lastError().isValid() ? Failed(query.lastError()) : StoreError{};
 }
 
 StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows) {
     // First per day, file and device, then per day and file. With exactly one MIN() in a
     // grouped query SQLite takes the bare column first_passed from the row with that minimum:
     // the device's first attempt there. Passed and failed as SummaryRow tells.
-    const QString statement = QStringLiteral(R"(
+    const QString statement = QString::fromLatin1(plant_ ? kPlantSummary : R"(
         WITH d AS (
             SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, COUNT(*) AS attempts,
                    SUM(state = 'finished' AND result_code = 0) AS passed,
@@ -157,12 +198,12 @@ StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<Summary
         SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
         FROM d GROUP BY day, sha ORDER BY day, sha)")
                                   .arg(Where(filter));
-    QSqlQuery query(connection_->Db());
+    QSqlQuery query(Db());
     query.setForwardOnly(true);
     query.prepare(statement);
     Bind(query, filter);
     if (!query.exec()) {
-        return ErrorOf(query.lastError(), path_);
+        return Failed(query.lastError());
     }
     while (query.next()) {
         rows.push_back({query.value(0).toString().toStdString(),
@@ -170,5 +211,5 @@ StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<Summary
                         query.value(3).toLongLong(), query.value(4).toLongLong(),
                         query.value(5).toLongLong(), query.value(6).toLongLong()});
     }
-    return query.lastError().isValid() ? ErrorOf(query.lastError(), path_) : StoreError{};
+    return query.lastError().isValid() ? Failed(query.lastError()) : StoreError{};
 }

@@ -9,6 +9,9 @@
 #include "records/attempt_record.h"
 #include "records/store_status.h"
 
+class PlantConnection;
+class QSqlDatabase;
+class QSqlError;
 class SqlConnection;
 
 // Which records to read; an empty field does not filter.
@@ -38,6 +41,7 @@ struct SummaryRow {
 // a program writing the database. Use it on one thread.
 class RecordReader {
   public:
+    // `path` is an SQLite file or a plant database URL (read in a read-only session).
     static std::unique_ptr<RecordReader> Open(const std::string& path, StoreError& error);
     ~RecordReader();
     RecordReader(const RecordReader&) = delete;
@@ -50,7 +54,12 @@ class RecordReader {
     StoreError Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows);
 
   private:
-    RecordReader(std::string path, std::unique_ptr<SqlConnection> connection);
+    RecordReader(std::string path, std::unique_ptr<SqlConnection> connection,
+                 std::unique_ptr<PlantConnection> plant);
+    QSqlDatabase& Db();
+    StoreError Failed(const QSqlError& error) const;
+
     const std::string path_;
-    std::unique_ptr<SqlConnection> connection_;
+    std::unique_ptr<SqlConnection> connection_;  // an SQLite file
+    std::unique_ptr<PlantConnection> plant_;     // or a plant database
 };

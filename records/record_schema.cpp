@@ -1,7 +1,11 @@
 #include "records/record_schema.h"
 
 #include <QSqlError>
+#include <QUuid>
 #include <QVariant>
+
+#include <functional>
+#include <vector>
 
 #include "records/sql_connection.h"
 
@@ -21,6 +25,48 @@ QString Text(const std::string& text) {
 
 std::string Std(const QVariant& value) {
     return value.toString().toStdString();
+}
+
+// Layout 1 to 2: every attempt gets its unique id, none is forwarded yet; the partial index
+// finds those waiting to be forwarded without reading the others.
+bool MigrateToVersion2(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN uuid TEXT")) ||
+        !query.exec(QStringLiteral(
+            "ALTER TABLE attempts ADD COLUMN forwarded INTEGER NOT NULL DEFAULT 0")) ||
+        !query.exec(QStringLiteral("SELECT id FROM attempts"))) {
+        return false;
+    }
+    std::vector<qlonglong> ids;
+    while (query.next()) {
+        ids.push_back(query.value(0).toLongLong());
+    }
+    query.prepare(QStringLiteral("UPDATE attempts SET uuid = :uuid WHERE id = :id"));
+    for (const qlonglong id : ids) {
+        query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(NewAttemptUuid()));
+        query.bindValue(QStringLiteral(":id"), id);
+        if (!query.exec()) {
+            return false;
+        }
+    }
+    return query.exec(QStringLiteral("CREATE UNIQUE INDEX attempts_uuid ON attempts (uuid)")) &&
+           query.exec(QStringLiteral(
+               "CREATE INDEX attempts_waiting ON attempts (id) WHERE forwarded = 0")) &&
+           query.exec(QStringLiteral("UPDATE schema_version SET version = 2"));
+}
+
+// Runs `change` in one transaction.
+StoreError InTransaction(QSqlDatabase& db, QSqlQuery& query, const std::string& path,
+                         const std::function<bool()>& change) {
+    if (!db.transaction()) {
+        return ErrorOf(db.lastError(), path);
+    }
+    const bool made = change();
+    if (!made || !db.commit()) {
+        const StoreError error = ErrorOf(made ? db.lastError() : query.lastError(), path);
+        db.rollback();
+        return error;
+    }
+    return {};
 }
 
 StoreError NotRecords(const std::string& path) {
@@ -68,21 +114,16 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
         hasAttempts = hasAttempts || name == QStringLiteral("attempts");
     }
     if (!any && create) {
-        if (!db.transaction()) {
-            return ErrorOf(db.lastError(), path);
-        }
-        const bool made =
-            query.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
-            query.exec(
-                QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion)) &&
-            query.exec(QString::fromUtf8(kCreateAttempts)) &&
-            query.exec(QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"));
-        if (!made || !db.commit()) {
-            const StoreError error = ErrorOf(made ? db.lastError() : query.lastError(), path);
-            db.rollback();
-            return error;
-        }
-        return {};
+        // Layout 1, then the same migration an existing database of layout 1 takes.
+        return InTransaction(db, query, path, [&] {
+            return query.exec(
+                       QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
+                   query.exec(QStringLiteral("INSERT INTO schema_version VALUES (1)")) &&
+                   query.exec(QString::fromUtf8(kCreateAttempts)) &&
+                   query.exec(
+                       QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)")) &&
+                   MigrateToVersion2(query);
+        });
     }
     if (!hasVersion) {
         return NotRecords(path);
@@ -100,7 +141,14 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
     if (version < 1 || !hasAttempts) {
         return NotRecords(path);
     }
+    if (version == 1 && create) {
+        return InTransaction(db, query, path, [&] { return MigrateToVersion2(query); });
+    }
     return {};
+}
+
+std::string NewAttemptUuid() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
 }
 
 void BindRecord(QSqlQuery& query, const AttemptRecord& r) {

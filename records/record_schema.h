@@ -11,8 +11,9 @@
 
 // The layout of the records database. The table schema_version holds one row with the layout's
 // version; a later program that changes the layout migrates from the version it finds, and this
-// one refuses a database of a version it does not know.
-inline constexpr int kSchemaVersion = 1;
+// one refuses a database of a version it does not know. Layout 2 adds each attempt's unique id
+// (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1).
+inline constexpr int kSchemaVersion = 2;
 
 // The columns of a record after its id, in the order of AttemptRecord; the CSV header and the
 // JSON field names are these.
@@ -26,14 +27,18 @@ inline constexpr std::array<std::string_view, 20> kRecordColumns{
 std::string_view StateText(AttemptState state);
 
 // Checks the layout of an open database. With `create`, a database without any table gets the
-// layout of this version (in one transaction). A database of a later version, or one that is
-// not a records database, is refused.
+// layout of this version, and one of an earlier version is migrated to it (each in one
+// transaction); without, an earlier version is read as it is. A database of a later version,
+// or one that is not a records database, is refused.
 StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create);
 
 // Binds a record's columns to the placeholders :started_utc ... :message of `query`.
 void BindRecord(QSqlQuery& query, const AttemptRecord& record);
 // The record in the current row of `query`, whose columns from `first` on are kRecordColumns.
 AttemptRecord RecordAt(const QSqlQuery& query, int first);
+
+// A new attempt's unique id: a random UUID in its 36-character text form.
+std::string NewAttemptUuid();
 
 // The error a failed statement stands for.
 StoreError ErrorOf(const QSqlError& error, const std::string& path);

@@ -89,15 +89,16 @@ class RecordStore::Writer {
             return std::nullopt;
         }
         QSqlQuery query(db);
-        QString columns;
-        QString values;
+        QString columns = QStringLiteral("uuid");
+        QString values = QStringLiteral(":uuid");
         for (const std::string_view column : kRecordColumns) {
             const QString name = QString::fromLatin1(column.data(), column.size());
-            columns += (columns.isEmpty() ? "" : ", ") + name;
-            values += (values.isEmpty() ? ":" : ", :") + name;
+            columns += ", " + name;
+            values += ", :" + name;
         }
         query.prepare(QStringLiteral("INSERT INTO attempts (%1) VALUES (%2)").arg(columns, values));
         BindRecord(query, record);
+        query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));
         if (!query.exec() || !db.commit()) {
             db.rollback();
             return std::nullopt;
@@ -124,6 +125,50 @@ class RecordStore::Writer {
             return false;
         }
         return true;
+    }
+
+    bool TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total) {
+        QSqlQuery query(connection_.Db());
+        QStringList names;
+        for (const std::string_view column : kRecordColumns) {
+            names << QString::fromLatin1(column.data(), column.size());
+        }
+        query.prepare(QStringLiteral("SELECT id, uuid, %1 FROM attempts WHERE forwarded = 0 AND "
+                                     "state <> 'running' ORDER BY id LIMIT :limit")
+                          .arg(names.join(QStringLiteral(", "))));
+        query.bindValue(QStringLiteral(":limit"), QVariant::fromValue<qulonglong>(limit));
+        if (!query.exec()) {
+            return false;
+        }
+        while (query.next()) {
+            Waiting waiting{query.value(0).toLongLong(), RecordAt(query, 2)};
+            waiting.record.uuid = query.value(1).toString().toStdString();
+            batch.push_back(std::move(waiting));
+        }
+        if (!query.exec(QStringLiteral(
+                "SELECT COUNT(*) FROM attempts WHERE forwarded = 0 AND state <> 'running'")) ||
+            !query.next()) {
+            return false;
+        }
+        total = query.value(0).toLongLong();
+        return true;
+    }
+
+    bool MarkForwarded(std::span<const std::int64_t> ids) {
+        QSqlDatabase& db = connection_.Db();
+        if (!db.transaction()) {
+            return false;
+        }
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("UPDATE attempts SET forwarded = 1 WHERE id = :id"));
+        for (const std::int64_t id : ids) {
+            query.bindValue(QStringLiteral(":id"), QVariant::fromValue<qlonglong>(id));
+            if (!query.exec()) {
+                db.rollback();
+                return false;
+            }
+        }
+        return db.commit();
     }
 
   private:
@@ -243,6 +288,7 @@ std::optional<std::int64_t> RecordStore::Begin(const AttemptRecord& record) {
     if (started.startedUtc.empty()) {
         started.startedUtc = UtcNow();
     }
+    started.uuid = NewAttemptUuid();
     std::optional<std::int64_t> id;
     OnWriter([&] { id = writer_->Insert(started); });
     return id;
@@ -259,4 +305,16 @@ bool RecordStore::Complete(std::int64_t id, const AttemptRecord& record) {
     bool written = false;
     OnWriter([&] { written = writer_->Update(id, ended); });
     return written;
+}
+
+bool RecordStore::TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total) {
+    bool read = false;
+    OnWriter([&] { read = writer_->TakeWaiting(limit, batch, total); });
+    return read;
+}
+
+bool RecordStore::MarkForwarded(std::span<const std::int64_t> ids) {
+    bool marked = false;
+    OnWriter([&] { marked = writer_->MarkForwarded(ids); });
+    return marked;
 }

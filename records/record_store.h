@@ -8,7 +8,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include <QThread>
 
@@ -38,6 +40,17 @@ class RecordStore final : public AttemptLog {
     bool Complete(std::int64_t id, const AttemptRecord& record) override;
 
     const std::string& Path() const { return path_; }
+
+    // An attempt waiting to be forwarded to a plant database, with its row's id.
+    struct Waiting {
+        std::int64_t id = 0;
+        AttemptRecord record;
+    };
+    // The ended attempts not yet forwarded, oldest row first, at most `limit` of them, and in
+    // `total` how many wait in all. False when the database cannot be read.
+    bool TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total);
+    // Marks the rows `ids` forwarded, in one transaction.
+    bool MarkForwarded(std::span<const std::int64_t> ids);
 
   private:
     struct Job {

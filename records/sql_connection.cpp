@@ -6,9 +6,9 @@ namespace {
 std::atomic<unsigned> nextConnection{0};
 }
 
-SqlConnection::SqlConnection(const QString& uri, const QString& options)
+SqlConnection::SqlConnection(const QString& uri, const QString& options, const QString& driver)
     : name_(QStringLiteral("flashwright-records-%1").arg(nextConnection++)),
-      db_(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_)) {
+      db_(QSqlDatabase::addDatabase(driver, name_)) {
     db_.setDatabaseName(uri);
     db_.setConnectOptions(options);
 }

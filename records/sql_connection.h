@@ -3,13 +3,14 @@
 #include <QSqlDatabase>
 #include <QString>
 
-// One Qt SQL connection to an SQLite file under a name of its own, closed and removed from Qt's
+// One Qt SQL connection (SQLite by default) under a name of its own, closed and removed from Qt's
 // list of connections when this ends. It belongs to the thread that made it: Qt SQL does not
 // let a connection cross threads.
 class SqlConnection {
   public:
     // `uri` is a file path, or a "file:" URI when `options` holds QSQLITE_OPEN_URI.
-    SqlConnection(const QString& uri, const QString& options);
+    SqlConnection(const QString& uri, const QString& options,
+                  const QString& driver = QStringLiteral("QSQLITE"));
     ~SqlConnection();
     SqlConnection(const SqlConnection&) = delete;
     SqlConnection& operator=(const SqlConnection&) = delete;

@@ -14,6 +14,10 @@ int ExitStatusOf(StoreStatus status) {
             return kExitRecordsCorrupt;
         case StoreStatus::Unwritable:
             return kExitRecordsUnwritable;
+        case StoreStatus::Unreachable:
+            return kExitRecordsUnreachable;
+        case StoreStatus::Refused:
+            return kExitRecordsRefused;
     }
     return kExitRecordsUnwritable;
 }

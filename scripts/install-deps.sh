@@ -7,7 +7,8 @@ packages=(
     cmake make g++ pkg-config
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-private-dev qt6-serialport-dev libqt6sql6-sqlite
+    qt6-base-dev qt6-base-private-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql
+    postgresql
     libftdi1-dev libudev-dev
     umockdev libumockdev-dev
     xvfb xauth fonts-dejavu-core

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "records/attempt_record.h"
+#include "records/plant_status.h"
 #include "records/recording_observer.h"
 #include "update/update_observer.h"
 #include "update/update_steps.h"
@@ -56,6 +57,9 @@ class StationView {
     virtual void Problem(const std::string& text) = 0;
     // The second stop: the attempts under way end now, by `signal`.
     virtual void Interrupted(int /*signal*/) {}
+    // The plant database the records are forwarded to came or went, or the count of records
+    // waiting for it changed. Only when there is one.
+    virtual void Plant(const PlantStatus& /*status*/) {}
 };
 
 // The update of one device with the link's full recipe, through the observer that records it

@@ -1,15 +1,21 @@
 #include "station/station_records.h"
 
-#include "records/record_store.h"
-
-std::unique_ptr<AttemptLog> OpenStationRecords(const std::string& path, std::string& error,
-                                               int& status) {
+std::unique_ptr<AttemptRecords> OpenStationRecords(const std::string& records, std::string& error,
+                                                   std::string& notices, int& status) {
+    std::string warning;
+    std::string target = RecordsTarget(records, warning);
+    if (target.empty()) {
+        target = DefaultRecordsPath();
+    }
     StoreError failure;
-    std::unique_ptr<RecordStore> store =
-        RecordStore::Open(path.empty() ? DefaultRecordsPath() : path, failure);
+    std::string notice;
+    std::unique_ptr<AttemptRecords> store = AttemptRecords::Open(target, failure, notice);
     if (!store) {
         error = failure.message;
         status = ExitStatusOf(failure.status);
+    }
+    for (const std::string& line : {warning, notice}) {
+        notices += line.empty() ? "" : line + "\n";
     }
     return store;
 }

@@ -3,11 +3,14 @@
 #include <memory>
 #include <string>
 
-#include "records/attempt_record.h"
+#include "records/attempt_records.h"
 
-// The records database a station writes every attempt to: the one at `path`, or the default
-// one when `path` is empty. Nothing when it cannot be opened for writing (another program
-// writes it, it is damaged or from a later version): `error` then says why and `status` is the
-// exit status for it.
-std::unique_ptr<AttemptLog> OpenStationRecords(const std::string& path, std::string& error,
-                                               int& status);
+// The records a station writes every attempt to: `records` (the --records value: a path or a
+// plant database URL), else the settings file's records/url, else the default local store.
+// Nothing when they cannot be opened for writing (another program writes the local store, it
+// is damaged or from a later version, the plant database refused the login): `error` then says
+// why and `status` is the exit status for it. `notices` gets what the operator should know
+// before the session starts (a password on the command line, a plant database that is away),
+// one a line.
+std::unique_ptr<AttemptRecords> OpenStationRecords(const std::string& records, std::string& error,
+                                                   std::string& notices, int& status);

@@ -147,7 +147,7 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
         {"newer layout",
          [&] {
              OpenStore();
-             sql("UPDATE schema_version SET version = 2");
+             sql("UPDATE schema_version SET version = 3");
          },
          StoreStatus::NewerSchema, 76},
         {"not a database", [&] { dir_.Write("state/records.sqlite", std::string(4096, 'x')); },
@@ -168,6 +168,29 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
             EXPECT_EQ(error.status, c.status) << c.name;
         }
     }
+}
+
+TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
+    OpenStore()->Begin(Attempt("2026-12-01T00:00:00.000Z", "a", 0));
+    OpenStore()->Begin(Attempt("2026-12-02T00:00:00.000Z", "b", 0));
+    SqlConnection connection(QString::fromStdString(path_), {});
+    ASSERT_TRUE(connection.Open());
+    QSqlQuery q(connection.Db());
+    for (const char* back :
+         {"DROP INDEX attempts_uuid", "DROP INDEX attempts_waiting",
+          "ALTER TABLE attempts DROP COLUMN uuid", "ALTER TABLE attempts DROP COLUMN forwarded",
+          "UPDATE schema_version SET version = 1"}) {
+        ASSERT_TRUE(q.exec(back)) << back;  // as an earlier version wrote it
+    }
+    OpenStore()->Begin(Attempt("2026-12-03T00:00:00.000Z", "c", 0));
+    ASSERT_TRUE(
+        q.exec("SELECT MAX(version), COUNT(DISTINCT uuid), SUM(length(uuid) = 36), "
+               "SUM(forwarded) FROM attempts, schema_version"));
+    ASSERT_TRUE(q.next());
+    // Layout 2, three distinct ids, none forwarded.
+    EXPECT_EQ(
+        std::tuple(q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt(), q.value(3).toInt()),
+        std::tuple(2, 3, 3, 0));
 }
 
 TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {

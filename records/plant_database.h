@@ -1,0 +1,60 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+
+#include "records/attempt_record.h"
+#include "records/store_status.h"
+
+class SqlConnection;
+
+// Where a plant database is: postgresql://[user[:password]@]host[:port]/database. A missing
+// user or password is left to libpq, which takes the user's login name, ~/.pgpass and
+// PGPASSWORD.
+struct PlantUrl {
+    std::string user;
+    std::string password;
+    std::string host;
+    int port = 5432;
+    std::string database;
+    std::string shown;  // the URL without the password, for messages
+};
+
+// Whether a --records value names a plant database rather than an SQLite file.
+bool IsPlantUrl(std::string_view records);
+// Reads a plant database URL; false, with `error` set, when it is not one.
+bool ParsePlantUrl(const std::string& text, PlantUrl& url, std::string& error);
+
+// One connection to a plant database, through Qt SQL's PostgreSQL driver. It belongs to the
+// thread that made it.
+class PlantConnection {
+  public:
+    explicit PlantConnection(const PlantUrl& url);
+    ~PlantConnection();
+    PlantConnection(const PlantConnection&) = delete;
+    PlantConnection& operator=(const PlantConnection&) = delete;
+
+    // Connects and checks the layout. For writing (`write`) a database without the records'
+    // tables gets them; for reading the session is read-only and a database without them is
+    // Missing. Refused: the server refused the login; Unreachable: no server answered.
+    StoreError Open(bool write);
+    void Close();
+    // Inserts the attempts in one transaction; Ok once the server has committed it. An attempt
+    // the database holds already (by its uuid) is left as it is.
+    StoreError Insert(std::span<const AttemptRecord> records);
+
+    QSqlDatabase& Db();
+    // What a failed call stands for, with the database in its message.
+    StoreError ErrorOf(const QSqlError& error) const;
+    const PlantUrl& Url() const { return url_; }
+
+  private:
+    StoreError CheckLayout(bool write);
+
+    const PlantUrl url_;
+    std::unique_ptr<SqlConnection> connection_;
+};
