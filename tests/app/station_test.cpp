@@ -294,6 +294,26 @@ TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated
     EXPECT_EQ(Sessions(two), 1u);
 }
 
+// A plant database that is away: the station says so and goes on updating, recording locally.
+TEST_F(StationE2eTest, AnUnreachablePlantDatabaseDoesNotStopTheStation) {
+    UdpSimServer device({}, "127.0.21.4");
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", UpdateFile(), "--link", "UDP", "--slots", "127.0.21.4",
+                             "--records", "postgresql://line@127.0.21.5:1/plant", "--json"},
+                            Options());
+    const std::optional<std::string> plant =
+        station.WaitForLine("\"event\":\"plant\"", std::chrono::seconds(20));
+    ASSERT_TRUE(plant.has_value());
+    EXPECT_NE(plant->find("\"state\":\"unreachable\""), std::string::npos) << *plant;
+    EXPECT_EQ(Result(station, "127.0.21.4"), 0);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);  // every device passed; the records wait for the plant
+    const ChildResult local = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_NE(local.out.find(",127.0.21.4,"), std::string::npos) << local.out;
+}
+
 TEST_F(StationE2eTest, AKilledOrTwiceStoppedStationRecordsTheRunningUpdateAsInterrupted) {
     const std::string file = UpdateFile();
     SimOptions slow;
