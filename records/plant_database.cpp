@@ -49,18 +49,6 @@ bool Contains(const std::string& text, std::string_view part) {
     return text.find(part) != std::string::npos;
 }
 
-QString InsertStatement() {
-    QString columns = QStringLiteral("uuid");
-    QString values = QStringLiteral(":uuid");
-    for (const std::string_view column : kRecordColumns) {
-        const QString name = QString::fromLatin1(column.data(), column.size());
-        columns += ", " + name;
-        values += ", :" + name;
-    }
-    return QStringLiteral("INSERT INTO attempts (%1) VALUES (%2) ON CONFLICT (uuid) DO NOTHING")
-        .arg(columns, values);
-}
-
 }  // namespace
 
 bool IsPlantUrl(std::string_view records) {
@@ -237,7 +225,8 @@ StoreError PlantConnection::Insert(std::span<const AttemptRecord> records) {
         return ErrorOf(db.lastError());
     }
     QSqlQuery query(db);
-    query.prepare(InsertStatement());
+    // A record resent after a lost acknowledgement is there already: the uuid keeps it once.
+    query.prepare(InsertRecordStatement() + QStringLiteral(" ON CONFLICT (uuid) DO NOTHING"));
     for (const AttemptRecord& record : records) {
         BindRecord(query, record);
         query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));

@@ -210,3 +210,14 @@ AttemptRecord RecordAt(const QSqlQuery& q, int first) {
     r.message = Std(q.value(i++));
     return r;
 }
+
+QString InsertRecordStatement() {
+    QString columns = QStringLiteral("uuid");
+    QString values = QStringLiteral(":uuid");
+    for (const std::string_view column : kRecordColumns) {
+        const QString name = QString::fromLatin1(column.data(), column.size());
+        columns += ", " + name;
+        values += ", :" + name;
+    }
+    return QStringLiteral("INSERT INTO attempts (%1) VALUES (%2)").arg(columns, values);
+}

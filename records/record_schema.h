@@ -34,6 +34,8 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create);
 
 // Binds a record's columns to the placeholders :started_utc ... :message of `query`.
 void BindRecord(QSqlQuery& query, const AttemptRecord& record);
+// The INSERT of one attempt into `attempts`: its uuid and kRecordColumns, bound by BindRecord.
+QString InsertRecordStatement();
 // The record in the current row of `query`, whose columns from `first` on are kRecordColumns.
 AttemptRecord RecordAt(const QSqlQuery& query, int first);
 

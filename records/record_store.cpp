@@ -89,14 +89,7 @@ class RecordStore::Writer {
             return std::nullopt;
         }
         QSqlQuery query(db);
-        QString columns = QStringLiteral("uuid");
-        QString values = QStringLiteral(":uuid");
-        for (const std::string_view column : kRecordColumns) {
-            const QString name = QString::fromLatin1(column.data(), column.size());
-            columns += ", " + name;
-            values += ", :" + name;
-        }
-        query.prepare(QStringLiteral("INSERT INTO attempts (%1) VALUES (%2)").arg(columns, values));
+        query.prepare(InsertRecordStatement());
         BindRecord(query, record);
         query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));
         if (!query.exec() || !db.commit()) {
