@@ -19,6 +19,7 @@
 #include "cli/operands.h"
 #include "cli/station_links.h"
 #include "cli/station_view.h"
+#include "cli/station_window_hook.h"
 #include "cli/stop_signals.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -26,6 +27,8 @@
 #include "log/device_log.h"
 #include "log/escaped_text.h"
 #include "records/attempt_origin.h"
+#include "records/record_store.h"
+#include "records/utc_time.h"
 #include "station/bus_watch.h"
 #include "station/fixture_slot.h"
 #include "station/sealed_file.h"
@@ -41,7 +44,7 @@ constexpr std::array kStationOptions{
     OptionSpec{"--link", true},        OptionSpec{"--slots", true},
     OptionSpec{"--device-type", true}, OptionSpec{"--station", true},
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
-    OptionSpec{"--json", false}};
+    OptionSpec{"--json", false},       OptionSpec{"--window", false}};
 
 // A bus folder that cannot be watched is tried again this often.
 constexpr int kRewatchMs = 500;
@@ -133,6 +136,28 @@ bool TakeStationLocks(const StationRequest& request, const std::string& folder,
     return locks[0].Take("bus-" + PathKey(folder), "the bus folder " + folder, error);
 }
 
+// The station's window, whose stops are delivered as the stop signals are; nothing when it
+// cannot open (it has said why).
+std::unique_ptr<StationWindowFrontEnd> OpenWindow(const StationRequest& request,
+                                                  const StationSession& session,
+                                                  StopSignals& stopSignals) {
+    const StationWindowOpener& open = InstalledStationWindowOpener();
+    const StationWindowSession shown{
+        session, request.records.empty() ? DefaultRecordsPath() : request.records, UtcNow(),
+        request.slotAddresses};
+    std::string error = "this program has no desktop";
+    std::unique_ptr<StationWindowFrontEnd> window;
+    if (open) {
+        window = open(
+            shown, [&stopSignals] { stopSignals.Raise(SIGINT); }, error);
+    }
+    if (!window) {
+        std::fprintf(stderr, "flashwright station: the window cannot open: %s\n",
+                     EscapedText(error).c_str());
+    }
+    return window;
+}
+
 }  // namespace
 
 std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
@@ -176,6 +201,10 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     request.operatorName = operands->Option("--operator").value_or(DefaultOperatorName());
     request.records = operands->Option("--records").value_or("");
     request.json = operands->Option("--json").has_value();
+    request.window = operands->Option("--window").has_value();
+    if (request.json && request.window) {
+        return UsageError("station", "--json and --window exclude each other");
+    }
     return std::nullopt;
 }
 
@@ -224,7 +253,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     StationBoard* board = nullptr;
     if (request.json) {
         view = std::make_unique<StationJson>(request.link, request.path, sealed.Path(), clock);
-    } else {
+    } else if (!request.window) {
         auto shown =
             std::make_unique<StationBoard>(TerminalProgress::StderrIsTerminal() ? stderr : nullptr,
                                            request.path, sha256, request.slotAddresses, clock);
@@ -257,6 +286,14 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                                  request.path,
                                  static_cast<std::int64_t>(bytes.size()),
                                  sha256};
+    std::unique_ptr<StationWindowFrontEnd> window;
+    if (request.window) {
+        window = OpenWindow(request, session, stopSignals);
+        if (!window) {
+            return kExitUsage;
+        }
+        view = window->MakeView();
+    }
     const UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     int status = 0;
     {
@@ -324,7 +361,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             const int timeout = stops > 1                             ? 100
                                 : (!folder.empty() && !watch.Armed()) ? kRewatchMs
                                                                       : 1000;
-            ::poll(fds.data(), fds.size(), timeout);
+            if (window) {
+                window->Wait(fds, timeout);
+            } else {
+                ::poll(fds.data(), fds.size(), timeout);
+            }
             if ((fds[0].revents & POLLIN) != 0) {
                 if (const int signal = stopSignals.Take(); signal != 0) {
                     ++stops;

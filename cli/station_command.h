@@ -8,7 +8,7 @@
 #include "log/log_sink.h"
 
 // "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--device-type T]
-// [--station NAME] [--operator NAME] [--records PATH] [--json]": waits for devices and updates
+// [--station NAME] [--operator NAME] [--records PATH] [--json|--window]": waits for devices and updates
 // each one once per visit, the moment it arrives.
 struct StationRequest {
     std::string path;
@@ -19,6 +19,7 @@ struct StationRequest {
     std::string operatorName;
     std::string records;
     bool json = false;
+    bool window = false;  // shown in the station window instead of on the terminal
 };
 
 // Nothing when the request can be carried out; otherwise the exit code to end with.
