@@ -6,6 +6,21 @@
 
 TileGrid::TileGrid(QWidget* parent) : QWidget(parent), layout_(new QGridLayout(this)) {
     layout_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    // The layout would hold the grid as wide as its columns; the grid sets its own size.
+    layout_->setSizeConstraint(QLayout::SetNoConstraint);
+}
+
+QSize TileGrid::minimumSizeHint() const {
+    const QMargins margins = layout_->contentsMargins();
+    return {TileWidth() + margins.left() + margins.right(), layout_->minimumSize().height()};
+}
+
+int TileGrid::TileWidth() const {
+    int tileWidth = 1;
+    for (const QWidget* tile : tiles_) {
+        tileWidth = std::max(tileWidth, tile->minimumWidth());
+    }
+    return tileWidth;
 }
 
 void TileGrid::Add(QWidget* tile) {
@@ -24,10 +39,7 @@ void TileGrid::Remove(QWidget* tile) {
 }
 
 int TileGrid::ColumnsFor(int width) const {
-    int tileWidth = 1;
-    for (const QWidget* tile : tiles_) {
-        tileWidth = std::max(tileWidth, tile->minimumWidth());
-    }
+    const int tileWidth = TileWidth();
     const int gap = layout_->horizontalSpacing();
     const QMargins margins = layout_->contentsMargins();
     const int room = width - margins.left() - margins.right() + gap;
@@ -47,6 +59,7 @@ void TileGrid::Reflow(int columns) {
     for (std::size_t i = 1; i < tiles_.size(); ++i) {
         setTabOrder(tiles_[i - 1], tiles_[i]);
     }
+    updateGeometry();
 }
 
 void TileGrid::resizeEvent(QResizeEvent* event) {

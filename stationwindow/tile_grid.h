@@ -16,11 +16,16 @@ class TileGrid final : public QWidget {
     // Takes the tile out of the grid; it is deleted once the events of the moment have run.
     void Remove(QWidget* tile);
     int Columns() const { return columns_; }
+    // As narrow as one tile, as high as the rows of the present columns: the window decides
+    // the width, the grid follows it.
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override { return minimumSizeHint(); }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    int TileWidth() const;
     int ColumnsFor(int width) const;
     void Reflow(int columns);
 
