@@ -10,7 +10,7 @@ namespace {
 
 // The tile's width and the gaps inside it, in dialog units of the tile's font: room for a
 // serial number or an address and a short state.
-constexpr int kTileWidthDu = 110;
+constexpr int kTileWidthDu = 80;
 constexpr int kTileGapDu = 4;
 
 struct LookColours {
@@ -61,7 +61,7 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
     bar_->setFont(font);
     bar_->setRange(0, 100);
     bar_->setValue(0);
-    bar_->setFormat(QStringLiteral("%p %"));
+    bar_->setTextVisible(false);  // the state below says the per cent in words
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(units.X(kTileGapDu), units.Y(kTileGapDu), units.X(kTileGapDu),
                                units.Y(kTileGapDu));

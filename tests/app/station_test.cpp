@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -267,4 +268,31 @@ TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
     EXPECT_EQ(station.Wait(), 0);
     EXPECT_EQ(Sessions(first), 1u);
     EXPECT_EQ(Sessions(second), 1u);
+}
+
+TEST_F(StationE2eTest, TheWindowServesTheSameStationAndStopsAsCtrlCDoes) {
+    const std::string file = UpdateFile();
+    SimOptions quick;
+    quick.sessionIdleMs = 200;  // the update's end is told soon
+    UdpSimServer device(quick, "127.0.21.4");
+    std::promise<void> served;
+    std::atomic<bool> told{false};
+    std::string error;
+    ASSERT_TRUE(device.Start(error, [&](const SimSessionSummary& summary) {
+        if (summary.framesAccepted > 0 && !told.exchange(true)) {
+            served.set_value();
+        }
+    })) << error;
+    ChildOptions options = Options();
+    options.environment.emplace_back("QT_QPA_PLATFORM", "offscreen");
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", file, "--link", "UDP", "--slots", "127.0.21.4", "--window"},
+                            options);
+    ASSERT_EQ(served.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
+    EXPECT_EQ(Sessions(device), 1u);
+    const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_NE(records.out.find(",127.0.21.4,"), std::string::npos) << records.out;
+    EXPECT_NE(records.out.find("Programming successful"), std::string::npos);
 }
