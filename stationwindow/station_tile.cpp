@@ -1,5 +1,6 @@
 #include "stationwindow/station_tile.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -12,6 +13,9 @@ namespace {
 // serial number or an address and a short state.
 constexpr int kTileWidthDu = 80;
 constexpr int kTileGapDu = 4;
+// The lines a result's message has on its tile; every tile is as high, so the rows line up. The
+// whole message is in the tile's tooltip and accessible description.
+constexpr int kDetailLines = 3;
 
 struct LookColours {
     const char* background;
@@ -54,10 +58,14 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
     const DialogUnits units(font);
     setMinimumWidth(units.X(kTileWidthDu));
     setMaximumWidth(units.X(kTileWidthDu) * 3 / 2);
+    // As high as its text: a row of tiles does not stretch to fill the window.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     QFont bold = font;
     bold.setBold(true);
     identity_->setFont(bold);
     identity_->setText(identity);
+    detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    detail_->setFixedHeight(QFontMetrics(font).lineSpacing() * kDetailLines);
     bar_->setFont(font);
     bar_->setRange(0, 100);
     bar_->setValue(0);
@@ -70,7 +78,6 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
     layout->addWidget(bar_);
     layout->addWidget(state_);
     layout->addWidget(detail_);
-    layout->addStretch();
     setAccessibleName(QStringLiteral("Device %1").arg(identity));
     Show(TileLook::Neutral, QStringLiteral("waiting"), {}, 0);
 }
@@ -79,7 +86,7 @@ void StationTile::Show(TileLook look, const QString& state, const QString& detai
     look_ = look;
     state_->setText(state);
     detail_->setText(detail);
-    detail_->setVisible(!detail.isEmpty());
+    setToolTip(detail);
     if (percent >= 0) {
         bar_->setValue(percent);
     }

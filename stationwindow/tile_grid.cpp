@@ -53,7 +53,10 @@ void TileGrid::Reflow(int columns) {
     }
     for (std::size_t i = 0; i < tiles_.size(); ++i) {
         const int at = static_cast<int>(i);
-        layout_->addWidget(tiles_[i], at / columns, at % columns);
+        layout_->addWidget(tiles_[i], at / columns, at % columns, Qt::AlignTop);
+    }
+    for (int column = 0; column < layout_->columnCount(); ++column) {
+        layout_->setColumnStretch(column, column < columns ? 1 : 0);
     }
     // The tab order follows the rows.
     for (std::size_t i = 1; i < tiles_.size(); ++i) {
