@@ -99,7 +99,9 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         header->addWidget(name, i % kRows, (i / kRows) * 2);
         header->addWidget(value, i % kRows, (i / kRows) * 2 + 1);
-        plant_ = value;  // the last field
+        if (i + 1 == static_cast<int>(std::size(fields))) {
+            plant_ = value;
+        }
     }
     header->setColumnStretch(1, 1);
     header->setColumnStretch(3, 1);
@@ -171,10 +173,7 @@ StationTile& StationWindow::TileFor(const std::string& device) {
         return *at->second;
     }
     auto* tile = new StationTile(QString::fromStdString(EscapedText(device)), tileFont_);
-    grid_->Add(tile);  // the grid owns it
-    if (!tiles_.empty()) {
-        setTabOrder(perHour_, tile);
-    }
+    grid_->Add(tile);  // the grid owns it and keeps the tiles' tab order that of its rows
     tiles_.emplace(device, tile);
     emit TileAdded(QString::fromStdString(device));
     return *tile;

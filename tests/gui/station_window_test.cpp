@@ -17,6 +17,7 @@
 #include "sim/enc_maker.h"
 #include "sim/udp_transport.h"
 #include "station/station_records.h"
+#include "stationwindow/station_records_dialog.h"
 #include "stationwindow/station_tile.h"
 #include "stationwindow/station_window.h"
 #include "stationwindow/station_window_view.h"
@@ -125,6 +126,14 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     shown.TallyChanged({1, 1, 2, 1});
     EXPECT_EQ(Counter("perHour"), QStringLiteral("0 devices per hour"));
 
+    // The session's records, as "flashwright records --csv" writes them.
+    StationRecordsDialog table(session, ui, &shown);
+    EXPECT_EQ(table.Rows(), 2);
+    const std::string csv = (files.Path() / "session.csv").string();
+    ASSERT_TRUE(table.ExportCsv(QString::fromStdString(csv)));
+    const std::string lines = files.Read("session.csv");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;  // the header and two
+
     // A finished tile keeps its result while its device stays; a departure clears it.
     station.BusListing({{"127.0.23.2", ""}});
     ASSERT_TRUE(RunUntil([&] { return shown.Tile("127.0.23.1") == nullptr; }));
@@ -202,6 +211,20 @@ TEST_F(StationWindowTest, ReadableFromADistanceAndReflowedWithTheWidth) {
     const int wide = grid->Columns();
     shown.resize(shown.minimumSizeHint().width(), small.height());
     ASSERT_TRUE(RunUntil([&] { return grid->Columns() < wide; })) << wide;
+    // Tab goes from the controls through the counters to the tiles in their rows.
+    std::vector<QString> chain;
+    QWidget* at = shown.findChild<QPushButton*>();
+    for (int i = 0; i < 9; ++i, at = at->nextInFocusChain()) {
+        while ((at->focusPolicy() & Qt::TabFocus) == 0) {
+            at = at->nextInFocusChain();
+        }
+        chain.push_back(at->accessibleName().isEmpty() ? at->property("text").toString()
+                                                       : at->accessibleName());
+    }
+    EXPECT_EQ(chain, (std::vector<QString>{"Stop taking devices", "Open records",
+                                           "\u2714 passed 20", "\u2718 failed 0",
+                                           "first-pass yield 100 %", "120 devices per hour",
+                                           "Device FW2000", "Device FW2001", "Device FW2002"}));
     const QFont tileText = shown.Tile("FW2000")->findChild<QLabel*>()->font();
     EXPECT_GE(tileText.pointSizeF(), 2 * QApplication::font().pointSizeF());
     station.StopTaking();
