@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <deque>
 #include <future>
@@ -274,9 +275,9 @@ TEST_F(StationE2eTest, TheWindowServesTheSameStationAndStopsAsCtrlCDoes) {
     const std::string file = UpdateFile();
     SimOptions quick;
     quick.sessionIdleMs = 200;  // the update's end is told soon
-    UdpSimServer device(quick, "127.0.21.4");
     std::promise<void> served;
     std::atomic<bool> told{false};
+    UdpSimServer device(quick, "127.0.21.4");  // ends before what its handler uses
     std::string error;
     ASSERT_TRUE(device.Start(error, [&](const SimSessionSummary& summary) {
         if (summary.framesAccepted > 0 && !told.exchange(true)) {
