@@ -10,6 +10,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <iterator>
 
 #include "log/escaped_text.h"
 #include "pages/dialog_units.h"
@@ -32,6 +34,7 @@ constexpr std::uint64_t kHourMs = 60 * 60 * 1000;
 constexpr int kRateRefreshMs = 10 * 1000;
 constexpr std::size_t kShaShown = 12;
 constexpr int kGapDu = 6;
+constexpr int kButtonHeightDu = 20;  // a button large enough to hit without looking twice
 
 QString Shown(const std::string& text) {
     return QString::fromStdString(EscapedText(text.substr(0, text.find('\n'))));
@@ -130,7 +133,7 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
     for (QPushButton* button : {stopButton_, records_}) {
         button->setFont(controlFont);
         button->setAutoDefault(false);
-        button->setMinimumHeight(units.Y(20));
+        button->setMinimumHeight(units.Y(kButtonHeightDu));
         controls->addWidget(button);
     }
     controls->addStretch();

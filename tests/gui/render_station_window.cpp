@@ -28,6 +28,7 @@ namespace {
 
 constexpr unsigned kSettleMs = 300;
 constexpr int kGiveUpMs = 30000;
+constexpr unsigned kLookEveryMs = 10;
 // The slow devices answer each frame this late, so they are mid-transfer in the picture.
 constexpr unsigned kSlowReplyMs = 60;
 constexpr int kShownPercent = 15;
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
     QElapsedTimer waited;
     waited.start();
     while (!pictured() && waited.elapsed() < kGiveUpMs) {
-        EventLoopWait(10);
+        EventLoopWait(kLookEveryMs);
     }
     bool ok = pictured() && Save(window, folder, QStringLiteral("station-window.png"));
     StationRecordsDialog recordsDialog(session, ui, &window);
