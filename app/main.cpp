@@ -7,6 +7,7 @@
 
 #include "app/flashwright_app.h"
 #include "cli/debug_log_switch.h"
+#include "stationwindow/station_window_front_end.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ void AskForPreciseSleeps() {
 int main(int argc, char** argv) {
     AskForPreciseSleeps();
     CFlashwrightApp app(argc, argv);
+    InstallStationWindow(argc, argv);  // the station's --window
     ApplyDebugLogSwitch(app.Log(), std::getenv("FLASHWRIGHT_DEBUG_LOG"));
     app.InitInstance();
     return app.ExitInstance();

@@ -98,7 +98,7 @@ constexpr std::string_view kUsage = R"(Usage:
   flashwright check <file> [--json]    check an update file without any device
   flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
-              [--records PATH] [--json]
+              [--records PATH] [--json | --window]
                                        update every device that arrives, once per visit
   flashwright records [--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX]
                       [--csv | --json] [--summary]
@@ -153,6 +153,8 @@ Each device is updated once per visit on a thread of its own; a device that need
 recorded so. The first Ctrl-C or SIGTERM takes no new devices and lets running updates end, a
 second cancels them. Exit status 0 when every attempt succeeded, else that of the last failure;
 2 when another station serves the same bus or slot; -10 when udev cannot be reached.
+--window shows the station in a window for the operator instead of the terminal: a tile per
+device, the counters, and the stop buttons.
 
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.

@@ -200,3 +200,11 @@ void RecordsPrinter::Finish() {
     }
     table_.clear();
 }
+
+std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record) {
+    return Fields(id, record);
+}
+
+std::vector<std::string> RecordHeader() {
+    return Header();
+}

@@ -16,6 +16,11 @@ enum class RecordsFormat { Table, Csv, Json };
 // One CSV line: fields with a comma, a quote, CR or LF quoted, quotes doubled, CRLF at the end.
 std::string CsvLine(std::span<const std::string> fields);
 
+// A record's fields in the order of the CSV header (its id, then the record's columns), and
+// that header's names.
+std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record);
+std::vector<std::string> RecordHeader();
+
 // Writes the records (each with its id) or the summary rows in the format, on `out`.
 class RecordsPrinter {
   public:

@@ -22,6 +22,7 @@
 #include "cli/operands.h"
 #include "cli/station_links.h"
 #include "cli/station_view.h"
+#include "cli/station_window_hook.h"
 #include "cli/stop_signals.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -30,6 +31,8 @@
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 #include "records/attempt_origin.h"
+#include "records/record_store.h"
+#include "records/utc_time.h"
 #include "station/bus_watch.h"
 #include "station/fixture_slot.h"
 #include "station/sealed_file.h"
@@ -46,7 +49,8 @@ constexpr std::array kStationOptions{
     OptionSpec{"--link", true},        OptionSpec{"--slots", true},
     OptionSpec{"--device-type", true}, OptionSpec{"--station", true},
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
-    OptionSpec{"--json", false},       OptionSpec{"--match", true}};
+    OptionSpec{"--json", false},       OptionSpec{"--match", true},
+    OptionSpec{"--window", false}};
 
 // A bus folder that cannot be watched is tried again this often.
 constexpr int kRewatchMs = 500;
@@ -170,6 +174,28 @@ UdevFilter StationUdevFilter(const StationRequest& request) {
     return filter;
 }
 
+// The station's window, whose stops are delivered as the stop signals are; nothing when it
+// cannot open (it has said why).
+std::unique_ptr<StationWindowFrontEnd> OpenWindow(const StationRequest& request,
+                                                  const StationSession& session,
+                                                  AttemptRecords& records,
+                                                  StopSignals& stopSignals) {
+    const StationWindowOpener& open = InstalledStationWindowOpener();
+    const StationWindowSession shown{session, records.Path(), UtcNow(), request.slotAddresses,
+                                     records.Plant() != nullptr ? "connecting" : "none"};
+    std::string error = "this program has no desktop";
+    std::unique_ptr<StationWindowFrontEnd> window;
+    if (open) {
+        window = open(
+            shown, [&stopSignals] { stopSignals.Raise(SIGINT); }, error);
+    }
+    if (!window) {
+        std::fprintf(stderr, "flashwright station: the window cannot open: %s\n",
+                     EscapedText(error).c_str());
+    }
+    return window;
+}
+
 }  // namespace
 
 std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
@@ -229,6 +255,10 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     request.operatorName = operands->Option("--operator").value_or(DefaultOperatorName());
     request.records = operands->Option("--records").value_or("");
     request.json = operands->Option("--json").has_value();
+    request.window = operands->Option("--window").has_value();
+    if (request.json && request.window) {
+        return UsageError("station", "--json and --window exclude each other");
+    }
     return std::nullopt;
 }
 
@@ -286,7 +316,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     StationBoard* board = nullptr;
     if (request.json) {
         view = std::make_unique<StationJson>(request.link, request.path, sealed.Path(), clock);
-    } else {
+    } else if (!request.window) {
         auto shown =
             std::make_unique<StationBoard>(TerminalProgress::StderrIsTerminal() ? stderr : nullptr,
                                            request.path, sha256, request.slotAddresses, clock);
@@ -327,6 +357,14 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                                  RecordedFileName(request.path),
                                  static_cast<std::int64_t>(bytes.size()),
                                  sha256};
+    std::unique_ptr<StationWindowFrontEnd> window;
+    if (request.window) {
+        window = OpenWindow(request, session, *records, stopSignals);
+        if (!window) {
+            return kExitUsage;
+        }
+        view = window->MakeView();
+    }
     if (PlantForwarder* plant = records->Plant()) {
         plant->OnStatus([&view = *view](const PlantStatus& s) { view.Plant(s); });
     }
@@ -455,7 +493,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             const int timeout = stops > 1                             ? 100
                                 : (!folder.empty() && !watch.Armed()) ? kRewatchMs
                                                                       : 1000;
-            ::poll(fds.data(), fds.size(), timeout);
+            if (window) {
+                window->Wait(fds, timeout);
+            } else {
+                ::poll(fds.data(), fds.size(), timeout);
+            }
             if ((fds[0].revents & POLLIN) != 0) {
                 if (const int signal = stopSignals.Take(); signal != 0) {
                     ++stops;

@@ -9,8 +9,8 @@
 #include "station/udev_watch.h"
 
 // "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--match VID:PID,...]
-// [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json]": waits for
-// devices and updates each one once per visit, the moment it arrives.
+// [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json|--window]":
+// waits for devices and updates each one once per visit, the moment it arrives.
 struct StationRequest {
     std::string path;
     std::string link;  // upper case
@@ -21,6 +21,7 @@ struct StationRequest {
     std::string operatorName;
     std::string records;
     bool json = false;
+    bool window = false;  // shown in the station window instead of on the terminal
 };
 
 // Nothing when the request can be carried out; otherwise the exit code to end with.

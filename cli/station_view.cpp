@@ -122,10 +122,7 @@ void StationBoard::Problem(const std::string& text) {
 
 void StationBoard::Plant(const PlantStatus& status) {
     const std::lock_guard hold(mutex_);
-    plant_ = "plant database " + EscapedText(status.database) + ": " +
-             (status.connected ? "connected" : "unreachable") +
-             StrPrintf(", %lld waiting", static_cast<long long>(status.waiting)) +
-             (status.problem.empty() ? "" : " (" + EscapedText(status.problem) + ")");
+    plant_ = "plant database " + EscapedText(PlantStatusText(status));
     DrawLocked();
 }
 

@@ -40,3 +40,8 @@ int StopSignals::Take() {
     unsigned char number = 0;
     return ::read(read_.Get(), &number, 1) == 1 ? number : 0;
 }
+
+void StopSignals::Raise(int signal) {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(write_.Get(), &number, 1);
+}

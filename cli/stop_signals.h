@@ -17,6 +17,8 @@ class StopSignals {
     int Fd() const { return read_.Get(); }
     // The signal waiting, or 0.
     int Take();
+    // Delivers `signal` as if the kernel had: a window's stop buttons stop as Ctrl-C does.
+    void Raise(int signal);
 
   private:
     UniqueFd read_;

@@ -35,6 +35,19 @@ QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& re
     return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
 }
 
+QString QtUiServices::ChooseFileToSave(QWidget* owner, const FileOpenRequest& request) {
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(request.filter);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.selectFile(request.initialName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+}
+
 void QtUiServices::SetWaitCursor(bool on) {
     if (on) {
         QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -38,6 +38,8 @@ class UiServices {
     virtual bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) = 0;
     // The full path of an existing file the user chose, or an empty string.
     virtual QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) = 0;
+    // The full path of a file to write that the user chose, or an empty string.
+    virtual QString ChooseFileToSave(QWidget* owner, const FileOpenRequest& request) = 0;
     virtual void SetWaitCursor(bool on) = 0;
     virtual void OpenUrl(const QString& url) = 0;
 };
@@ -47,6 +49,7 @@ class QtUiServices final : public UiServices {
   public:
     bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
     QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) override;
+    QString ChooseFileToSave(QWidget* owner, const FileOpenRequest& request) override;
     void SetWaitCursor(bool on) override;
     void OpenUrl(const QString& url) override;
 };

@@ -10,3 +10,7 @@ struct PlantStatus {
     std::int64_t waiting = 0;  // ended attempts not yet there
     std::string problem;       // why it is unreachable
 };
+
+// The status in words: "<database>: connected, 0 waiting" or "...: unreachable, 3 waiting
+// (why)". Not escaped: a terminal's front end escapes it.
+std::string PlantStatusText(const PlantStatus& status);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Renders the desktop dialog's pictures into docs/screenshots/ under a virtual X server:
 # each tab of the main dialog (the USB pages listing simulated devices), a run on USB I through
-# the replug guidance, and a programming run over the network against the simulator.
+# the replug guidance, and a programming run over the network against the simulator; and the
+# station window with six simulated devices (three passed, one failed, two running) and its
+# records.
 # Usage: scripts/screenshots.sh [build folder]   (default: build)
 set -euo pipefail
 
@@ -11,7 +13,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target gui_render_screenshots -j 2
+cmake --build "$build" --target gui_render_screenshots gui_render_station_window -j 2
 
 out="$root/docs/screenshots"
 mkdir -p "$out"
@@ -21,3 +23,5 @@ mkdir -p "$out"
 cd "$root"
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" \
     "$build/tests/gui/gui_render_screenshots" "$out" examples/sample-update.enc
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" \
+    "$build/tests/gui/gui_render_station_window" "$out" examples/sample-update.enc

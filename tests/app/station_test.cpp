@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -296,22 +298,22 @@ TEST_F(StationE2eTest, DevicesRestartedIntoTheirBootloaderInTheirSlotsAreUpdated
 
 // A plant database that is away: the station says so and goes on updating, recording locally.
 TEST_F(StationE2eTest, AnUnreachablePlantDatabaseDoesNotStopTheStation) {
-    UdpSimServer device({}, "127.0.21.4");
+    UdpSimServer device({}, "127.0.21.6");
     std::string error;
     ASSERT_TRUE(device.Start(error)) << error;
     BackgroundChild station(FlashwrightProgram(),
-                            {"station", UpdateFile(), "--link", "UDP", "--slots", "127.0.21.4",
-                             "--records", "postgresql://line@127.0.21.5:1/plant", "--json"},
+                            {"station", UpdateFile(), "--link", "UDP", "--slots", "127.0.21.6",
+                             "--records", "postgresql://line@127.0.21.9:1/plant", "--json"},
                             Options());
     const std::optional<std::string> plant =
         station.WaitForLine("\"event\":\"plant\"", std::chrono::seconds(20));
     ASSERT_TRUE(plant.has_value());
     EXPECT_NE(plant->find("\"state\":\"unreachable\""), std::string::npos) << *plant;
-    EXPECT_EQ(Result(station, "127.0.21.4"), 0);
+    EXPECT_EQ(Result(station, "127.0.21.6"), 0);
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(), 0);  // every device passed; the records wait for the plant
     const ChildResult local = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
-    EXPECT_NE(local.out.find(",127.0.21.4,"), std::string::npos) << local.out;
+    EXPECT_NE(local.out.find(",127.0.21.6,"), std::string::npos) << local.out;
 }
 
 TEST_F(StationE2eTest, AKilledOrTwiceStoppedStationRecordsTheRunningUpdateAsInterrupted) {
@@ -360,4 +362,31 @@ TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
     EXPECT_EQ(station.Wait(), 0);
     EXPECT_EQ(Sessions(first), 1u);
     EXPECT_EQ(Sessions(second), 1u);
+}
+
+TEST_F(StationE2eTest, TheWindowServesTheSameStationAndStopsAsCtrlCDoes) {
+    const std::string file = UpdateFile();
+    SimOptions quick;
+    quick.sessionIdleMs = 200;  // the update's end is told soon
+    std::promise<void> served;
+    std::atomic<bool> told{false};
+    UdpSimServer device(quick, "127.0.21.4");  // ends before what its handler uses
+    std::string error;
+    ASSERT_TRUE(device.Start(error, [&](const SimSessionSummary& summary) {
+        if (summary.framesAccepted > 0 && !told.exchange(true)) {
+            served.set_value();
+        }
+    })) << error;
+    ChildOptions options = Options();
+    options.environment.emplace_back("QT_QPA_PLATFORM", "offscreen");
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", file, "--link", "UDP", "--slots", "127.0.21.4", "--window"},
+                            options);
+    ASSERT_EQ(served.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
+    EXPECT_EQ(Sessions(device), 1u);
+    const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
+    EXPECT_NE(records.out.find(",127.0.21.4,"), std::string::npos) << records.out;
+    EXPECT_NE(records.out.find("Programming successful"), std::string::npos);
 }

@@ -36,6 +36,7 @@ class RecordingUi final : public UiServices {
         return true;
     }
     QString ChooseFileToOpen(QWidget*, const FileOpenRequest&) override { return {}; }
+    QString ChooseFileToSave(QWidget*, const FileOpenRequest&) override { return {}; }
     void SetWaitCursor(bool) override {}
     void OpenUrl(const QString&) override {}
     std::vector<MessageBoxRequest> shown;

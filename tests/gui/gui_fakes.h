@@ -31,6 +31,9 @@ class FakeUiServices final : public UiServices {
 
     bool ShowMessage(QWidget* owner, const MessageBoxRequest& request) override;
     QString ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) override;
+    QString ChooseFileToSave(QWidget* owner, const FileOpenRequest& request) override {
+        return ChooseFileToOpen(owner, request);
+    }
     void SetWaitCursor(bool on) override;
     void OpenUrl(const QString& url) override { urls.push_back(url); }
 

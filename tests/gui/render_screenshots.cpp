@@ -83,6 +83,7 @@ class PicturingUiServices final : public UiServices {
     }
     void PictureNextMessagesAs(std::initializer_list<QString> names) { names_ = names; }
     QString ChooseFileToOpen(QWidget*, const FileOpenRequest&) override { return {}; }
+    QString ChooseFileToSave(QWidget*, const FileOpenRequest&) override { return {}; }
     void SetWaitCursor(bool) override {}
     void OpenUrl(const QString&) override {}
 

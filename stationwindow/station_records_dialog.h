@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <vector>
+
+#include "cli/station_window_hook.h"
+#include "records/attempt_record.h"
+
+class QTableWidget;
+class UiServices;
+
+// The attempts of this station's session, read from its records database when opened, in a
+// table, with an export as CSV (the columns of "flashwright records --csv").
+class StationRecordsDialog final : public QDialog {
+    Q_OBJECT
+  public:
+    StationRecordsDialog(const StationWindowSession& session, UiServices& ui,
+                         QWidget* parent = nullptr);
+
+    int Rows() const;
+    // Writes the records shown to `path`; false when it cannot be written.
+    bool ExportCsv(const QString& path) const;
+
+  private:
+    void Load();
+    void Export();
+
+    const StationWindowSession session_;
+    UiServices& ui_;
+    QTableWidget* table_;
+    std::vector<std::pair<std::int64_t, AttemptRecord>> records_;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "station/station.h"
+
+class StationWindow;
+
+// The station's view of its window: each call, from whichever thread of the station, is
+// queued to the window's thread. The window must outlive the station.
+class StationWindowView final : public StationView {
+  public:
+    explicit StationWindowView(StationWindow& window) : window_(window) {}
+
+    void Arrived(const std::string& device) override;
+    void Left(const std::string& device) override;
+    std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
+    void Result(const std::string& device, int exitCode, const std::string& message) override;
+    void Tally(const StationTally& tally) override;
+    void Problem(const std::string& text) override;
+    void Plant(const PlantStatus& status) override;
+
+    // Runs `call` with the window on its thread.
+    void Post(std::function<void(StationWindow&)> call);
+
+  private:
+    StationWindow& window_;
+};
