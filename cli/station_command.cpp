@@ -370,7 +370,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     }
     const UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     int status = 0;
-    {
+    auto serve = [&] {
         Station station(session, *records, *view, update);
         station.OnAttemptEnded([&] { Wake(wake.Get()); });
         // Each slot is served on a thread of its own; a serial port's thread needs the event
@@ -493,11 +493,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             const int timeout = stops > 1                             ? 100
                                 : (!folder.empty() && !watch.Armed()) ? kRewatchMs
                                                                       : 1000;
-            if (window) {
-                window->Wait(fds, timeout);
-            } else {
-                ::poll(fds.data(), fds.size(), timeout);
-            }
+            ::poll(fds.data(), fds.size(), timeout);
             if ((fds[0].revents & POLLIN) != 0) {
                 if (const int signal = stopSignals.Take(); signal != 0) {
                     ++stops;
@@ -528,6 +524,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             port->wait();
         }
         status = station.ExitCode();
+    };
+    if (window) {
+        window->RunBeside(serve);
+    } else {
+        serve();
     }
     // The forwarding ends (and with it the plant's notes to the view) before the view does.
     std::string unsent;

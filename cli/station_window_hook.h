@@ -1,10 +1,7 @@
 #pragma once
 
-#include <poll.h>
-
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -20,15 +17,16 @@ struct StationWindowSession {
 };
 
 // A window the station shows itself in instead of the terminal's board. It is one more view
-// of the station; the station's loop stays the same and waits through the window, which runs
-// its events meanwhile.
+// of the station; the station's loop stays the same and runs beside the window's events.
 class StationWindowFrontEnd {
   public:
     virtual ~StationWindowFrontEnd() = default;
     // The station's view of this window; the window outlives it.
     virtual std::unique_ptr<StationView> MakeView() = 0;
-    // Waits as poll(2) does on `fds` for at most `timeoutMs`, running the window's events.
-    virtual void Wait(std::span<pollfd> fds, int timeoutMs) = 0;
+    // Runs `serve` (the station's loop) on a thread of its own while the window's events run
+    // on this one, and returns when it has ended. A dialog the operator leaves open (a question,
+    // a file chooser) holds up neither arrivals nor stops.
+    virtual void RunBeside(const std::function<void()>& serve) = 0;
 };
 
 // Opens the window. `stop` does what a stop signal does: the first takes no new devices, the

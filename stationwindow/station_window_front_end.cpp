@@ -1,11 +1,9 @@
 #include "stationwindow/station_window_front_end.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QScreen>
-#include <QSocketNotifier>
-#include <QTimer>
-#include <vector>
+
+#include <thread>
 
 #include "cli/display_check.h"
 #include "cli/station_window_hook.h"
@@ -38,28 +36,16 @@ class QtStationWindow final : public StationWindowFrontEnd {
         return std::make_unique<StationWindowView>(window_);
     }
 
-    void Wait(std::span<pollfd> fds, int timeoutMs) override {
-        for (pollfd& p : fds) {
-            p.revents = 0;
-        }
-        QEventLoop loop;
-        std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
-        for (const pollfd& p : fds) {
-            if (p.fd >= 0) {
-                notifiers.push_back(std::make_unique<QSocketNotifier>(p.fd, QSocketNotifier::Read));
-                QObject::connect(notifiers.back().get(), &QSocketNotifier::activated, &loop,
-                                 &QEventLoop::quit);
-            }
-        }
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        // Nothing ready yet: the window's events run until something is, or the time is up.
-        if (::poll(fds.data(), fds.size(), 0) == 0) {
-            deadline.start(timeoutMs);
-            loop.exec();
-            ::poll(fds.data(), fds.size(), 0);
-        }
+    void RunBeside(const std::function<void()>& serve) override {
+        std::jthread station([&] {
+            serve();
+            // Queued, so that it ends the event loop even when the loop has not started yet;
+            // exit, not quit, which would first ask the window to close, and the window
+            // refuses a close while the station runs.
+            QMetaObject::invokeMethod(
+                &application_, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        });
+        QApplication::exec();
     }
 
   private:
