@@ -22,10 +22,14 @@ bool QtUiServices::ShowMessage(QWidget* owner, const MessageBoxRequest& request)
     return box.exec() == QMessageBox::Ok;
 }
 
-QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) {
+namespace {
+
+// The absolute path the user picked in a file dialog; empty when cancelled.
+QString ChooseFile(QWidget* owner, const FileOpenRequest& request, QFileDialog::FileMode fileMode,
+                   QFileDialog::AcceptMode acceptMode) {
     QFileDialog dialog(owner);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(fileMode);
+    dialog.setAcceptMode(acceptMode);
     dialog.setNameFilter(request.filter);
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.selectFile(request.initialName);
@@ -35,17 +39,14 @@ QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& re
     return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
 }
 
+}  // namespace
+
+QString QtUiServices::ChooseFileToOpen(QWidget* owner, const FileOpenRequest& request) {
+    return ChooseFile(owner, request, QFileDialog::ExistingFile, QFileDialog::AcceptOpen);
+}
+
 QString QtUiServices::ChooseFileToSave(QWidget* owner, const FileOpenRequest& request) {
-    QFileDialog dialog(owner);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(request.filter);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.selectFile(request.initialName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+    return ChooseFile(owner, request, QFileDialog::AnyFile, QFileDialog::AcceptSave);
 }
 
 void QtUiServices::SetWaitCursor(bool on) {
