@@ -1,5 +1,5 @@
-// The station: the slot rule on a scripted link with the virtual clock, and the real program
-// updating simulated FTDI devices as they come and go on a bus, and devices in UDP slots.
+// The station end to end: the real program updating simulated devices as they come and go on
+// a bus, in UDP slots and on serial ports, with its records.
 
 #include <gtest/gtest.h>
 
@@ -18,94 +18,7 @@
 #include "sim/ftdi_transport.h"
 #include "sim/pty_transport.h"
 #include "sim/usbxpress_transport.h"
-#include "station/fixture_slot.h"
-#include "station/slot_visit.h"
-#include "support/virtual_clock.h"
 #include "update/exit_codes.h"
-
-namespace {
-
-// A slot whose bootloader answers during the given spans of virtual time; each attempt takes
-// 5 ms, like the link's time-out. Past the last span the station stops taking devices.
-class ScriptedSlot final : public NetworkLink {
-  public:
-    ScriptedSlot(VirtualClock& clock, Station& station,
-                 std::vector<std::pair<std::uint64_t, std::uint64_t>> spans)
-        : clock_(clock), station_(station), spans_(std::move(spans)) {}
-    int Open_Port(std::string_view) override { return 0; }
-    int ResetDevice(std::string_view) override { return 0; }
-    int SynchroniseBootloader() override {
-        clock_.Sleep(5);
-        const std::uint64_t t = clock_.NowMs() - kStart;
-        if (t > spans_.back().second + kSlotFreeAfterSilenceMs) {
-            station_.StopTaking();
-        }
-        for (const auto& [from, to] : spans_) {
-            if (t >= from && t < to) {
-                return 0;
-            }
-        }
-        return -1;
-    }
-    int UpdateAVR(const std::string&, ProgressSink*) override { return 0; }
-    BootloaderInfo Info() const override { return {}; }
-    static constexpr std::uint64_t kStart = 100000;  // the virtual clock's start
-
-  private:
-    VirtualClock& clock_;
-    Station& station_;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans_;
-};
-
-class CountingView final : public StationView {
-  public:
-    int arrived = 0, left = 0;
-    void Arrived(const std::string&) override { ++arrived; }
-    void Left(const std::string&) override { ++left; }
-    std::unique_ptr<UpdateObserver> Attempt(const std::string&) override {
-        return std::make_unique<UpdateObserver>();
-    }
-    void Result(const std::string&, int, const std::string&) override {}
-    void Tally(const StationTally&) override {}
-    void Problem(const std::string&) override {}
-};
-
-// Counts the attempts the station begins; every write succeeds.
-class CountingAttemptLog final : public AttemptLog {
-  public:
-    int begun = 0;
-    std::optional<std::int64_t> Begin(const AttemptRecord&) override { return ++begun; }
-    bool Complete(std::int64_t, const AttemptRecord&) override { return true; }
-};
-
-}  // namespace
-
-TEST(StationSlotTest, ASlotIsFreeAgainOnlyAfterItsBootloaderWasSilentForThreeSeconds) {
-    const struct {
-        std::uint64_t silence;  // between two spans of answers, 500 ms each
-        int attempts;
-    } cases[] = {{kSlotFreeAfterSilenceMs - 10, 1}, {kSlotFreeAfterSilenceMs + 10, 2}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.silence);
-        VirtualClock clock;
-        CountingAttemptLog records;
-        CountingView view;
-        Station station({}, records, view,
-                        [](const StationDevice&, UpdateObserver&) { return UpdateOutcome{}; });
-        ServeUdpSlot(
-            station, view, "slot",
-            [&] {
-                return std::make_unique<ScriptedSlot>(
-                    clock, station,
-                    std::vector<std::pair<std::uint64_t, std::uint64_t>>{
-                        {0, 500}, {500 + c.silence, 1000 + c.silence}});
-            },
-            clock);
-        EXPECT_EQ(records.begun, c.attempts);
-        EXPECT_EQ(view.arrived, c.attempts);
-        EXPECT_EQ(view.left, c.attempts);
-    }
-}
 
 namespace {
 
