@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <memory>
@@ -164,6 +165,28 @@ TEST_F(StationE2eTest, UsbXpressDevicesAreUpdatedOncePerVisit) {
     EXPECT_EQ(station.Wait(), 0);
     EXPECT_EQ(Sessions(*devices[0]), 1u);
     EXPECT_EQ(Sessions(*devices[1]), 2u);
+}
+
+// The bus folder vanishes mid-session: the operator is told, and the station neither crashes
+// nor hangs; once the folder is back its devices are updated.
+TEST_F(StationE2eTest, AVanishedBusFolderIsShownAndTheStationGoesOn) {
+    const std::string bus = (files_.Path() / "bus").string();
+    std::filesystem::create_directory(bus);
+    ChildOptions options = Options();
+    options.environment.emplace_back("FLASHWRIGHT_FTDI_BUS", bus);
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, options);
+    std::filesystem::remove(bus);
+    ASSERT_TRUE(station.WaitForLine("the bus folder", std::chrono::seconds(20)));
+    std::filesystem::create_directory(bus);
+    FtdiSimOptions o;
+    o.serial = "BACK01";
+    FtdiSimServer device(bus, o);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    EXPECT_EQ(Result(station, "BACK01"), 0);
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
 }
 
 // A records database that can no longer grow (the file size limit stands for a full disk):
