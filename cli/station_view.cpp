@@ -138,7 +138,7 @@ void StationBoard::DrawLocked() {
     if (drawnLines_ > 0) {
         std::fprintf(out_, "\x1b[%zuA", drawnLines_);  // back to the header
     }
-    const int yield = tally_.devices > 0 ? tally_.firstPass * 100 / tally_.devices : 0;
+    const int yield = tally_.YieldPercent();
     std::fprintf(
         out_, "\rstation  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%\x1b[K\n",
         file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield);

@@ -40,6 +40,8 @@ struct StationTally {
     int failed = 0;
     int devices = 0;
     int firstPass = 0;
+    // The first-pass yield in whole per cent; 0 before any device was tried.
+    int YieldPercent() const { return devices > 0 ? firstPass * 100 / devices : 0; }
 };
 
 // What a front end shows of the station. Any thread may call.

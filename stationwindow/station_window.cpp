@@ -265,7 +265,7 @@ void StationWindow::ShowCounters() {
     while (!endedAtMs_.empty() && now - endedAtMs_.front() > kRateSpanMs) {
         endedAtMs_.pop_front();
     }
-    const int yield = tally_.devices > 0 ? tally_.firstPass * 100 / tally_.devices : 0;
+    const int yield = tally_.YieldPercent();
     const auto perHour = static_cast<long long>(endedAtMs_.size() * kHourMs / kRateSpanMs);
     passed_->setText(QStringLiteral("\u2714 passed %1").arg(tally_.passed));
     failed_->setText(QStringLiteral("\u2718 failed %1").arg(tally_.failed));
