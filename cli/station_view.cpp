@@ -193,7 +193,7 @@ void StationBoard::Plant(const PlantStatus& status) {
 
 void StationBoard::Draw() {
     if (painter_) {
-        painter_->Flush(kLastFrameLimit);
+        painter_->Finish(kLastFrameLimit);
     }
 }
 

@@ -42,7 +42,8 @@ class StationBoard final : public StationView {
     void Show();
     // Sets the state of a device's row (made when new) and has it drawn.
     void SetState(const std::string& device, const std::string& state);
-    // Draws the latest state once more, waiting at most kLastFrameLimit for the terminal.
+    // Draws the latest state a last time, waiting at most kLastFrameLimit for the terminal, and
+    // then no more: what the program prints after stays below the board.
     void Draw();
     // The text that draws the board over its previous frame now: what the terminal is sent.
     std::string Frame();

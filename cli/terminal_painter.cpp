@@ -34,7 +34,7 @@ TerminalPainter::TerminalPainter(int terminal, std::function<std::string()> rend
     if (terminal_.Valid()) {
         thread_ = std::jthread([this](const std::stop_token& stop) { Run(stop); });
     } else {
-        failed_ = true;
+        ended_ = true;
     }
 }
 
@@ -52,8 +52,18 @@ bool TerminalPainter::Flush(std::chrono::milliseconds limit) {
     std::unique_lock hold(mutex_);
     const std::uint64_t wanted = ++requested_;
     changed_.notify_all();
-    changed_.wait_for(hold, limit, [&] { return failed_ || drawn_ >= wanted; });
-    return !failed_ && drawn_ >= wanted;
+    changed_.wait_for(hold, limit, [&] { return ended_ || drawn_ >= wanted; });
+    return drawn_ >= wanted;
+}
+
+void TerminalPainter::Finish(std::chrono::milliseconds limit) {
+    Flush(limit);
+    thread_.request_stop();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    const std::lock_guard hold(mutex_);
+    ended_ = true;
 }
 
 void TerminalPainter::Run(const std::stop_token& stop) {
@@ -66,6 +76,9 @@ void TerminalPainter::Run(const std::stop_token& stop) {
             changed_.wait_until(hold, stop, lastFrame + kFrameInterval, [] { return false; });
             changed_.wait_for(hold, stop, kIdleFrameInterval, [&] { return requested_ > drawn_; });
             changes = requested_;
+        }
+        if (stop.stop_requested()) {
+            break;
         }
         lastFrame = std::chrono::steady_clock::now();
         const std::string frame = render_();
@@ -93,7 +106,7 @@ bool TerminalPainter::Write(std::string_view frame, const std::stop_token& stop)
         }
         if (written < 0 && errno != EAGAIN) {
             const std::lock_guard hold(mutex_);
-            failed_ = true;
+            ended_ = true;
             changed_.notify_all();
             return false;
         }

@@ -30,6 +30,8 @@ class TerminalPainter {
     // Draws the latest state and waits until the terminal has taken it, at most `limit`; false
     // when it did not.
     bool Flush(std::chrono::milliseconds limit);
+    // Flushes, then draws no more: what is written on the terminal afterwards stays as it is.
+    void Finish(std::chrono::milliseconds limit);
 
   private:
     void Run(const std::stop_token& stop);
@@ -43,6 +45,6 @@ class TerminalPainter {
     std::condition_variable_any changed_;
     std::uint64_t requested_ = 0;  // changes asked for so far
     std::uint64_t drawn_ = 0;      // changes the terminal has taken
-    bool failed_ = false;          // the terminal is gone: nothing more is drawn
+    bool ended_ = false;           // finished, or the terminal failed: nothing more is drawn
     std::jthread thread_;          // last: it ends before what it uses goes
 };
