@@ -317,9 +317,9 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     if (request.json) {
         view = std::make_unique<StationJson>(request.link, request.path, sealed.Path(), clock);
     } else if (!request.window) {
-        auto shown =
-            std::make_unique<StationBoard>(TerminalProgress::StderrIsTerminal() ? stderr : nullptr,
-                                           request.path, sha256, request.slotAddresses, clock);
+        auto shown = std::make_unique<StationBoard>(STDERR_FILENO, request.path, sha256,
+                                                    request.slotAddresses, clock);
+        shown->Show();
         board = shown.get();
         view = std::move(shown);
     }

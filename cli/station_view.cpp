@@ -2,15 +2,19 @@
 
 #include <QJsonObject>
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
+#include <span>
 
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 
 namespace {
 
-// Redraws of the board come at most this often, but for a change of a row's state.
-constexpr std::uint64_t kBoardRedrawMs = 100;
+// A terminal that does not tell its size is taken for the usual one.
+constexpr std::size_t kUsualLines = 24;
+constexpr std::size_t kUsualColumns = 80;
 
 // What one attempt tells its row of the board.
 class BoardAttempt final : public UpdateObserver, public ProgressSink {
@@ -18,13 +22,11 @@ class BoardAttempt final : public UpdateObserver, public ProgressSink {
     BoardAttempt(StationBoard& board, std::string device)
         : board_(board), device_(std::move(device)) {}
 
-    void WaitingForBootloader(std::uint64_t) override {
-        board_.SetState(device_, "synchronising", false);
-    }
+    void WaitingForBootloader(std::uint64_t) override { board_.SetState(device_, "synchronising"); }
     ProgressSink* TransferStarting(std::size_t) override { return this; }
     void SetRange(int low, int high) override { scale_.SetRange(low, high); }
     void SetPos(int position) override {
-        board_.SetState(device_, StrPrintf("%3d %%", scale_.Percent(position)), false);
+        board_.SetState(device_, StrPrintf("%3d %%", scale_.Percent(position)));
     }
 
   private:
@@ -37,13 +39,58 @@ std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
 
+struct TerminalSize {
+    std::size_t lines = kUsualLines;
+    std::size_t columns = kUsualColumns;
+};
+
+TerminalSize SizeOf(int terminal) {
+    winsize size{};
+    if (terminal >= 0 && ::ioctl(terminal, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 &&
+        size.ws_col > 0) {
+        return {size.ws_row, size.ws_col};
+    }
+    return {};
+}
+
+bool StartsCharacter(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+}
+
+// The first `columns` characters of an escaped line, so that no line wraps onto a second.
+std::string_view Clipped(std::string_view line, std::size_t columns) {
+    std::size_t characters = 0;
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        if (StartsCharacter(line[at]) && characters++ == columns) {
+            return line.substr(0, at);
+        }
+    }
+    return line;
+}
+
+// The terminal lines a line takes where it wraps.
+std::size_t LinesTaken(std::string_view line, std::size_t columns) {
+    const auto characters = static_cast<std::size_t>(std::ranges::count_if(line, StartsCharacter));
+    return std::max<std::size_t>(1, (characters + columns - 1) / columns);
+}
+
 }  // namespace
 
-StationBoard::StationBoard(std::FILE* out, std::string file, std::string sha256,
+StationBoard::StationBoard(int terminal, std::string file, std::string sha256,
                            const std::vector<std::string>& slotNames, Clock& clock)
-    : out_(out), file_(EscapedText(file)), sha256_(std::move(sha256)), clock_(clock) {
+    : terminal_(terminal), file_(EscapedText(file)), sha256_(std::move(sha256)), clock_(clock) {
     for (const std::string& slot : slotNames) {
-        RowLocked(slot).state = "waiting";
+        RowLocked(slot).slot = true;
+    }
+}
+
+void StationBoard::Show() {
+    painter_ = std::make_unique<TerminalPainter>(terminal_, [this] { return Frame(); });
+}
+
+void StationBoard::Changed() {
+    if (painter_) {
+        painter_->Request();
     }
 }
 
@@ -58,106 +105,188 @@ StationBoard::Row& StationBoard::RowLocked(const std::string& device) {
     return rows_.back();
 }
 
-void StationBoard::SetState(const std::string& device, const std::string& state, bool now) {
-    const std::lock_guard hold(mutex_);
-    Row& row = RowLocked(device);
-    const bool changed = FirstLine(row.state) != FirstLine(state) && !state.ends_with('%');
-    row.state = state;
-    const std::uint64_t at = clock_.NowMs();
-    if (row.running) {
-        row.elapsedMs = at - row.startMs;
+void StationBoard::SetState(const std::string& device, const std::string& state) {
+    {
+        const std::lock_guard hold(mutex_);
+        RowLocked(device).state = state;
     }
-    if (now || changed || at - lastDrawMs_ >= kBoardRedrawMs) {
-        DrawLocked();
-        lastDrawMs_ = at;
-    }
+    Changed();
 }
 
 void StationBoard::Arrived(const std::string& device) {
-    SetState(device, "synchronising", true);
+    {
+        const std::lock_guard hold(mutex_);
+        Row& row = RowLocked(device);
+        row.state = "synchronising";
+        row.endedMs = 0;
+        row.leftMs = 0;
+    }
+    Changed();
 }
 
 void StationBoard::Left(const std::string& device) {
-    SetState(device, "waiting", true);
+    {
+        const std::lock_guard hold(mutex_);
+        Row& row = RowLocked(device);
+        row.leftMs = std::max<std::uint64_t>(clock_.NowMs(), 1);
+        if (row.endedMs == 0) {
+            row.state = "left";  // no result of this visit to show
+        }
+    }
+    Changed();
 }
 
 std::unique_ptr<UpdateObserver> StationBoard::Attempt(const std::string& device) {
     {
         const std::lock_guard hold(mutex_);
         Row& row = RowLocked(device);
+        row.state = "synchronising";
         row.startMs = clock_.NowMs();
         row.elapsedMs = 0;
         row.running = true;
     }
-    SetState(device, "synchronising", true);
+    Changed();
     return std::make_unique<BoardAttempt>(*this, device);
 }
 
 void StationBoard::Result(const std::string& device, int exitCode, const std::string& message) {
+    const std::string text = EscapedText(FirstLine(message));
     {
         const std::lock_guard hold(mutex_);
         Row& row = RowLocked(device);
-        row.elapsedMs = clock_.NowMs() - row.startMs;
+        const std::uint64_t now = clock_.NowMs();
+        row.elapsedMs = now - row.startMs;
+        row.endedMs = std::max<std::uint64_t>(now, 1);
         row.running = false;
+        row.state = exitCode == 0 ? "passed: " + text : StrPrintf("failed (%d): ", exitCode) + text;
     }
-    const std::string text = EscapedText(FirstLine(message));
-    SetState(device,
-             exitCode == 0 ? "passed: " + text : StrPrintf("failed (%d): ", exitCode) + text, true);
+    Changed();
 }
 
 void StationBoard::Tally(const StationTally& tally) {
-    const std::lock_guard hold(mutex_);
-    tally_ = tally;
-    DrawLocked();
+    {
+        const std::lock_guard hold(mutex_);
+        tally_ = tally;
+    }
+    Changed();
 }
 
 void StationBoard::Problem(const std::string& text) {
-    const std::lock_guard hold(mutex_);
-    const std::string shown = EscapedText(text);
-    if (std::find(problems_.begin(), problems_.end(), shown) == problems_.end()) {
+    {
+        const std::lock_guard hold(mutex_);
+        const std::string shown = EscapedText(text);
+        if (std::find(problems_.begin(), problems_.end(), shown) != problems_.end()) {
+            return;
+        }
         problems_.push_back(shown);
-        DrawLocked();
     }
+    Changed();
 }
 
 void StationBoard::Plant(const PlantStatus& status) {
-    const std::lock_guard hold(mutex_);
-    plant_ = "plant database " + EscapedText(PlantStatusText(status));
-    DrawLocked();
+    {
+        const std::lock_guard hold(mutex_);
+        plant_ = "plant database " + EscapedText(PlantStatusText(status));
+    }
+    Changed();
 }
 
 void StationBoard::Draw() {
-    const std::lock_guard hold(mutex_);
-    DrawLocked();
+    if (painter_) {
+        painter_->Finish(kLastFrameLimit);
+    }
 }
 
-void StationBoard::DrawLocked() {
-    if (out_ == nullptr) {
-        return;
+void StationBoard::ForgetDepartedLocked(std::uint64_t now) {
+    const auto gone = [&](const Row& r) {
+        return r.leftMs != 0 && now - r.leftMs >= kDepartedShownMs;
+    };
+    for (Row& r : rows_) {
+        if (r.slot && gone(r)) {
+            r = {r.device, "waiting", 0, 0, 0, 0, false, true};
+        }
     }
-    if (drawnLines_ > 0) {
-        std::fprintf(out_, "\x1b[%zuA", drawnLines_);  // back to the header
+    std::erase_if(rows_, gone);
+}
+
+std::vector<const StationBoard::Row*> StationBoard::RowsShownLocked(std::size_t room,
+                                                                    std::size_t& hidden) const {
+    std::vector<const Row*> order;
+    for (const Row& r : rows_) {
+        order.push_back(&r);
     }
+    hidden = 0;
+    if (order.size() <= room) {
+        return order;
+    }
+    if (room == 0) {
+        return {};
+    }
+    // One line says how many are left out: ended attempts first, the oldest first, then the
+    // rows last on the board.
+    hidden = order.size() - (room - 1);
+    const auto ended = [](const Row* r) { return !r->running && r->endedMs != 0; };
+    std::reverse(order.begin(), order.end());
+    std::stable_sort(order.begin(), order.end(), [&](const Row* a, const Row* b) {
+        return ended(a) != ended(b) ? ended(a) : ended(a) && a->endedMs < b->endedMs;
+    });
+    const std::span<const Row* const> kept(order.begin() + static_cast<long>(hidden), order.end());
+    std::vector<const Row*> shown;
+    for (const Row& r : rows_) {
+        if (std::ranges::find(kept, &r) != kept.end()) {
+            shown.push_back(&r);
+        }
+    }
+    return shown;
+}
+
+std::string StationBoard::Frame() {
+    const std::lock_guard hold(mutex_);
+    const std::uint64_t now = clock_.NowMs();
+    ForgetDepartedLocked(now);
+    const TerminalSize size = SizeOf(terminal_);
+    // The cursor rests on the line below the board: a board as tall as the terminal scrolls.
+    const std::size_t room = size.lines - 1;
     const int yield = tally_.YieldPercent();
-    std::fprintf(
-        out_, "\rstation  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%\x1b[K\n",
-        file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield);
+    // The header wraps rather than lose its counters; every other line is cut at the width.
+    std::vector<std::string> lines{
+        StrPrintf("station  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%",
+                  file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield)};
+    std::size_t used = LinesTaken(lines.front(), size.columns);
+    const auto add = [&](std::string_view line) {
+        lines.emplace_back(Clipped(line, size.columns - 1));
+        ++used;
+    };
     if (!plant_.empty()) {
-        std::fprintf(out_, "\r%s\x1b[K\n", plant_.c_str());
+        add(plant_);
     }
-    for (const std::string& problem : problems_) {
-        std::fprintf(out_, "\r! %s\x1b[K\n", problem.c_str());
+    const std::size_t problems = std::min(problems_.size(), room - std::min(room, used));
+    for (auto p = problems_.end() - static_cast<long>(problems); p != problems_.end(); ++p) {
+        add("! " + *p);
     }
+    std::size_t hidden = 0;
+    const std::vector<const Row*> rows = RowsShownLocked(room - std::min(room, used), hidden);
     std::size_t width = 6;
-    for (const Row& r : rows_) {
-        width = std::max(width, r.device.size());
+    for (const Row* r : rows) {
+        width = std::max(width, r->device.size());
     }
-    for (const Row& r : rows_) {
-        std::fprintf(out_, "\r%-*s  %6.1f s  %s\x1b[K\n", static_cast<int>(width), r.device.c_str(),
-                     static_cast<double>(r.elapsedMs) / 1000.0, r.state.c_str());
+    for (const Row* r : rows) {
+        const std::uint64_t elapsed = r->running ? now - r->startMs : r->elapsedMs;
+        add(StrPrintf("%-*s  %6.1f s  %s", static_cast<int>(width), r->device.c_str(),
+                      static_cast<double>(elapsed) / 1000.0, r->state.c_str()));
     }
-    drawnLines_ = 1 + (plant_.empty() ? 0 : 1) + problems_.size() + rows_.size();
-    std::fflush(out_);
+    if (hidden > 0) {
+        add(StrPrintf("... and %zu more", hidden));
+    }
+    std::string frame = drawnLines_ > 0 ? StrPrintf("\x1b[%zuA", drawnLines_) : std::string();
+    for (const std::string& line : lines) {
+        frame += '\r';
+        frame += line;
+        frame += "\x1b[K\n";
+    }
+    frame += "\x1b[J";  // what a taller board left below
+    drawnLines_ = used;
+    return frame;
 }
 
 StationJson::StationJson(std::string link, std::string file, std::string sealedPath, Clock& clock)

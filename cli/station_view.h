@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -8,15 +9,24 @@
 #include <vector>
 
 #include "cli/json_events.h"
+#include "cli/terminal_painter.h"
 #include "engine/clock.h"
 #include "station/station.h"
 
 // The station's live board on a terminal: a header with the file, the first 12 hexadecimal
 // digits of its SHA-256 and the counters, the operator's problems, then one line per slot or
-// device with its identity, state (waiting, synchronising, per cent, result) and time.
+// device with its identity, state (waiting, synchronising, per cent, result) and time. A device
+// that left a bus keeps its line for kDepartedShownMs; the board never takes more lines than
+// the terminal has, and every line but the header (which wraps) is cut at its width.
 class StationBoard final : public StationView {
   public:
-    StationBoard(std::FILE* out, std::string file, std::string sha256,
+    // A device that left is shown this long after it left; a slot then shows "waiting" again.
+    static constexpr std::uint64_t kDepartedShownMs = 5000;
+    // At the end, the last state is waited for this long to reach the terminal.
+    static constexpr std::chrono::milliseconds kLastFrameLimit{1000};
+
+    // The board fits the terminal open as `terminal` (-1: an ordinary 80 x 24 one).
+    StationBoard(int terminal, std::string file, std::string sha256,
                  const std::vector<std::string>& slotNames, Clock& clock);
 
     void Arrived(const std::string& device) override;
@@ -27,10 +37,16 @@ class StationBoard final : public StationView {
     void Problem(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
 
-    // Sets the state of a device's row (made when new) and redraws when due (or `now`).
-    void SetState(const std::string& device, const std::string& state, bool now);
-    // Draws the whole board once more.
+    // Draws the board on its terminal from now on, on a thread of its own: whoever tells the
+    // board something never waits for the terminal.
+    void Show();
+    // Sets the state of a device's row (made when new) and has it drawn.
+    void SetState(const std::string& device, const std::string& state);
+    // Draws the latest state a last time, waiting at most kLastFrameLimit for the terminal, and
+    // then no more: what the program prints after stays below the board.
     void Draw();
+    // The text that draws the board over its previous frame now: what the terminal is sent.
+    std::string Frame();
 
   private:
     struct Row {
@@ -38,13 +54,21 @@ class StationBoard final : public StationView {
         std::string state;
         std::uint64_t startMs = 0;
         std::uint64_t elapsedMs = 0;
+        std::uint64_t endedMs = 0;  // when its last attempt ended; 0 before
+        std::uint64_t leftMs = 0;   // when it left the bus or slot; 0 while there
         bool running = false;
+        bool slot = false;  // one of --slots: its line stays
     };
     Row& RowLocked(const std::string& device);
-    void DrawLocked();
+    void Changed();
+    // Drops the lines of devices gone long enough; a slot's line says "waiting" again.
+    void ForgetDepartedLocked(std::uint64_t now);
+    // The rows that fit in `room` lines, the oldest results giving way first; `hidden` gets the
+    // number left out.
+    std::vector<const Row*> RowsShownLocked(std::size_t room, std::size_t& hidden) const;
 
     std::mutex mutex_;
-    std::FILE* out_;
+    const int terminal_;
     const std::string file_;
     const std::string sha256_;
     Clock& clock_;
@@ -53,7 +77,7 @@ class StationBoard final : public StationView {
     std::string plant_;  // the plant database's line; empty without one
     StationTally tally_;
     std::size_t drawnLines_ = 0;
-    std::uint64_t lastDrawMs_ = 0;
+    std::unique_ptr<TerminalPainter> painter_;  // last: it stops drawing before the rest goes
 };
 
 // The station's events as JSON Lines on standard output: arrived, start, synchronised,

@@ -104,7 +104,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     const std::string outPath = (dir.Path() / "stdout").string();
     const std::string errPath = (dir.Path() / "stderr").string();
 
-    std::string terminal;
+    std::string terminal = options.stderrTerminal;
     const Fd master(options.stderrOnTerminal ? OpenTerminal(terminal) : -1);
     if (options.stderrOnTerminal && master.get() < 0) {
         return {};
@@ -115,7 +115,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    if (options.stderrOnTerminal) {
+    if (!terminal.empty()) {
         posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
     } else {
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

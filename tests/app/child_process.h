@@ -19,6 +19,8 @@ struct ChildOptions {
     std::vector<std::pair<std::string, std::string>> environment;
     // Standard error goes to a pseudo-terminal instead of a file.
     bool stderrOnTerminal = false;
+    // Standard error goes to this terminal, which the test holds (and may never read).
+    std::string stderrTerminal;
     // The child is killed when it runs longer (a hung update must not hang the suite).
     std::chrono::seconds limit{60};
     // Polled while the child runs: when it first holds, the child gets SIGINT (Ctrl-C).
