@@ -144,6 +144,25 @@ TEST(BootloaderSim, SessionsEndWhenIdleOrWhenTheHostStartsOver) {
               std::string::npos);
 }
 
+// A station probes its slot with whole synchronisations (BL_SYNC, BL_START) and no frame:
+// those are no updates, and the update that follows is the first.
+TEST(BootloaderSim, SynchronisationsWithoutFramesAreNoUpdates) {
+    BootloaderSim sim = Started();
+    sim.OnDatagram(kSync, 1100);
+    sim.OnDatagram(kStart, 1101);
+    EXPECT_FALSE(sim.EndIdleSession(9000).has_value());
+    sim.OnDatagram(kSync, 9100);
+    sim.OnDatagram(kStart, 9101);
+    sim.OnDatagram(FrameOf({1}), 9102);
+    sim.OnDatagram(kSync, 9200);
+    sim.OnDatagram(kStart, 9201);
+    EXPECT_FALSE(sim.EndSession(9300).has_value());
+    const auto ended = sim.TakeEndedSessions();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].session, 1u);
+    EXPECT_EQ(sim.AcceptedImage(), FrameOf({1})) << "a probe keeps the update's image";
+}
+
 TEST(BootloaderSim, StreamFramesAreCutByTheirLengthWhateverTheChunks) {
     BootloaderSim sim(SimOptions{}, 0);
     EXPECT_EQ(sim.OnStreamBytes(Bytes{0x00, 0xF0}, 0).size(), 1u) << "noise, then BL_SYNC";
