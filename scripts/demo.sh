@@ -13,9 +13,11 @@ build=${1:-build}
 sim="$build/sim/flashwright-sim"
 app="$build/app/flashwright"
 file=examples/sample-update.enc
-# The longest the demo waits for the devices to plug in, and for all their attempts.
-plug_tries=50         # of 0.1 s
-attempts_timeout=60   # s
+# The longest the demo waits for the devices to plug in, for all their attempts, and for the
+# station to end once stopped.
+plug_tries=50       # of 0.1 s
+attempts_timeout=60 # s
+stop_timeout=20     # s
 
 work=$(mktemp -d)
 bus="$work/bus"
@@ -37,30 +39,35 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# serial, then the simulator's options for that device
+# serial, then the simulator's options for that device (words without blanks)
 plug() {
     local serial=$1
     shift
+    echo "\$ flashwright-sim --transport ftdi --bus $bus --serial $serial${*:+ $*} &"
     "$sim" --transport ftdi --bus "$bus" --serial "$serial" "$@" >"$work/$serial.log" 2>&1 &
     sim_pids+=($!)
 }
-plug FW0001 --description "FT232R USB UART"
-plug FW0002 --description "FT232R USB UART"
-plug CV0003 --description Corvane --corvane --hardware "HW 2.1" --software "SW 4.07"
-plug FW0004 --description "FT232R USB UART" --reply signature
+plug FW0001
+plug FW0002
+plug CV0003 --description Corvane --corvane
+plug FW0004 --reply signature # rejects every frame as not meant for it
 devices=4
 
-echo "\$ flashwright-sim --transport ftdi --bus $bus --serial ...   (4 devices)"
 for _ in $(seq "$plug_tries"); do
     [ "$(find "$bus" -name '*.dev' | wc -l)" -eq "$devices" ] && break
     sleep 0.1
 done
 for log in "$work"/*.log; do
-    grep -h 'flashwright-sim:' "$log" || { cat "$log" >&2; echo "demo: a device did not plug in" >&2; exit 1; }
+    if ! grep -h 'flashwright-sim:' "$log"; then
+        cat "$log" >&2
+        echo "demo: a simulated device did not plug in" >&2
+        exit 1
+    fi
 done
 
 echo
-echo "\$ FLASHWRIGHT_FTDI_BUS=$bus flashwright station $file --link FTDI --records $records --json"
+echo "\$ FLASHWRIGHT_FTDI_BUS=$bus FLASHWRIGHT_CORVANE_CODE=$FLASHWRIGHT_CORVANE_CODE \\"
+echo "  flashwright station $file --link FTDI --records $records --json"
 # The JSON events come through a named pipe the script reads; each result is shown as it comes.
 mkfifo "$work/events"
 "$app" station "$file" --link FTDI --records "$records" --json >"$work/events" 2>"$work/station.err" &
@@ -76,7 +83,8 @@ while [ "$results" -lt "$devices" ] && [ "$SECONDS" -lt "$deadline" ]; do
 done
 # Every device had its attempt: stop taking devices, as the operator's first Ctrl-C does.
 kill -INT "$station_pid" 2>/dev/null
-cat <&"$events" >/dev/null
+timeout "$stop_timeout" cat <&"$events" >/dev/null
+kill -TERM "$station_pid" 2>/dev/null # only if it has not ended by then
 wait "$station_pid"
 status=$?
 station_pid=

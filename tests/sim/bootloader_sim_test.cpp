@@ -147,15 +147,11 @@ TEST(BootloaderSim, SessionsEndWhenIdleOrWhenTheHostStartsOver) {
 // A station probes its slot with whole synchronisations (BL_SYNC, BL_START) and no frame:
 // those are no updates, and the update that follows is the first.
 TEST(BootloaderSim, SynchronisationsWithoutFramesAreNoUpdates) {
-    BootloaderSim sim = Started();
-    sim.OnDatagram(kSync, 1100);
-    sim.OnDatagram(kStart, 1101);
+    BootloaderSim sim = Started();  // a probe
     EXPECT_FALSE(sim.EndIdleSession(9000).has_value());
-    sim.OnDatagram(kSync, 9100);
-    sim.OnDatagram(kStart, 9101);
-    sim.OnDatagram(FrameOf({1}), 9102);
-    sim.OnDatagram(kSync, 9200);
-    sim.OnDatagram(kStart, 9201);
+    for (const Bytes& sent : {kSync, kStart, FrameOf({1}), kSync, kStart}) {
+        sim.OnDatagram(sent, 9100);
+    }
     EXPECT_FALSE(sim.EndSession(9300).has_value());
     const auto ended = sim.TakeEndedSessions();
     ASSERT_EQ(ended.size(), 1u);
