@@ -19,7 +19,6 @@
 #include "stationwindow/station_records_dialog.h"
 #include "stationwindow/station_tile.h"
 #include "stationwindow/tile_grid.h"
-#include "update/exit_codes.h"
 
 namespace {
 

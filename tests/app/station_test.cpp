@@ -167,8 +167,7 @@ TEST_F(StationE2eTest, UsbXpressDevicesAreUpdatedOncePerVisit) {
     EXPECT_EQ(Sessions(*devices[1]), 2u);
 }
 
-// Without its enter-bootloader code a Corvane device fails with the single command's settings
-// error: a replug would not help, so the station does not ask for one.
+// Without its code a Corvane device fails with the single command's settings error, no replug.
 TEST_F(StationE2eTest, ACorvaneDeviceWithoutItsCodeIsASettingsErrorNotAReplug) {
     ChildOptions options = Options();
     options.environment.back().second = "";  // no FLASHWRIGHT_CORVANE_CODE, no settings file
