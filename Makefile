@@ -1,5 +1,5 @@
 # Thin wrapper over CMake: `make test` installs what is missing, builds and runs every test;
-# `make demo` updates the bundled simulator over the network from the command line;
+# `make demo` runs a station on simulated devices and prints its records;
 # `make fuzz` runs every fuzz target for FUZZ_SECONDS under libFuzzer; `make package` builds
 # the Debian package into dist/.
 BUILD      ?= build
@@ -44,7 +44,8 @@ test: test-main test-asan test-tsan
 bench: build
 	@$(BUILD)/bench/flashwright_bench
 
-# Builds only the program and the simulator, then updates the simulator on 127.0.0.1.
+# Builds only the program and the simulator, then runs a station on four simulated FTDI devices
+# (one failing) with its records in a temporary folder, and prints `records --summary`.
 demo: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright flashwright-sim -- --no-print-directory

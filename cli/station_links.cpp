@@ -8,6 +8,7 @@
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/device_log.h"
 #include "log/text_format.h"
+#include "update/corvane_code.h"
 #include "update/exit_codes.h"
 #include "update/ftdi_update.h"
 #include "update/settings.h"
@@ -28,9 +29,12 @@ UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& fron
                     record.hardware = entry.hardware;
                     record.software = entry.software;
                 });
+                // Without a usable enter-bootloader code the device was never told to switch:
+                // a settings error that no replug fixes, so it keeps the single command's text.
+                const bool codeConfigured = ConfiguredCorvaneCode().code.has_value();
                 UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
                                                        frontEnd, observer, deviceLog, clock);
-                if (outcome.exitCode == kExitNoSwitch) {
+                if (outcome.exitCode == kExitNoSwitch && codeConfigured) {
                     outcome.verdict = "needs a replug: " + outcome.verdict;
                 }
                 return outcome;

@@ -109,12 +109,10 @@ void BootloaderSim::OnStart(std::uint64_t nowMs) {
     state_ = State::ReceivingFrames;
     sessionOpen_ = true;
     session_ = SimSessionSummary{};
-    session_.session = ++sessions_;
     sessionStartMs_ = nowMs;
     lastFrameMs_ = nowMs;
     frameNumber_ = 0;
     attempt_ = 0;
-    image_.clear();
 }
 
 std::optional<std::uint8_t> BootloaderSim::NextReply() {
@@ -134,6 +132,12 @@ std::optional<std::uint8_t> BootloaderSim::NextReply() {
 void BootloaderSim::OnFrame(std::span<const std::uint8_t> frame, bool wellFormed,
                             std::uint64_t nowMs, std::vector<SimOutput>& out) {
     lastFrameMs_ = nowMs;
+    if (session_.framesReceived == 0) {
+        // The first frame makes the session an update: a synchronisation alone (a station
+        // probing its slot) is none, and keeps the latest update's image.
+        session_.session = ++sessions_;
+        image_.clear();
+    }
     const unsigned answered = frameNumber_;
     const bool firstAttempt = attempt_ == 0;
     ++session_.framesReceived;
@@ -181,6 +185,9 @@ void BootloaderSim::CloseSession() {
         return;
     }
     sessionOpen_ = false;
+    if (session_.framesReceived == 0) {
+        return;  // no frame came: a probe, not an update
+    }
     session_.durationMs = lastFrameMs_ - sessionStartMs_;
     ended_.push_back(session_);
 }
@@ -193,10 +200,11 @@ std::optional<SimSessionSummary> BootloaderSim::EndIdleSession(std::uint64_t now
 }
 
 std::optional<SimSessionSummary> BootloaderSim::EndSession(std::uint64_t) {
-    if (!sessionOpen_) {
-        return std::nullopt;
-    }
+    const std::size_t before = ended_.size();
     CloseSession();
+    if (ended_.size() == before) {
+        return std::nullopt;  // none open, or a probe
+    }
     SimSessionSummary s = ended_.back();
     ended_.pop_back();
     return s;

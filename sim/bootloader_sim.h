@@ -15,7 +15,8 @@
 // Behaviour: after a (re)start it waits for BL_SYNC and answers each one with FE, version high,
 // version low, device id, FF; BL_START then opens an update session in which every frame gets
 // exactly one reply byte (or none, when the fault script says so); a repeated frame is taken
-// like any other.
+// like any other. A session counts as an update from its first frame: a synchronisation that
+// no frame follows (a station probing its slot) is not reported and takes no number.
 
 // One entry of the fault script: the reply to the next `count` attempts of frame `frame`
 // (numbered from 0 like the host numbers them: the count of frames accepted before it).
@@ -58,7 +59,7 @@ struct SimOutput {
 
 // A frame as it arrived, with what the device made of it.
 struct SimFrame {
-    unsigned session = 0;      // from 1, raised by each BL_START
+    unsigned session = 0;      // from 1, raised by each update's first frame
     unsigned frameNumber = 0;  // the number the frame was taken as
     bool wellFormed = true;    // length prefix matches, L <= 276
     std::optional<std::uint8_t> reply;

@@ -16,7 +16,9 @@ const char* const kSimUsage = R"(Usage:
 Serving: the simulator listens for the host on UDP port 4107 of the given address, answers
 each synchronisation request (0xF0) with FE, version high, version low, device id, FF, and
 after the start byte (0xF1) answers every frame with one reply byte. The datagram "Boot"
-restarts it. It prints one summary line per update it served, and ends on Ctrl-C or SIGTERM.
+restarts it. It prints one summary line per update it served (an update begins with its first
+frame: a synchronisation alone, such as a station's probe of its slot, is none), and ends on
+Ctrl-C or SIGTERM.
 
   --address A         IPv4 address to serve on (default 127.0.0.1; any of 127.0.0.0/8 or
                       the address of a local interface)

@@ -19,7 +19,6 @@
 #include "stationwindow/station_records_dialog.h"
 #include "stationwindow/station_tile.h"
 #include "stationwindow/tile_grid.h"
-#include "update/exit_codes.h"
 
 namespace {
 
@@ -228,9 +227,10 @@ void StationWindow::AttemptEnded(const std::string& device, int exitCode,
     if (exitCode == 0) {
         tile.Show(TileLook::Passed, QStringLiteral("\u2714 passed"), Shown(message), 100);
     } else {
+        // The station says so when a replug would help (not for a Corvane code missing from
+        // the settings, which fails with the same code).
         const bool replug =
-            exitCode == kExitNoSwitch ||
-            QString::fromStdString(message).contains(QStringLiteral("replug"), Qt::CaseInsensitive);
+            QString::fromStdString(message).startsWith(QStringLiteral("needs a replug"));
         tile.Show(TileLook::Failed,
                   QStringLiteral("\u2718 %1 \u00b7 code %2")
                       .arg(replug ? QStringLiteral("needs replug") : QStringLiteral("failed"))

@@ -107,8 +107,12 @@ UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string&
     }
     observer.Busy(true);
     LogStep(log, frontEnd, "waiting for BootLoader");
-    if (link.Dev_Open(index, CCommunication::kBootloaderBaud) != 0) {
-        return {kExitOpenFailed, "Error: selected device is in use by an other application!"};
+    if (const int opened = link.Dev_Open(index, CCommunication::kBootloaderBaud); opened != 0) {
+        // A bus file naming a regular file or a pipe as the port is a mistake in that file:
+        // nothing else holds the device.
+        return {kExitOpenFailed, opened == CCommunication::kOpenNotATerminal
+                                     ? "Error: the port of the selected device is not a terminal!"
+                                     : "Error: selected device is in use by an other application!"};
     }
     const SyncWait wait = Synchronise([&] { return link.Dev_SynchroniseBootloader(index); },
                                       frontEnd.sync, kFtdiRepeat, clock, observer);

@@ -107,7 +107,11 @@ int CCommunication::Dev_Open(int index, int baud) {
         log_.Log(kTrace, "~Dev_Open() - Parametererror", F);
         return -1;
     }
-    if (device_->Open_ByIndex(index) != 0) {
+    if (const int opened = device_->Open_ByIndex(index); opened != 0) {
+        if (opened == -22) {
+            log_.Log(kTrace, "~Dev_Open() - port is not a terminal", F);
+            return kOpenNotATerminal;
+        }
         log_.Log(kTrace, "~Dev_Open() - open failed", F);
         return -2;
     }

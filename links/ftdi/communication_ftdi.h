@@ -55,7 +55,10 @@ class CCommunication {
     // The index of the device with this name and serial number in a fresh list, -1 when the
     // list cannot be read, -2 when no device matches.
     int Dev_FindDevice(std::string_view name, std::string_view serialNumber);
+    // 0 opened; -1 a bad argument; -2 the device cannot be opened (in use); -3 a setting
+    // failed; kOpenNotATerminal the simulated device's port is not a terminal.
     int Dev_Open(int index, int baud);
+    static constexpr int kOpenNotATerminal = -4;
     void Dev_Close();
     int Dev_SynchroniseBootloader(int index);
     int Dev_UpdateAVR(int index, const std::string& path, ProgressSink* progress);

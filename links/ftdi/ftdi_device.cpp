@@ -73,8 +73,8 @@ int CFTDI_Device::Open_ByIndex(int index) {
     library_.Close(handle_);
     handle_ = nullptr;
     FtdiHandle opened = nullptr;
-    if (library_.OpenByIndex(index, opened) != kFtdiOk) {
-        return -21;
+    if (const FtdiStatus status = library_.OpenByIndex(index, opened); status != kFtdiOk) {
+        return status == kFtdiPortNotATerminal ? -22 : -21;
     }
     handle_ = opened;
     return 0;

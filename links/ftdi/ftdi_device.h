@@ -13,7 +13,8 @@
 //
 // Codes: 0 success; -1 the buffer or output is missing; -2 a byte count below 1; -3 the
 // output for the bytes read is missing; -10 the device index is not in the library's list;
-// -20 no device is open (the library is not called); -21 the library reported a failure.
+// -20 no device is open (the library is not called); -21 the library reported a failure;
+// -22 (opening) the simulated device's port is not a terminal.
 class CFTDI_Device {
   public:
     explicit CFTDI_Device(FtdiLibrary& library) : library_(library) {}

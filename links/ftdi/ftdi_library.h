@@ -22,6 +22,8 @@ inline constexpr FtdiStatus kFtdiDeviceNotOpened = 3;
 inline constexpr FtdiStatus kFtdiIoError = 4;
 inline constexpr FtdiStatus kFtdiInvalidParameter = 6;
 inline constexpr FtdiStatus kFtdiOtherError = 18;
+// Only the simulated bus: the bus file's port is no terminal (a regular file, a named pipe).
+inline constexpr FtdiStatus kFtdiPortNotATerminal = 1000;
 
 class FtdiLibrary {
   public:

@@ -63,6 +63,8 @@ class SimulatedFtdiLibrary final : public FtdiLibrary {
         switch (bus_.Open(static_cast<std::size_t>(index), handle)) {
             case SimBusOpen::kNoSuchDevice:
                 return kFtdiDeviceNotFound;
+            case SimBusOpen::kNotATerminal:
+                return kFtdiPortNotATerminal;
             case SimBusOpen::kCannotOpen:
                 return kFtdiDeviceNotOpened;
             case SimBusOpen::kOpened:

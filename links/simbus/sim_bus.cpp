@@ -8,10 +8,11 @@ bool SimBusPort::Plugged() const {
     return ::access(file.c_str(), F_OK) == 0;
 }
 
-bool OpenSimBusDevice(const std::string& folder, const BusDevice& device, SimBusPort& port) {
-    if (!OpenSimBusTty(device.ttyPath, port.fd)) {
-        return false;
+SimBusTtyOpen OpenSimBusDevice(const std::string& folder, const BusDevice& device,
+                               SimBusPort& port) {
+    const SimBusTtyOpen opened = OpenSimBusTty(device.ttyPath, port.fd);
+    if (opened == SimBusTtyOpen::kOpened) {
+        port.file = BusFile(folder, device.serial);
     }
-    port.file = BusFile(folder, device.serial);
-    return true;
+    return opened;
 }

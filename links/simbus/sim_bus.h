@@ -8,6 +8,7 @@
 #include "links/handle_table.h"
 #include "links/simbus/bus_folder.h"
 #include "links/simbus/sim_bus_listing.h"
+#include "links/simbus/sim_bus_tty.h"
 #include "log/unique_fd.h"
 
 // What the simulated FTDI and USBXpress libraries share: the devices listed on the bus folder,
@@ -22,8 +23,9 @@ struct SimBusPort {
     bool Plugged() const;
 };
 
-// Opens the device's terminal into `port` and notes its bus file; false when it cannot be had.
-bool OpenSimBusDevice(const std::string& folder, const BusDevice& device, SimBusPort& port);
+// Opens the device's terminal into `port` and notes its bus file when it opened.
+SimBusTtyOpen OpenSimBusDevice(const std::string& folder, const BusDevice& device,
+                               SimBusPort& port);
 
 // A library's answers: the call worked, the handle is not open, the device failed.
 template <typename Status>
@@ -31,7 +33,9 @@ struct SimBusStatuses {
     Status ok, notOpen, ioFailed;
 };
 
-enum class SimBusOpen { kOpened, kNoSuchDevice, kCannotOpen };
+// kNotATerminal: the bus file's port is no terminal at all; kCannotOpen: any other refusal
+// (held by another program, not a pseudo-terminal, the user's own terminal).
+enum class SimBusOpen { kOpened, kNoSuchDevice, kNotATerminal, kCannotOpen };
 
 template <typename Port>
 class SimBus {
@@ -47,8 +51,13 @@ class SimBus {
             return SimBusOpen::kNoSuchDevice;
         }
         auto port = std::make_unique<Port>();
-        if (!OpenSimBusDevice(folder_, devices[index], *port)) {
-            return SimBusOpen::kCannotOpen;
+        switch (OpenSimBusDevice(folder_, devices[index], *port)) {
+            case SimBusTtyOpen::kNotATerminal:
+                return SimBusOpen::kNotATerminal;
+            case SimBusTtyOpen::kRefused:
+                return SimBusOpen::kCannotOpen;
+            case SimBusTtyOpen::kOpened:
+                break;
         }
         handle = open_.Add(std::move(port));
         return SimBusOpen::kOpened;

@@ -25,10 +25,14 @@ constexpr unsigned kPtySlaveMajorLast = 143;
 
 }  // namespace
 
-bool OpenSimBusTty(const std::string& path, UniqueFd& fd) {
+SimBusTtyOpen OpenSimBusTty(const std::string& path, UniqueFd& fd) {
     // O_NONBLOCK: the open itself never waits (a serial line for its carrier, a named pipe for
     // its other end). Nothing of the terminal is touched before it has passed every check.
     fd.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Valid() && ::isatty(fd.Get()) == 0) {
+        fd.Reset();
+        return SimBusTtyOpen::kNotATerminal;
+    }
     struct stat st {};
     const bool usable =
         fd.Valid() && ::fstat(fd.Get(), &st) == 0 && S_ISCHR(st.st_mode) &&
@@ -39,10 +43,14 @@ bool OpenSimBusTty(const std::string& path, UniqueFd& fd) {
     if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
         ::tcgetattr(fd.Get(), &raw) != 0) {
         fd.Reset();
-        return false;
+        return SimBusTtyOpen::kRefused;
     }
     ::cfmakeraw(&raw);
-    return ::tcsetattr(fd.Get(), TCSANOW, &raw) == 0;
+    if (::tcsetattr(fd.Get(), TCSANOW, &raw) != 0) {
+        fd.Reset();
+        return SimBusTtyOpen::kRefused;
+    }
+    return SimBusTtyOpen::kOpened;
 }
 
 bool ReadSimBusTty(int fd, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,

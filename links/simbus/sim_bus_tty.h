@@ -15,8 +15,10 @@
 // for this program alone: it holds an exclusive lock on it while open, so a second program
 // that opens the device fails, as with a real USB device. Only a pseudo-terminal that is not
 // the controlling terminal is taken: a bus file naming the user's own terminal, /dev/tty or
-// any other device is refused before its settings are touched.
-bool OpenSimBusTty(const std::string& path, UniqueFd& fd);
+// any other device is refused before its settings are touched. A port that is no terminal at
+// all (a regular file, a named pipe, /dev/null) is told apart: its bus file is wrong.
+enum class SimBusTtyOpen { kOpened, kNotATerminal, kRefused };
+SimBusTtyOpen OpenSimBusTty(const std::string& path, UniqueFd& fd);
 // Waits until the buffer is full or `timeoutMs` has passed; `got` holds what came.
 bool ReadSimBusTty(int fd, std::span<std::uint8_t> buffer, std::uint32_t timeoutMs,
                    std::uint32_t& got);

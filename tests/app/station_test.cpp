@@ -167,6 +167,22 @@ TEST_F(StationE2eTest, UsbXpressDevicesAreUpdatedOncePerVisit) {
     EXPECT_EQ(Sessions(*devices[1]), 2u);
 }
 
+// Without its code a Corvane device fails with the single command's settings error, no replug.
+TEST_F(StationE2eTest, ACorvaneDeviceWithoutItsCodeIsASettingsErrorNotAReplug) {
+    ChildOptions options = Options();
+    options.environment.back().second = "";  // no FLASHWRIGHT_CORVANE_CODE, no settings file
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, options);
+    Plug("CV01", 0x11, true);
+    const auto result = station.WaitForLine("\"event\":\"result\"", std::chrono::seconds(20));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_NE(result->find("\"message\":\"Error: no enter-bootloader code configured: set "),
+              std::string::npos)
+        << *result;
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), ExitStatus(kExitNoSwitch));
+}
+
 // The bus folder vanishes mid-session: the operator is told, and the station neither crashes
 // nor hangs; once the folder is back its devices are updated.
 TEST_F(StationE2eTest, AVanishedBusFolderIsShownAndTheStationGoesOn) {

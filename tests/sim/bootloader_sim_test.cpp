@@ -144,6 +144,21 @@ TEST(BootloaderSim, SessionsEndWhenIdleOrWhenTheHostStartsOver) {
               std::string::npos);
 }
 
+// A station probes its slot with whole synchronisations (BL_SYNC, BL_START) and no frame:
+// those are no updates, and the update that follows is the first.
+TEST(BootloaderSim, SynchronisationsWithoutFramesAreNoUpdates) {
+    BootloaderSim sim = Started();  // a probe
+    EXPECT_FALSE(sim.EndIdleSession(9000).has_value());
+    for (const Bytes& sent : {kSync, kStart, FrameOf({1}), kSync, kStart}) {
+        sim.OnDatagram(sent, 9100);
+    }
+    EXPECT_FALSE(sim.EndSession(9300).has_value());
+    const auto ended = sim.TakeEndedSessions();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].session, 1u);
+    EXPECT_EQ(sim.AcceptedImage(), FrameOf({1})) << "a probe keeps the update's image";
+}
+
 TEST(BootloaderSim, StreamFramesAreCutByTheirLengthWhateverTheChunks) {
     BootloaderSim sim(SimOptions{}, 0);
     EXPECT_EQ(sim.OnStreamBytes(Bytes{0x00, 0xF0}, 0).size(), 1u) << "noise, then BL_SYNC";

@@ -103,15 +103,21 @@ TEST_F(FtdiSimBus, HostileBusFilesAreRefusedInBoundedTime) {
     std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);  // sparse: costs no disk
     bus_.Write("M1.dev", "Missing port\nM1\n");
     bus_.Write("N1.dev", "Not a terminal\nN1\n/dev/null\n");
+    ASSERT_EQ(::mkfifo((bus_.Path() / "pipe").c_str(), 0600), 0);
+    bus_.Write("P1.dev", "A pipe\nP1\n" + (bus_.Path() / "pipe").string() + "\n");
+    bus_.Write("R1.dev", "A file\nR1\n" + bus_.Write("plain", "") + "\n");
     bus_.Write("T1.dev", "Own terminal\nT1\n/dev/tty\n");
     std::vector<std::string> skipped;
-    EXPECT_EQ(ListBus(bus_.Path().string(), &skipped).size(), 2u);
+    EXPECT_EQ(ListBus(bus_.Path().string(), &skipped).size(), 4u);
     EXPECT_EQ(skipped, (std::vector<std::string>{
                            "F1.dev is not a regular file", "H1.dev is larger than 4096 bytes",
                            "M1.dev does not hold three lines: description, serial number, port"}));
-    for (const int index : {0, 1}) {
+    // No terminal at all is said so; a terminal that is not the device's is refused as busy.
+    const std::vector<FtdiStatus> expected{kFtdiPortNotATerminal, kFtdiPortNotATerminal,
+                                           kFtdiPortNotATerminal, kFtdiDeviceNotOpened};
+    for (std::size_t index = 0; index < expected.size(); ++index) {
         FtdiHandle h = nullptr;
-        EXPECT_EQ(library_->OpenByIndex(index, h), kFtdiDeviceNotOpened);
+        EXPECT_EQ(library_->OpenByIndex(static_cast<int>(index), h), expected[index]) << index;
     }
 }
 
