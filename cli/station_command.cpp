@@ -524,6 +524,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             port->wait();
         }
         status = station.ExitCode();
+        view->Ended(status);
     };
     if (window) {
         window->RunBeside(serve);

@@ -138,10 +138,10 @@ void StationBoard::DrawLocked() {
     if (drawnLines_ > 0) {
         std::fprintf(out_, "\x1b[%zuA", drawnLines_);  // back to the header
     }
-    const int yield = tally_.YieldPercent();
-    std::fprintf(
-        out_, "\rstation  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%\x1b[K\n",
-        file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield);
+    const std::string yield = tally_.YieldText();
+    std::fprintf(out_,
+                 "\rstation  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %s\x1b[K\n",
+                 file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield.c_str());
     if (!plant_.empty()) {
         std::fprintf(out_, "\r%s\x1b[K\n", plant_.c_str());
     }

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include "pages/dialog_units.h"
@@ -47,11 +48,76 @@ QLabel* PlainLabel(const QFont& font, QWidget* parent) {
 
 }  // namespace
 
+QString FittedText(const QString& text, const QFont& font, int width, int lines) {
+    if (width <= 0 || lines <= 0) {
+        return text;  // not laid out yet
+    }
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList shown;
+    int rest = 0;  // where the text not yet on a line begins
+    for (QTextLine line = layout.createLine(); line.isValid() && rest < text.size();
+         line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (static_cast<int>(shown.size()) + 1 == lines) {
+            break;  // the last line takes the rest, elided when it does not fit
+        }
+        shown << text.mid(line.textStart(), line.textLength()).trimmed();
+        rest = line.textStart() + line.textLength();
+    }
+    layout.endLayout();
+    QString last = text.mid(rest).trimmed();
+    const QFontMetrics metrics(font);
+    if (metrics.horizontalAdvance(last) > width) {
+        const QString mark = QStringLiteral("\u2026");
+        while (!last.isEmpty() && metrics.horizontalAdvance(last + mark) > width) {
+            last.chop(1);
+        }
+        last = last.trimmed() + mark;
+    }
+    if (!last.isEmpty()) {
+        shown << last;
+    }
+    return shown.join(QLatin1Char('\n'));
+}
+
+// A result's message in the lines it has on the tile, fitted anew whenever its width changes.
+class StationTile::DetailLabel final : public QLabel {
+  public:
+    DetailLabel(const QFont& font, QWidget* parent) : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setFont(font);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setFixedHeight(QFontMetrics(font).lineSpacing() * kDetailLines);
+        // The width is the tile's: the fitted text never asks for more.
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setObjectName(QStringLiteral("detail"));
+    }
+    void SetWhole(const QString& text) {
+        whole_ = text;
+        Fit();
+    }
+    const QString& Whole() const { return whole_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Fit();
+    }
+
+  private:
+    void Fit() { setText(FittedText(whole_, font(), contentsRect().width(), kDetailLines)); }
+    QString whole_;
+};
+
 StationTile::StationTile(const QString& identity, const QFont& font, QWidget* parent)
     : QFrame(parent),
       identity_(PlainLabel(font, this)),
       state_(PlainLabel(font, this)),
-      detail_(PlainLabel(font, this)),
+      detail_(new DetailLabel(font, this)),
       bar_(new QProgressBar(this)) {
     setObjectName(QStringLiteral("tile"));
     setFocusPolicy(Qt::TabFocus);  // a screen reader's user reaches each tile's state
@@ -64,8 +130,6 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
     bold.setBold(true);
     identity_->setFont(bold);
     identity_->setText(identity);
-    detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    detail_->setFixedHeight(QFontMetrics(font).lineSpacing() * kDetailLines);
     bar_->setFont(font);
     bar_->setRange(0, 100);
     bar_->setValue(0);
@@ -85,7 +149,7 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
 void StationTile::Show(TileLook look, const QString& state, const QString& detail, int percent) {
     look_ = look;
     state_->setText(state);
-    detail_->setText(detail);
+    detail_->SetWhole(detail);
     setToolTip(detail);
     if (percent >= 0) {
         bar_->setValue(percent);
@@ -104,5 +168,5 @@ QString StationTile::State() const {
 }
 
 QString StationTile::Detail() const {
-    return detail_->text();
+    return detail_->Whole();
 }

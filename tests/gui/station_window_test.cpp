@@ -8,10 +8,14 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
 
+#include "cli/records_output.h"
 #include "gui_fakes.h"
 #include "records/record_reader.h"
 #include "sim/enc_maker.h"
@@ -120,8 +124,9 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Counter("passed"), QStringLiteral("\u2714 passed %1").arg(rows[0].passed));
     EXPECT_EQ(Counter("failed"), QStringLiteral("\u2718 failed %1").arg(rows[0].failed));
-    EXPECT_EQ(Counter("yield"), QStringLiteral("first-pass yield %1 %")
-                                    .arg(static_cast<int>(rows[0].FirstPassYield() * 100)));
+    EXPECT_EQ(Counter("yield"), QString::fromStdString(
+                                    "first-pass yield " +
+                                    FirstPassYieldText(rows[0].firstPassDevices, rows[0].devices)));
     // Two attempts within ten minutes are twelve an hour; they age out of the span.
     EXPECT_EQ(Counter("perHour"), QStringLiteral("12 devices per hour"));
     clock.Advance(10 * 60 * 1000 + 1);
@@ -135,6 +140,18 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     ASSERT_TRUE(table.ExportCsv(QString::fromStdString(csv)));
     const std::string lines = files.Read("session.csv");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;  // the header and two
+    // Tab leaves the table for the buttons.
+    table.show();
+    table.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&table));
+    table.findChild<QTableWidget*>()->setFocus(Qt::TabFocusReason);
+    QStringList reached;
+    for (int i = 0; i < 2; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->property("text").toString().remove('&');
+    }
+    reached.sort();
+    EXPECT_EQ(reached, (QStringList{"Close", "Export CSV..."}));
 
     // A finished tile keeps its result while its device stays; a departure clears it.
     station.BusListing({{"127.0.23.2", ""}});
@@ -172,6 +189,17 @@ TEST_F(StationWindowTest, ClosingDuringARunAsksFirstAndThenStopsAsCtrlCDoes) {
     ASSERT_TRUE(RunUntil([&] { return shown.Running() == 0; }));
     EXPECT_EQ(shown.Tile("127.0.23.3")->State(),
               QStringLiteral("\u2718 failed \u00b7 code %1").arg(128 + SIGINT));
+    // The station's loop ends: the window stays with its final line until it is closed.
+    ASSERT_TRUE(RunUntil([&] { return Counter("failed") == QStringLiteral("\u2718 failed 1"); }));
+    view.Ended(station.ExitCode());
+    ASSERT_TRUE(RunUntil([&] { return shown.HasEnded(); }));
+    EXPECT_EQ(shown.findChild<QLabel*>("finalLine")->text(),
+              QStringLiteral("Station stopped: passed 0, failed 1, exit status %1")
+                  .arg(station.ExitCode()));
+    QSignalSpy dismissed(&shown, &StationWindow::Dismissed);
+    EXPECT_TRUE(shown.close());
+    EXPECT_EQ(dismissed.count(), 1);
+    EXPECT_EQ(stops, 2);
 }
 
 TEST_F(StationWindowTest, ReadableFromADistanceAndReflowedWithTheWidth) {
@@ -225,9 +253,54 @@ TEST_F(StationWindowTest, ReadableFromADistanceAndReflowedWithTheWidth) {
     }
     EXPECT_EQ(chain, (std::vector<QString>{"Stop taking devices", "Open records",
                                            "\u2714 passed 20", "\u2718 failed 0",
-                                           "first-pass yield 100 %", "120 devices per hour",
+                                           "first-pass yield 100.0 %", "120 devices per hour",
                                            "Device FW2000", "Device FW2001", "Device FW2002"}));
     const QFont tileText = shown.Tile("FW2000")->findChild<QLabel*>()->font();
     EXPECT_GE(tileText.pointSizeF(), 2 * QApplication::font().pointSizeF());
     station.StopTaking();
+
+    // A message longer than the tile's lines ends in an ellipsis; the tooltip keeps it whole.
+    const QString message = QStringLiteral("configured: set ").repeated(20).trimmed();
+    shown.AttemptEnded("FW2000", 2, message.toStdString());
+    const auto* detail = shown.Tile("FW2000")->findChild<QLabel*>("detail");
+    const QStringList lines = detail->text().split('\n');
+    EXPECT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("\u2026"))) << lines.back().toStdString();
+    for (const QString& line : lines) {
+        EXPECT_LE(detail->fontMetrics().horizontalAdvance(line), detail->contentsRect().width());
+    }
+    EXPECT_EQ(shown.Tile("FW2000")->toolTip(), message);
+    EXPECT_TRUE(shown.Tile("FW2000")->accessibleDescription().endsWith(message));
+    // The header's values reach accessibility tools under their fields' names.
+    shown.SetPlantDatabaseState(QStringLiteral("connected"));
+    std::map<QString, QString> told;
+    for (const QLabel* label : shown.findChildren<QLabel*>()) {
+        told[label->accessibleName()] = label->accessibleDescription();
+    }
+    EXPECT_EQ(told["File"], QStringLiteral("app.enc (1500 bytes)"));
+    EXPECT_EQ(told["Plant database"], QStringLiteral("connected"));
+}
+
+TEST_F(StationWindowTest, TheYieldIsRoundedAlikeInTheWindowAndTheSummary) {
+    struct Case {
+        int firstPass;
+        int devices;
+        const char* text;
+    };
+    for (const Case& c : {Case{0, 0, "\u2013"}, Case{2, 3, "66.7 %"}, Case{1, 3, "33.3 %"},
+                          Case{1, 16, "6.3 %"}, Case{0, 5, "0.0 %"}, Case{7, 7, "100.0 %"}}) {
+        shown.TallyChanged({c.firstPass, c.devices - c.firstPass, c.devices, c.firstPass});
+        EXPECT_EQ(Counter("yield"), QStringLiteral("first-pass yield ") + c.text);
+        SummaryRow row{"2030-01-01", std::string(64, 'a'), c.devices, 0, 0, c.devices, c.firstPass};
+        const std::string path = (files.Path() / "summary.txt").string();
+        {
+            const std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(path.c_str(), "w"),
+                                                                      &std::fclose);
+            RecordsPrinter printer(out.get(), RecordsFormat::Table);
+            printer.Summary({&row, 1});
+            printer.Finish();
+        }
+        EXPECT_NE(files.Read("summary.txt").find(std::string("  ") + c.text), std::string::npos)
+            << files.Read("summary.txt");
+    }
 }
