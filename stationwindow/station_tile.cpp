@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QTextLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "pages/dialog_units.h"
 
@@ -46,40 +47,44 @@ QLabel* PlainLabel(const QFont& font, QWidget* parent) {
     return label;
 }
 
-}  // namespace
-
-QString FittedText(const QString& text, const QFont& font, int width, int lines) {
-    if (width <= 0 || lines <= 0) {
-        return text;  // not laid out yet
-    }
+// How much of `text` its first line of `width` pixels takes: up to the last word that fits, or
+// at least one character.
+int FirstLineLength(const QString& text, const QFont& font, int width) {
     QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
     layout.beginLayout();
-    QStringList shown;
-    int rest = 0;  // where the text not yet on a line begins
-    for (QTextLine line = layout.createLine(); line.isValid() && rest < text.size();
-         line = layout.createLine()) {
-        line.setLineWidth(width);
-        if (static_cast<int>(shown.size()) + 1 == lines) {
-            break;  // the last line takes the rest, elided when it does not fit
-        }
-        shown << text.mid(line.textStart(), line.textLength()).trimmed();
-        rest = line.textStart() + line.textLength();
+    QTextLine line = layout.createLine();
+    int length = 0;
+    if (line.isValid()) {
+        line.setLineWidth(std::max(width, 1));
+        length = line.textLength();
     }
     layout.endLayout();
-    QString last = text.mid(rest).trimmed();
-    const QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(last) > width) {
-        const QString mark = QStringLiteral("\u2026");
-        while (!last.isEmpty() && metrics.horizontalAdvance(last + mark) > width) {
-            last.chop(1);
-        }
-        last = last.trimmed() + mark;
+    return std::max(length, 1);
+}
+
+}  // namespace
+
+QString FittedText(const QString& text, const QFont& font, int width, int lines) {
+    if (width <= 0) {
+        return text;  // not laid out yet
     }
-    if (!last.isEmpty()) {
-        shown << last;
+    const QString mark = QStringLiteral("\u2026");
+    const int markWidth = QFontMetrics(font).horizontalAdvance(mark);
+    QStringList shown;
+    QString rest = text.trimmed();
+    while (!rest.isEmpty() && shown.size() < lines) {
+        int length = FirstLineLength(rest, font, width);
+        if (shown.size() + 1 == lines && length < rest.size()) {
+            // The last line, and more to come: it ends shorter, in the mark.
+            length = FirstLineLength(rest, font, width - markWidth);
+            shown << rest.left(length).trimmed() + mark;
+            break;
+        }
+        shown << rest.left(length).trimmed();
+        rest = rest.mid(length).trimmed();
     }
     return shown.join(QLatin1Char('\n'));
 }

@@ -121,7 +121,7 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
     problems_->setAccessibleName(QStringLiteral("Problems"));
     problems_->hide();
 
-    finalLine_ = PlainLabel(headerFont, this, QStringLiteral("finalLine"));
+    finalLine_ = PlainLabel(controlFont, this, QStringLiteral("finalLine"));
     finalLine_->setStyleSheet(QStringLiteral("font-weight: bold;"));
     finalLine_->hide();
 
