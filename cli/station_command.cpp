@@ -527,7 +527,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         view->Ended(status);
     };
     if (window) {
-        window->RunBeside(serve);
+        window->RunBeside(serve, stopSignals.Fd());
     } else {
         serve();
     }

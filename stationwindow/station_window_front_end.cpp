@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 
 #include <thread>
 
@@ -36,8 +37,14 @@ class QtStationWindow final : public StationWindowFrontEnd {
         return std::make_unique<StationWindowView>(window_);
     }
 
-    void RunBeside(const std::function<void()>& serve) override {
+    void RunBeside(const std::function<void()>& serve, int stopFd) override {
         QObject::connect(&window_, &StationWindow::Dismissed, &application_,
+                         [] { QCoreApplication::exit(0); });
+        // While the station runs, its loop takes the stop signals; after its end one ends the
+        // window that stays, as it would end the terminal's program.
+        QSocketNotifier stopped(stopFd, QSocketNotifier::Read);
+        stopped.setEnabled(false);
+        QObject::connect(&stopped, &QSocketNotifier::activated, &application_,
                          [] { QCoreApplication::exit(0); });
         std::jthread station([&] {
             serve();
@@ -48,9 +55,11 @@ class QtStationWindow final : public StationWindowFrontEnd {
             // station, as the terminal's program does.
             QMetaObject::invokeMethod(
                 &application_,
-                [this] {
+                [this, &stopped] {
                     if (!window_.HasEnded() || window_.Stops() == 0) {
                         QCoreApplication::exit(0);
+                    } else {
+                        stopped.setEnabled(true);
                     }
                 },
                 Qt::QueuedConnection);
