@@ -9,6 +9,7 @@
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 #include "records/record_schema.h"
+#include "station/first_pass_yield.h"
 
 namespace {
 
@@ -81,10 +82,6 @@ std::string JsonLine(std::span<const std::string_view> names, std::span<const st
                       JsonField(names[i], fields[i]));
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
-}
-
-std::string Percent(double share) {
-    return StrPrintf("%.1f %%", share * 100.0);
 }
 
 }  // namespace
@@ -173,7 +170,7 @@ void RecordsPrinter::Summary(std::span<const SummaryRow> rows) {
             Emit(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n");
         } else {
             table_.push_back({EscapedText(r.day), EscapedText(r.fileSha256), fields[2], fields[3],
-                              fields[4], Percent(r.FirstPassYield())});
+                              fields[4], FirstPassYieldText(r.firstPassDevices, r.devices)});
         }
     }
 }

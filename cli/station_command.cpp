@@ -524,9 +524,10 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             port->wait();
         }
         status = station.ExitCode();
+        view->Ended(status);
     };
     if (window) {
-        window->RunBeside(serve);
+        window->RunBeside(serve, stopSignals.Fd());
     } else {
         serve();
     }

@@ -247,11 +247,11 @@ std::string StationBoard::Frame() {
     const TerminalSize size = SizeOf(terminal_);
     // The cursor rests on the line below the board: a board as tall as the terminal scrolls.
     const std::size_t room = size.lines - 1;
-    const int yield = tally_.YieldPercent();
+    const std::string yield = tally_.YieldText();
     // The header wraps rather than lose its counters; every other line is cut at the width.
     std::vector<std::string> lines{
-        StrPrintf("station  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %d %%",
-                  file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield)};
+        StrPrintf("station  %s  sha256 %.12s  passed %d  failed %d  first-pass yield %s",
+                  file_.c_str(), sha256_.c_str(), tally_.passed, tally_.failed, yield.c_str())};
     std::size_t used = LinesTaken(lines.front(), size.columns);
     const auto add = [&](std::string_view line) {
         lines.emplace_back(Clipped(line, size.columns - 1));

@@ -25,8 +25,9 @@ class StationWindowFrontEnd {
     virtual std::unique_ptr<StationView> MakeView() = 0;
     // Runs `serve` (the station's loop) on a thread of its own while the window's events run
     // on this one, and returns when it has ended. A dialog the operator leaves open (a question,
-    // a file chooser) holds up neither arrivals nor stops.
-    virtual void RunBeside(const std::function<void()>& serve) = 0;
+    // a file chooser) holds up neither arrivals nor stops. The window may stay after the station
+    // has ended until the operator closes it; a stop signal (`stopFd` readable) then ends it.
+    virtual void RunBeside(const std::function<void()>& serve, int stopFd) = 0;
 };
 
 // Opens the window. `stop` does what a stop signal does: the first takes no new devices, the

@@ -14,6 +14,7 @@
 #include "records/attempt_record.h"
 #include "records/plant_status.h"
 #include "records/recording_observer.h"
+#include "station/first_pass_yield.h"
 #include "update/update_observer.h"
 #include "update/update_steps.h"
 
@@ -40,8 +41,8 @@ struct StationTally {
     int failed = 0;
     int devices = 0;
     int firstPass = 0;
-    // The first-pass yield in whole per cent; 0 before any device was tried.
-    int YieldPercent() const { return devices > 0 ? firstPass * 100 / devices : 0; }
+    // The first-pass yield as text ("66.7 %"; "\u2013" before any device was tried).
+    std::string YieldText() const { return FirstPassYieldText(firstPass, devices); }
 };
 
 // What a front end shows of the station. Any thread may call.
@@ -62,6 +63,8 @@ class StationView {
     // The plant database the records are forwarded to came or went, or the count of records
     // waiting for it changed. Only when there is one.
     virtual void Plant(const PlantStatus& /*status*/) {}
+    // The station's loop has ended, every attempt with it; `exitStatus` is the station's.
+    virtual void Ended(int /*exitStatus*/) {}
 };
 
 // The update of one device with the link's full recipe, through the observer that records it

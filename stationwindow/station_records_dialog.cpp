@@ -31,7 +31,8 @@ StationRecordsDialog::StationRecordsDialog(const StationWindowSession& session, 
     : QDialog(parent), session_(session), ui_(ui), table_(new QTableWidget(this)) {
     setWindowTitle(QStringLiteral("Records of this session"));
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->verticalHeader()->hide();  // the id column numbers the rows
+    table_->verticalHeader()->hide();    // the id column numbers the rows
+    table_->setTabKeyNavigation(false);  // Tab goes on to the buttons; the arrows move in it
     table_->setAccessibleName(QStringLiteral("Records of this session"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     QPushButton* exportCsv =

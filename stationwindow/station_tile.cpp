@@ -3,7 +3,9 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTextLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "pages/dialog_units.h"
 
@@ -45,13 +47,82 @@ QLabel* PlainLabel(const QFont& font, QWidget* parent) {
     return label;
 }
 
+// How much of `text` its first line of `width` pixels takes: up to the last word that fits, or
+// at least one character.
+int FirstLineLength(const QString& text, const QFont& font, int width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    int length = 0;
+    if (line.isValid()) {
+        line.setLineWidth(std::max(width, 1));
+        length = line.textLength();
+    }
+    layout.endLayout();
+    return std::max(length, 1);
+}
+
 }  // namespace
+
+QString FittedText(const QString& text, const QFont& font, int width, int lines) {
+    if (width <= 0) {
+        return text;  // not laid out yet
+    }
+    const QString mark = QStringLiteral("\u2026");
+    const int markWidth = QFontMetrics(font).horizontalAdvance(mark);
+    QStringList shown;
+    QString rest = text.trimmed();
+    while (!rest.isEmpty() && shown.size() < lines) {
+        int length = FirstLineLength(rest, font, width);
+        if (shown.size() + 1 == lines && length < rest.size()) {
+            // The last line, and more to come: it ends shorter, in the mark.
+            length = FirstLineLength(rest, font, width - markWidth);
+            shown << rest.left(length).trimmed() + mark;
+            break;
+        }
+        shown << rest.left(length).trimmed();
+        rest = rest.mid(length).trimmed();
+    }
+    return shown.join(QLatin1Char('\n'));
+}
+
+// A result's message in the lines it has on the tile, fitted anew whenever its width changes.
+class StationTile::DetailLabel final : public QLabel {
+  public:
+    DetailLabel(const QFont& font, QWidget* parent) : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setFont(font);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setFixedHeight(QFontMetrics(font).lineSpacing() * kDetailLines);
+        // The width is the tile's: the fitted text never asks for more.
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setObjectName(QStringLiteral("detail"));
+    }
+    void SetWhole(const QString& text) {
+        whole_ = text;
+        Fit();
+    }
+    const QString& Whole() const { return whole_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Fit();
+    }
+
+  private:
+    void Fit() { setText(FittedText(whole_, font(), contentsRect().width(), kDetailLines)); }
+    QString whole_;
+};
 
 StationTile::StationTile(const QString& identity, const QFont& font, QWidget* parent)
     : QFrame(parent),
       identity_(PlainLabel(font, this)),
       state_(PlainLabel(font, this)),
-      detail_(PlainLabel(font, this)),
+      detail_(new DetailLabel(font, this)),
       bar_(new QProgressBar(this)) {
     setObjectName(QStringLiteral("tile"));
     setFocusPolicy(Qt::TabFocus);  // a screen reader's user reaches each tile's state
@@ -64,8 +135,6 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
     bold.setBold(true);
     identity_->setFont(bold);
     identity_->setText(identity);
-    detail_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    detail_->setFixedHeight(QFontMetrics(font).lineSpacing() * kDetailLines);
     bar_->setFont(font);
     bar_->setRange(0, 100);
     bar_->setValue(0);
@@ -85,7 +154,7 @@ StationTile::StationTile(const QString& identity, const QFont& font, QWidget* pa
 void StationTile::Show(TileLook look, const QString& state, const QString& detail, int percent) {
     look_ = look;
     state_->setText(state);
-    detail_->setText(detail);
+    detail_->SetWhole(detail);
     setToolTip(detail);
     if (percent >= 0) {
         bar_->setValue(percent);
@@ -104,5 +173,5 @@ QString StationTile::State() const {
 }
 
 QString StationTile::Detail() const {
-    return detail_->text();
+    return detail_->Whole();
 }

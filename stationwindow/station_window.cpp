@@ -39,6 +39,13 @@ QString Shown(const std::string& text) {
     return QString::fromStdString(EscapedText(text.substr(0, text.find('\n'))));
 }
 
+// A header value: its label's text, and the same for accessibility tools, whose name for it is
+// the field's.
+void ShowValue(QLabel& value, const QString& text) {
+    value.setText(text);
+    value.setAccessibleDescription(text);
+}
+
 QLabel* PlainLabel(const QFont& font, QWidget* parent, const QString& name = {}) {
     auto* label = new QLabel(parent);  // owned by the window
     label->setTextFormat(Qt::PlainText);
@@ -96,8 +103,8 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
         QLabel* name = PlainLabel(headerFont, this);
         name->setText(fields[i].first + QStringLiteral(":"));
         QLabel* value = PlainLabel(headerFont, this);
-        value->setText(fields[i].second);
         value->setAccessibleName(fields[i].first);
+        ShowValue(*value, fields[i].second);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         header->addWidget(name, i % kRows, (i / kRows) * 2);
         header->addWidget(value, i % kRows, (i / kRows) * 2 + 1);
@@ -112,6 +119,10 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
     problems_->setStyleSheet(QStringLiteral("color: #b3261e; font-weight: bold;"));
     problems_->setAccessibleName(QStringLiteral("Problems"));
     problems_->hide();
+
+    finalLine_ = PlainLabel(controlFont, this, QStringLiteral("finalLine"));
+    finalLine_->setStyleSheet(QStringLiteral("font-weight: bold;"));
+    finalLine_->hide();
 
     auto* counters = new QHBoxLayout;
     passed_ = PlainLabel(counterFont, this, QStringLiteral("passed"));
@@ -150,6 +161,7 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
     layout->addWidget(problems_);
     layout->addLayout(counters);
     layout->addLayout(controls);
+    layout->addWidget(finalLine_);
     layout->addWidget(scroll, 1);
 
     // Keyboard: the controls first, then the counters, then the tiles in their rows.
@@ -158,6 +170,7 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
     setTabOrder(passed_, failed_);
     setTabOrder(failed_, yield_);
     setTabOrder(yield_, perHour_);
+    setTabOrder(perHour_, finalLine_);
 
     for (const std::string& slot : session.slotNames) {
         TileFor(slot);
@@ -257,7 +270,20 @@ void StationWindow::ProblemReported(const std::string& text) {
 }
 
 void StationWindow::SetPlantDatabaseState(const QString& state) {
-    plant_->setText(state);
+    ShowValue(*plant_, state);
+}
+
+void StationWindow::StationEnded(int exitStatus) {
+    ended_ = true;
+    stopButton_->setEnabled(false);
+    finalLine_->setText(QStringLiteral("Station stopped: passed %1, failed %2, exit status %3")
+                            .arg(tally_.passed)
+                            .arg(tally_.failed)
+                            .arg(exitStatus));
+    finalLine_->setAccessibleName(finalLine_->text());
+    finalLine_->setFocusPolicy(Qt::TabFocus);
+    finalLine_->show();
+    finalLine_->setFocus();  // a screen reader says it at once
 }
 
 void StationWindow::ShowCounters() {
@@ -265,11 +291,11 @@ void StationWindow::ShowCounters() {
     while (!endedAtMs_.empty() && now - endedAtMs_.front() > kRateSpanMs) {
         endedAtMs_.pop_front();
     }
-    const int yield = tally_.YieldPercent();
     const auto perHour = static_cast<long long>(endedAtMs_.size() * kHourMs / kRateSpanMs);
     passed_->setText(QStringLiteral("\u2714 passed %1").arg(tally_.passed));
     failed_->setText(QStringLiteral("\u2718 failed %1").arg(tally_.failed));
-    yield_->setText(QStringLiteral("first-pass yield %1 %").arg(yield));
+    yield_->setText(
+        QStringLiteral("first-pass yield %1").arg(QString::fromStdString(tally_.YieldText())));
     perHour_->setText(QStringLiteral("%1 devices per hour").arg(perHour));
     perHour_->setToolTip(QStringLiteral("attempts ended in the last 10 minutes, per hour"));
     for (QLabel* counter : {passed_, failed_, yield_, perHour_}) {
@@ -291,7 +317,11 @@ void StationWindow::Stop() {
 }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
-    // The window goes when the station ends, as the terminal's program does after Ctrl-C.
+    if (ended_) {
+        emit Dismissed();
+        return;  // accepted: the operator has seen the final line
+    }
+    // Before the station's end a close is a stop, as Ctrl-C is on a terminal.
     event->ignore();
     if (stops_ >= 2 || (stops_ == 1 && running_ == 0)) {
         return;

@@ -45,6 +45,10 @@ class StationWindow final : public QWidget {
     // The plant database's state as the header shows it: "none" while there is no plant
     // database, else what its forwarder reports ("connected", "disconnected", ...).
     void SetPlantDatabaseState(const QString& state);
+    // The station's loop has ended with `exitStatus`: the final line says how it went, and a
+    // close is no longer a stop but the operator's leave to go (Dismissed).
+    void StationEnded(int exitStatus);
+    bool HasEnded() const { return ended_; }
 
     // The tile of a slot or device, or none.
     StationTile* Tile(const std::string& device) const;
@@ -55,6 +59,8 @@ class StationWindow final : public QWidget {
 
   signals:
     void TileAdded(const QString& device);
+    // Closed by the operator after the station ended.
+    void Dismissed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +79,7 @@ class StationWindow final : public QWidget {
     TileGrid* grid_;
     QLabel* plant_;
     QLabel* problems_;
+    QLabel* finalLine_;
     QLabel* passed_;
     QLabel* failed_;
     QLabel* yield_;
@@ -84,4 +91,5 @@ class StationWindow final : public QWidget {
     std::deque<std::uint64_t> endedAtMs_;  // the attempts' ends within the rate's span
     int running_ = 0;
     int stops_ = 0;
+    bool ended_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 
 #include <thread>
 
@@ -22,7 +23,7 @@ class QtStationWindow final : public StationWindowFrontEnd {
                     std::function<void()> stop)
         : application_(argc, argv), window_(session, ui_, DefaultClock(), std::move(stop)) {
         QGuiApplication::setDesktopFileName(QStringLiteral("flashwright"));
-        // The window goes when the station's loop ends, not when it is closed.
+        // The window goes when the station's loop ends or, once it has, when it is closed.
         QGuiApplication::setQuitOnLastWindowClosed(false);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QSize room = screen->availableGeometry().size() * kScreenSharePercent / 100;
@@ -36,14 +37,32 @@ class QtStationWindow final : public StationWindowFrontEnd {
         return std::make_unique<StationWindowView>(window_);
     }
 
-    void RunBeside(const std::function<void()>& serve) override {
+    void RunBeside(const std::function<void()>& serve, int stopFd) override {
+        QObject::connect(&window_, &StationWindow::Dismissed, &application_,
+                         [] { QCoreApplication::exit(0); });
+        // While the station runs, its loop takes the stop signals; after its end one ends the
+        // window that stays, as it would end the terminal's program.
+        QSocketNotifier stopped(stopFd, QSocketNotifier::Read);
+        stopped.setEnabled(false);
+        QObject::connect(&stopped, &QSocketNotifier::activated, &application_,
+                         [] { QCoreApplication::exit(0); });
         std::jthread station([&] {
             serve();
-            // Queued, so that it ends the event loop even when the loop has not started yet;
-            // exit, not quit, which would first ask the window to close, and the window
-            // refuses a close while the station runs.
+            // Queued, so that it ends the event loop even when the loop has not started yet
+            // (and runs after the window heard of the end); exit, not quit, which would first
+            // ask the window to close. Stopped from the window, the window stays with its
+            // final line until the operator closes it; stopped by a signal, it goes with the
+            // station, as the terminal's program does.
             QMetaObject::invokeMethod(
-                &application_, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+                &application_,
+                [this, &stopped] {
+                    if (!window_.HasEnded() || window_.Stops() == 0) {
+                        QCoreApplication::exit(0);
+                    } else {
+                        stopped.setEnabled(true);
+                    }
+                },
+                Qt::QueuedConnection);
         });
         QApplication::exec();
     }

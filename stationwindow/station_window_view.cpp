@@ -77,3 +77,7 @@ void StationWindowView::Plant(const PlantStatus& status) {
     const QString state = QString::fromStdString(PlantStatusText(status));
     Post([state](StationWindow& window) { window.SetPlantDatabaseState(state); });
 }
+
+void StationWindowView::Ended(int exitStatus) {
+    Post([exitStatus](StationWindow& window) { window.StationEnded(exitStatus); });
+}

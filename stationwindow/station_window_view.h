@@ -21,6 +21,7 @@ class StationWindowView final : public StationView {
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
+    void Ended(int exitStatus) override;
 
     // Runs `call` with the window on its thread.
     void Post(std::function<void(StationWindow&)> call);

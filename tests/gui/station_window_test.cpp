@@ -8,10 +8,13 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
 
+#include "cli/records_output.h"
 #include "gui_fakes.h"
 #include "records/record_reader.h"
 #include "sim/enc_maker.h"
@@ -120,8 +123,7 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Counter("passed"), QStringLiteral("\u2714 passed %1").arg(rows[0].passed));
     EXPECT_EQ(Counter("failed"), QStringLiteral("\u2718 failed %1").arg(rows[0].failed));
-    EXPECT_EQ(Counter("yield"), QStringLiteral("first-pass yield %1 %")
-                                    .arg(static_cast<int>(rows[0].FirstPassYield() * 100)));
+    EXPECT_EQ(Counter("yield"), QStringLiteral("first-pass yield 50.0 %"));
     // Two attempts within ten minutes are twelve an hour; they age out of the span.
     EXPECT_EQ(Counter("perHour"), QStringLiteral("12 devices per hour"));
     clock.Advance(10 * 60 * 1000 + 1);
@@ -135,6 +137,17 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     ASSERT_TRUE(table.ExportCsv(QString::fromStdString(csv)));
     const std::string lines = files.Read("session.csv");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;  // the header and two
+    // Tab leaves the table for the buttons.
+    table.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&table));
+    table.findChild<QTableWidget*>()->setFocus(Qt::TabFocusReason);
+    QStringList reached;
+    for (int i = 0; i < 2; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->property("text").toString().remove('&');
+    }
+    reached.sort();
+    EXPECT_EQ(reached, (QStringList{"Close", "Export CSV..."}));
 
     // A finished tile keeps its result while its device stays; a departure clears it.
     station.BusListing({{"127.0.23.2", ""}});
@@ -172,6 +185,13 @@ TEST_F(StationWindowTest, ClosingDuringARunAsksFirstAndThenStopsAsCtrlCDoes) {
     ASSERT_TRUE(RunUntil([&] { return shown.Running() == 0; }));
     EXPECT_EQ(shown.Tile("127.0.23.3")->State(),
               QStringLiteral("\u2718 failed \u00b7 code %1").arg(128 + SIGINT));
+    // The station's loop ends: the window stays with its final line until it is closed.
+    ASSERT_TRUE(RunUntil([&] { return Counter("failed") == QStringLiteral("\u2718 failed 1"); }));
+    shown.StationEnded(station.ExitCode());
+    EXPECT_EQ(shown.findChild<QLabel*>("finalLine")->text(),
+              QStringLiteral("Station stopped: passed 0, failed 1, exit status %1")
+                  .arg(station.ExitCode()));
+    EXPECT_TRUE(shown.close());  // now a close ends the window, no longer a stop
 }
 
 TEST_F(StationWindowTest, ReadableFromADistanceAndReflowedWithTheWidth) {
@@ -225,9 +245,46 @@ TEST_F(StationWindowTest, ReadableFromADistanceAndReflowedWithTheWidth) {
     }
     EXPECT_EQ(chain, (std::vector<QString>{"Stop taking devices", "Open records",
                                            "\u2714 passed 20", "\u2718 failed 0",
-                                           "first-pass yield 100 %", "120 devices per hour",
+                                           "first-pass yield 100.0 %", "120 devices per hour",
                                            "Device FW2000", "Device FW2001", "Device FW2002"}));
     const QFont tileText = shown.Tile("FW2000")->findChild<QLabel*>()->font();
     EXPECT_GE(tileText.pointSizeF(), 2 * QApplication::font().pointSizeF());
     station.StopTaking();
+
+    // A message longer than the tile's lines ends in an ellipsis; the tooltip keeps it whole.
+    const QString message = QStringLiteral("configured: set ").repeated(20).trimmed();
+    shown.AttemptEnded("FW2000", 2, message.toStdString());
+    const auto* detail = shown.Tile("FW2000")->findChild<QLabel*>("detail");
+    EXPECT_EQ(detail->text().count('\n'), 2);  // three lines, the last cut with a mark
+    EXPECT_TRUE(detail->text().endsWith(QStringLiteral("\u2026"))) << detail->text().toStdString();
+    EXPECT_LE(detail->fontMetrics().boundingRect({}, 0, detail->text()).width(),
+              detail->contentsRect().width());
+    EXPECT_EQ(shown.Tile("FW2000")->toolTip(), message);
+    EXPECT_TRUE(shown.Tile("FW2000")->accessibleDescription().endsWith(message));
+    // The header's values reach accessibility tools under their fields' names.
+    shown.SetPlantDatabaseState(QStringLiteral("connected"));
+    std::map<QString, QString> told;
+    for (const QLabel* label : shown.findChildren<QLabel*>()) {
+        told[label->accessibleName()] = label->accessibleDescription();
+    }
+    EXPECT_EQ(told["File"], QStringLiteral("app.enc (1500 bytes)"));
+    EXPECT_EQ(told["Plant database"], QStringLiteral("connected"));
+}
+
+TEST_F(StationWindowTest, TheYieldIsRoundedAlikeInTheWindowAndTheSummary) {
+    using Case = std::tuple<int, int, std::string>;  // first-pass devices, devices, yield
+    for (const auto& [firstPass, devices, text] : {Case{0, 0, "\u2013"}, Case{2, 3, "66.7 %"},
+                                                   Case{1, 16, "6.3 %"}, Case{7, 7, "100.0 %"}}) {
+        shown.TallyChanged({firstPass, devices - firstPass, devices, firstPass});
+        EXPECT_EQ(Counter("yield"), QString::fromStdString("first-pass yield " + text));
+        SummaryRow row{"2030-01-01", std::string(64, 'a'), devices, 0, 0, devices, firstPass};
+        char table[512] = {};
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(fmemopen(table, sizeof table, "w"),
+                                                            &std::fclose);
+        RecordsPrinter printer(out.get(), RecordsFormat::Table);
+        printer.Summary({&row, 1});
+        printer.Finish();
+        out.reset();
+        EXPECT_NE(std::string(table).find("  " + text), std::string::npos) << table;
+    }
 }
