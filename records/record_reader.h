@@ -18,8 +18,8 @@ class SqlConnection;
 struct RecordFilter {
     std::string since;         // "YYYY-MM-DD": attempts started on that UTC day or later
     std::string device;        // exactly this device
-    std::string station;       // exactly this station
     std::string sha256Prefix;  // hexadecimal, any case: files whose SHA-256 starts so
+    std::string station = {};  // exactly this station
 };
 
 // The attempts of one UTC day with one file. Passed are the attempts that ended with code 0;
