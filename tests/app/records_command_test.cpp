@@ -1,4 +1,3 @@
-// "flashwright records" end to end: hostile texts in every output, and its edge cases.
 #include <pwd.h>
 #include <unistd.h>
 
@@ -58,8 +57,7 @@ TEST(RecordsCommandTest, HostileFieldsStayInertAndEdgesSayWhatHappened) {
             EXPECT_NE(outs[i].find(c.shown[i]), std::string::npos) << c.shown[i] << "\n" << outs[i];
         }
     }
-    // The arguments after --records DATABASE (which a later one replaces), the exit status,
-    // the lines on standard output and a part of standard output or error.
+    // Arguments after --records DB, exit status, lines on standard output, a part of any output.
     using Edge = std::tuple<std::vector<std::string>, int, std::size_t, std::string>;
     const std::vector<Edge> edges{
         {{"--since", "2030-01-01", "--csv"}, 0, 1, "id,started_utc,"},
