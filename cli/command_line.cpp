@@ -100,8 +100,8 @@ constexpr std::string_view kUsage = R"(Usage:
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
               [--records PATH] [--json | --window]
                                        update every device that arrives, once per visit
-  flashwright records [--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX]
-                      [--csv | --json] [--summary]
+  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
+                      [--file-sha256 PREFIX] [--csv | --json] [--summary]
                                        print the recorded update attempts
   flashwright --help | --version      print this usage, or the version
 
@@ -177,9 +177,11 @@ that is ~/.local/state/flashwright/records.sqlite; --records PATH or a plant dat
 picks another) without
 changing it, also while another program writes it, and prints a table of the attempts, oldest
 first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
-the device with exactly that address, port or serial number, --file-sha256 PREFIX those with a
-file whose SHA-256 starts with the hexadecimal PREFIX (any case). --csv prints CSV (RFC 4180:
-a header row, CRLF line ends), --json one JSON object a line with the CSV header's names.
+the device with exactly that address, port or serial number, --station NAME those of exactly
+that station, --file-sha256 PREFIX those with a file whose SHA-256 starts with the hexadecimal
+PREFIX (any case). --csv prints CSV (RFC 4180: a header row, CRLF line ends; a field that
+begins with =, +, -, @, a tab or CR gets a ' before it, so a spreadsheet runs no formula, and
+control characters are escaped), --json one JSON object a line with the CSV header's names.
 --summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
 interrupted: the program ended first), and the first-pass yield, the share of the devices
 whose first attempt that day with that file passed.

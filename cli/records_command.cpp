@@ -17,9 +17,9 @@ namespace {
 constexpr std::size_t kSha256HexDigits = 64;
 
 constexpr std::array kRecordsOptions{
-    OptionSpec{"--records", true},     OptionSpec{"--since", true}, OptionSpec{"--device", true},
-    OptionSpec{"--file-sha256", true}, OptionSpec{"--csv", false},  OptionSpec{"--json", false},
-    OptionSpec{"--summary", false}};
+    OptionSpec{"--records", true}, OptionSpec{"--since", true},       OptionSpec{"--device", true},
+    OptionSpec{"--station", true}, OptionSpec{"--file-sha256", true}, OptionSpec{"--csv", false},
+    OptionSpec{"--json", false},   OptionSpec{"--summary", false}};
 
 bool IsDay(const std::string& text) {
     return text.size() == 10 &&
@@ -61,6 +61,7 @@ std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
                                          EscapedText(request.filter.since) + "\"");
     }
     request.filter.device = operands->Option("--device").value_or(std::string());
+    request.filter.station = operands->Option("--station").value_or(std::string());
     request.filter.sha256Prefix = operands->Option("--file-sha256").value_or(std::string());
     if (operands->Option("--file-sha256") && !IsHexPrefix(request.filter.sha256Prefix)) {
         return UsageError("records", "--file-sha256: expected up to 64 hexadecimal digits, got \"" +
@@ -91,8 +92,20 @@ int RunRecordsCommand(std::span<const std::string> tokens, LogSink&) {
             error = reader->Summary(request.filter, rows);
             printer.Summary(rows);
         } else {
-            error = reader->ForEach(request.filter, [&](std::int64_t id, const AttemptRecord& r) {
-                printer.Record(id, r);
+            // The table measures every record in a first pass, the other formats need none;
+            // both passes read one snapshot of the database.
+            error = reader->Consistently([&] {
+                if (request.format == RecordsFormat::Table) {
+                    const StoreError measured = reader->ForEach(
+                        request.filter,
+                        [&](std::int64_t id, const AttemptRecord& r) { printer.Measure(id, r); });
+                    if (measured.status != StoreStatus::Ok) {
+                        return measured;
+                    }
+                }
+                return reader->ForEach(
+                    request.filter,
+                    [&](std::int64_t id, const AttemptRecord& r) { printer.Record(id, r); });
             });
         }
         printer.Finish();

@@ -16,9 +16,9 @@ struct RecordsRequest {
     bool summary = false;
 };
 
-// "[--records PATH] [--since DATE] [--device ID] [--file-sha256 PREFIX] [--csv | --json]
-// [--summary]" after the keyword RECORDS. Nothing when the request can be carried out;
-// otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
+// "[--records PATH] [--since DATE] [--device ID] [--station NAME] [--file-sha256 PREFIX]
+// [--csv | --json] [--summary]" after the keyword RECORDS. Nothing when the request can be carried
+// out; otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
 std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
                                        RecordsRequest& request);
 

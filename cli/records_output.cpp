@@ -4,6 +4,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "log/escaped_text.h"
@@ -14,9 +15,17 @@
 namespace {
 
 constexpr std::size_t kShaShown = 12;  // the table's SHA-256 prefix
+constexpr std::size_t kColumnGap = 2;
+constexpr std::array<std::string_view, 12> kTableColumns{
+    "ID",   "STARTED (UTC)", "STATION", "OPERATOR", "LINK",    "DEVICE",
+    "FILE", "SHA-256",       "RESULT",  "FRAMES",   "RETRIES", "MESSAGE"};
+constexpr std::array<std::string_view, 6> kSummaryTableColumns{
+    "DAY (UTC)", "FILE SHA-256", "ATTEMPTS", "PASSED", "FAILED", "FIRST-PASS YIELD"};
 constexpr std::array<std::string_view, 8> kSummaryColumns{
     "day",    "file_sha256", "attempts",           "passed",
     "failed", "devices",     "first_pass_devices", "first_pass_yield"};
+// What a spreadsheet reads as the start of a formula.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
 std::string WithoutLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
@@ -27,6 +36,12 @@ std::string WithoutLineEnd(std::string text) {
 
 std::string Optional(const std::optional<int>& value) {
     return value ? std::to_string(*value) : std::string();
+}
+
+bool IsWholeNumber(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
 // A record's fields in the order of the CSV header: the id, then kRecordColumns.
@@ -50,7 +65,7 @@ std::vector<std::string> Fields(std::int64_t id, const AttemptRecord& r) {
             r.fileSha256,
             std::to_string(r.framesSent),
             std::to_string(r.retries),
-            Optional(r.resultCode),
+            r.resultText.empty() ? Optional(r.resultCode) : r.resultText,
             WithoutLineEnd(r.message)};
 }
 
@@ -62,12 +77,44 @@ std::vector<std::string> Header() {
     return names;
 }
 
-// The JSON value of a field: numbers as numbers, an empty optional field as null.
+// A record's cells in the table, escaped for the terminal.
+std::vector<std::string> TableRow(std::int64_t id, const AttemptRecord& r) {
+    const std::string result = !r.resultText.empty() ? EscapedText(r.resultText)
+                               : r.state == AttemptState::Finished && r.resultCode
+                                   ? std::to_string(*r.resultCode)
+                                   : std::string(StateText(r.state));
+    return {std::to_string(id),
+            EscapedText(r.startedUtc),
+            EscapedText(r.station),
+            EscapedText(r.operatorName),
+            EscapedText(r.link),
+            EscapedText(r.device),
+            EscapedText(r.fileName),
+            EscapedText(r.fileSha256.substr(0, kShaShown)),
+            result,
+            std::to_string(r.framesSent),
+            std::to_string(r.retries),
+            EscapedText(WithoutLineEnd(r.message))};
+}
+
+// The characters of escaped text (well-formed UTF-8): its bytes that begin one.
+std::size_t Characters(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The JSON value of a field: numbers as numbers, an empty optional field as null. A stored
+// result code that is not a number stays the text it is.
 QJsonValue JsonField(std::string_view name, const std::string& text) {
     static constexpr std::array<std::string_view, 6> kNumbers{
         "id", "device_id", "file_size", "frames_sent", "retries", "result_code"};
     if (std::find(kNumbers.begin(), kNumbers.end(), name) != kNumbers.end()) {
-        return text.empty() ? QJsonValue() : QJsonValue(std::stoll(text));
+        if (text.empty()) {
+            return QJsonValue();
+        }
+        if (IsWholeNumber(text)) {
+            return QJsonValue(static_cast<qint64>(std::stoll(text)));
+        }
     }
     if (name == "ended_utc" && text.empty()) {
         return QJsonValue();
@@ -75,13 +122,25 @@ QJsonValue JsonField(std::string_view name, const std::string& text) {
     return QString::fromStdString(text);
 }
 
-std::string JsonLine(std::span<const std::string_view> names, std::span<const std::string> fields) {
-    QJsonObject object;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        object.insert(QString::fromLatin1(names[i].data(), names[i].size()),
-                      JsonField(names[i], fields[i]));
+// One JSON line. DEL and the C1 controls U+0080 to U+009F (a lone CSI among them), which
+// JSON allows raw, are escaped as well, so a line shown on a terminal cannot act on it.
+std::string JsonLine(const QJsonObject& object) {
+    const std::string json = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    std::string line;
+    line.reserve(json.size() + 1);
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        const bool c1 =
+            byte == 0xC2 && i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) <= 0x9F;
+        if (byte == 0x7F || c1) {
+            line +=
+                StrPrintf("\\u%04x",
+                          static_cast<unsigned>(c1 ? static_cast<unsigned char>(json[++i]) : byte));
+        } else {
+            line += json[i];
+        }
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    return line + "\n";
 }
 
 }  // namespace
@@ -89,11 +148,15 @@ std::string JsonLine(std::span<const std::string_view> names, std::span<const st
 std::string CsvLine(std::span<const std::string> fields) {
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string& f = fields[i];
+        const std::string& raw = fields[i];
         if (i > 0) {
             line += ',';
         }
-        if (f.find_first_of(",\"\r\n") == std::string::npos) {
+        const bool formula = !raw.empty() &&
+                             kFormulaStarts.find(raw.front()) != std::string::npos &&
+                             !IsWholeNumber(raw);
+        const std::string f = (formula ? "'" : "") + EscapedText(raw);
+        if (f.find_first_of(",\"") == std::string::npos) {
             line += f;
             continue;
         }
@@ -109,43 +172,63 @@ std::string CsvLine(std::span<const std::string> fields) {
     return line + "\r\n";
 }
 
+RecordsPrinter::RecordsPrinter(std::FILE* out, RecordsFormat format) : out_(out), format_(format) {
+    for (const std::string_view name : kTableColumns) {
+        widths_.push_back(name.size());
+    }
+}
+
 void RecordsPrinter::Emit(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), out_);
 }
 
+void RecordsPrinter::EmitRow(std::span<const std::string> cells) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        line += cells[i];
+        if (i + 1 < cells.size()) {
+            // A record that came after the measure may be wider: it then shifts its line only.
+            const std::size_t used = Characters(cells[i]);
+            line += std::string(std::max(widths_[i], used) - used + kColumnGap, ' ');
+        }
+    }
+    Emit(line + "\n");
+}
+
+void RecordsPrinter::Measure(std::int64_t id, const AttemptRecord& record) {
+    if (format_ != RecordsFormat::Table) {
+        return;
+    }
+    const std::vector<std::string> cells = TableRow(id, record);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        widths_[i] = std::max(widths_[i], Characters(cells[i]));
+    }
+}
+
 void RecordsPrinter::Record(std::int64_t id, const AttemptRecord& record) {
     const std::vector<std::string> fields = Fields(id, record);
-    if (format_ == RecordsFormat::Csv) {
-        if (!std::exchange(headerDone_, true)) {
-            Emit(CsvLine(Header()));
-        }
-        Emit(CsvLine(fields));
-        return;
-    }
     if (format_ == RecordsFormat::Json) {
         const std::vector<std::string> header = Header();
-        std::vector<std::string_view> names(header.begin(), header.end());
-        Emit(JsonLine(names, fields));
+        QJsonObject object;
+        for (std::size_t i = 0; i < header.size(); ++i) {
+            object.insert(QString::fromStdString(header[i]), JsonField(header[i], fields[i]));
+        }
+        Emit(JsonLine(object));
         return;
     }
-    if (table_.empty()) {
-        table_.push_back({"ID", "STARTED (UTC)", "LINK", "DEVICE", "FILE", "SHA-256", "RESULT",
-                          "FRAMES", "RETRIES", "MESSAGE"});
+    EmitHeaderOnce();
+    if (format_ == RecordsFormat::Csv) {
+        Emit(CsvLine(fields));
+    } else {
+        EmitRow(TableRow(id, record));
     }
-    const std::string result = record.state == AttemptState::Finished && record.resultCode
-                                   ? std::to_string(*record.resultCode)
-                                   : std::string(StateText(record.state));
-    table_.push_back({fields[0], EscapedText(record.startedUtc), EscapedText(record.link),
-                      EscapedText(record.device), EscapedText(record.fileName),
-                      EscapedText(record.fileSha256.substr(0, kShaShown)), result, fields[17],
-                      fields[18], EscapedText(WithoutLineEnd(record.message))});
 }
 
 void RecordsPrinter::Summary(std::span<const SummaryRow> rows) {
-    if (format_ == RecordsFormat::Table) {
-        table_.push_back(
-            {"DAY (UTC)", "FILE SHA-256", "ATTEMPTS", "PASSED", "FAILED", "FIRST-PASS YIELD"});
-    } else if (format_ == RecordsFormat::Csv) {
+    headerDone_ = true;  // the summary's own
+    std::vector<std::vector<std::string>> table{
+        {kSummaryTableColumns.begin(), kSummaryTableColumns.end()}};
+    if (format_ == RecordsFormat::Csv) {
         Emit(CsvLine(std::vector<std::string>(kSummaryColumns.begin(), kSummaryColumns.end())));
     }
     for (const SummaryRow& r : rows) {
@@ -167,35 +250,40 @@ void RecordsPrinter::Summary(std::span<const SummaryRow> rows) {
                 object.insert(name, i < 2 ? QJsonValue(QString::fromStdString(fields[i]))
                                           : QJsonValue(std::stod(fields[i])));
             }
-            Emit(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n");
+            Emit(JsonLine(object));
         } else {
-            table_.push_back({EscapedText(r.day), EscapedText(r.fileSha256), fields[2], fields[3],
-                              fields[4], FirstPassYieldText(r.firstPassDevices, r.devices)});
+            table.push_back({EscapedText(r.day), EscapedText(r.fileSha256), fields[2], fields[3],
+                             fields[4], FirstPassYieldText(r.firstPassDevices, r.devices)});
         }
+    }
+    if (format_ != RecordsFormat::Table) {
+        return;
+    }
+    // One row a day and file: few enough to gather.
+    widths_.assign(kSummaryTableColumns.size(), 0);
+    for (const auto& row : table) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths_[i] = std::max(widths_[i], Characters(row[i]));
+        }
+    }
+    for (const auto& row : table) {
+        EmitRow(row);
     }
 }
 
 void RecordsPrinter::Finish() {
-    if (table_.empty()) {
+    EmitHeaderOnce();
+}
+
+void RecordsPrinter::EmitHeaderOnce() {
+    if (format_ == RecordsFormat::Json || std::exchange(headerDone_, true)) {
         return;
     }
-    std::vector<std::size_t> widths(table_.front().size(), 0);
-    for (const auto& row : table_) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], row[i].size());
-        }
+    if (format_ == RecordsFormat::Csv) {
+        Emit(CsvLine(Header()));
+    } else {
+        EmitRow(std::vector<std::string>(kTableColumns.begin(), kTableColumns.end()));
     }
-    for (const auto& row : table_) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size()) {
-                line += std::string(widths[i] - row[i].size() + 2, ' ');
-            }
-        }
-        Emit(line + "\n");
-    }
-    table_.clear();
 }
 
 std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record) {

@@ -13,7 +13,10 @@
 // for programs. The CSV header names and the JSON field names are the same.
 enum class RecordsFormat { Table, Csv, Json };
 
-// One CSV line: fields with a comma, a quote, CR or LF quoted, quotes doubled, CRLF at the end.
+// One CSV line: fields with a comma or a quote quoted, quotes doubled, CRLF at the end. As a
+// spreadsheet would run a field that begins with =, +, -, @, a tab or CR as a formula, such a
+// field (other than a whole number) gets a ' before it; control characters are escaped as on
+// the terminal, so the file can be shown on one too.
 std::string CsvLine(std::span<const std::string> fields);
 
 // A record's fields in the order of the CSV header (its id, then the record's columns), and
@@ -21,19 +24,25 @@ std::string CsvLine(std::span<const std::string> fields);
 std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record);
 std::vector<std::string> RecordHeader();
 
-// Writes the records (each with its id) or the summary rows in the format, on `out`.
+// Writes the records (each with its id) or the summary rows in the format, on `out`. A table
+// is aligned without holding its rows: every record is measured first, then printed.
 class RecordsPrinter {
   public:
-    RecordsPrinter(std::FILE* out, RecordsFormat format) : out_(out), format_(format) {}
+    RecordsPrinter(std::FILE* out, RecordsFormat format);
+    // Widens the table's columns to the record's; the other formats need no measure.
+    void Measure(std::int64_t id, const AttemptRecord& record);
+    // Writes the record, in a table with the widths measured so far.
     void Record(std::int64_t id, const AttemptRecord& record);
     void Summary(std::span<const SummaryRow> rows);
-    // Writes what a table gathered to align its columns.
+    // Writes the header of a table or CSV that had no record.
     void Finish();
 
   private:
     void Emit(const std::string& text);
+    void EmitRow(std::span<const std::string> cells);
+    void EmitHeaderOnce();
     std::FILE* out_;
     RecordsFormat format_;
     bool headerDone_ = false;
-    std::vector<std::vector<std::string>> table_;
+    std::vector<std::size_t> widths_;  // the table's columns, in characters
 };

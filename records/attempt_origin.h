@@ -3,7 +3,8 @@
 #include <string>
 
 // Who and where an attempt was made, when the command line does not say: this computer's host
-// name as the station, and the logged-in user ($USER) as the operator.
+// name as the station, and the logged-in user ($USER, or without it the login name of the
+// user the program runs as) as the operator.
 std::string DefaultStationName();
 std::string DefaultOperatorName();
 

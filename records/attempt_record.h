@@ -31,6 +31,9 @@ struct AttemptRecord {
     int framesSent = 0;
     int retries = 0;
     std::optional<int> resultCode;  // the exit code; none while the attempt runs
+    // A stored result code that is not a whole number, as it was stored (read back only; the
+    // attempt counts as failed); resultCode is then empty.
+    std::string resultText;
     std::string message;
     AttemptState state = AttemptState::Running;
 };

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kScheme = "postgresql://";
 constexpr int kDefaultPort = 5432;
+constexpr int kMaxPort = 65535;
 // A server that does not answer a connection within this long counts as unreachable.
 constexpr int kConnectTimeoutS = 5;
 // A server that stops answering on an open connection is noticed by TCP keepalive after about
@@ -49,6 +50,43 @@ bool Contains(const std::string& text, std::string_view part) {
     return text.find(part) != std::string::npos;
 }
 
+// What keeps `text` from being a plant database URL, empty when nothing does. A URL that
+// cannot be parsed has no parts to show, so the reason names the part that is wrong.
+std::string PlantUrlProblem(const std::string& text, const QUrl& parsed) {
+    if (!parsed.isValid()) {
+        // The port: what follows the host (after any user and an IPv6 address's brackets).
+        const std::string authority = text.substr(0, text.find('/', text.find("://") + 3));
+        const std::string host = authority.substr(authority.rfind('@') + 1);
+        const std::size_t bracket = host.find(']');
+        const std::size_t colon = host.find(':', bracket == std::string::npos ? 0 : bracket);
+        if (colon != std::string::npos) {
+            const std::string port = host.substr(colon + 1);
+            const bool number = !port.empty() && port.size() <= 5 &&
+                                port.find_first_not_of("0123456789") == std::string::npos &&
+                                std::stoi(port) >= 1 && std::stoi(port) <= kMaxPort;
+            if (!number) {
+                return "the port \"" + port + "\" is not a number from 1 to " +
+                       std::to_string(kMaxPort);
+            }
+        }
+        return "it is not a well-formed URL";
+    }
+    const QString database = parsed.path().mid(1);
+    if (parsed.host().isEmpty()) {
+        return "the host is missing";
+    }
+    if (database.isEmpty()) {
+        return "the database's name is missing after the host";
+    }
+    if (database.contains('/')) {
+        return "the database's name \"" + database.toStdString() + "\" holds a /";
+    }
+    if (parsed.hasQuery() || parsed.hasFragment()) {
+        return "a query (?...) or fragment (#...) is not taken";
+    }
+    return {};
+}
+
 }  // namespace
 
 bool IsPlantUrl(std::string_view records) {
@@ -58,10 +96,9 @@ bool IsPlantUrl(std::string_view records) {
 bool ParsePlantUrl(const std::string& text, PlantUrl& url, std::string& error) {
     const QUrl parsed(QString::fromStdString(text), QUrl::StrictMode);
     const QString database = parsed.path().mid(1);
-    if (!parsed.isValid() || parsed.host().isEmpty() || database.isEmpty() ||
-        database.contains('/') || parsed.hasQuery() || parsed.hasFragment()) {
-        error = "not a plant database URL (postgresql://user@host:port/database): " +
-                parsed.toString(QUrl::RemovePassword).toStdString();
+    const std::string problem = PlantUrlProblem(text, parsed);
+    if (!problem.empty()) {
+        error = "not a plant database URL (postgresql://user@host:port/database): " + problem;
         return false;
     }
     url.user = parsed.userName().toStdString();

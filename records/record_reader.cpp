@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <limits>
 
 #include "log/unique_fd.h"
+#include "records/database_url.h"
 #include "records/plant_database.h"
 #include "records/record_schema.h"
 #include "records/sql_connection.h"
@@ -50,6 +52,9 @@ QString Where(const RecordFilter& filter) {
     if (!filter.device.empty()) {
         terms << QStringLiteral("device = :device");
     }
+    if (!filter.station.empty()) {
+        terms << QStringLiteral("station = :station");
+    }
     if (!filter.sha256Prefix.empty()) {
         terms
             << QStringLiteral("substr(file_sha256, 1, %1) = :sha").arg(filter.sha256Prefix.size());
@@ -64,6 +69,9 @@ void Bind(QSqlQuery& query, const RecordFilter& filter) {
     }
     if (!filter.device.empty()) {
         query.bindValue(QStringLiteral(":device"), QString::fromStdString(filter.device));
+    }
+    if (!filter.station.empty()) {
+        query.bindValue(QStringLiteral(":station"), QString::fromStdString(filter.station));
     }
     if (!filter.sha256Prefix.empty()) {
         std::string lower = filter.sha256Prefix;
@@ -91,6 +99,20 @@ constexpr const char* kPlantSummary = R"(
         SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
         FROM d GROUP BY day, sha ORDER BY day, sha)";
 
+// A result code stored as text, a fraction or beyond an int (SQLite keeps what it is given)
+// is kept as it was stored instead of being read as a number it is not.
+void ReadResultCode(const QVariant& stored, AttemptRecord& record) {
+    bool whole = false;
+    const qlonglong code = stored.toLongLong(&whole);
+    const int type = stored.typeId();
+    whole = whole && (type == QMetaType::LongLong || type == QMetaType::Int) &&
+            code >= std::numeric_limits<int>::min() && code <= std::numeric_limits<int>::max();
+    if (!stored.isNull() && !whole) {
+        record.resultCode.reset();
+        record.resultText = stored.toString().toStdString();
+    }
+}
+
 QString ColumnList() {
     QStringList names;
     for (const std::string_view column : kRecordColumns) {
@@ -115,8 +137,14 @@ std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreE
         }
         return std::unique_ptr<RecordReader>(new RecordReader(path, nullptr, std::move(plant)));
     }
+    if (std::optional<StoreError> unsupported = UnsupportedDatabaseUrl(path)) {
+        error = std::move(*unsupported);
+        return nullptr;
+    }
     if (!Exists(path)) {
-        error = {StoreStatus::Missing, "no records database at " + path};
+        error = {StoreStatus::Missing, "no records database at " + path +
+                                           " yet: any update or station run with --records " +
+                                           path + " makes one"};
         return nullptr;
     }
     if (std::filesystem::is_directory(path)) {
@@ -165,6 +193,23 @@ StoreError RecordReader::Failed(const QSqlError& error) const {
     return plant_ ? plant_->ErrorOf(error) : ErrorOf(error, path_);
 }
 
+StoreError RecordReader::Consistently(const std::function<StoreError()>& reads) {
+    if (!Db().transaction()) {
+        return Failed(Db().lastError());
+    }
+    // PostgreSQL's default isolation takes a new snapshot for each statement.
+    QSqlQuery isolation(Db());
+    if (plant_ && !isolation.exec(QStringLiteral(
+                      "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"))) {
+        const StoreError error = Failed(isolation.lastError());
+        Db().rollback();
+        return error;
+    }
+    const StoreError error = reads();
+    Db().rollback();  // nothing was written: ending the transaction is all that is left
+    return error;
+}
+
 StoreError RecordReader::ForEach(
     const RecordFilter& filter,
     const std::function<void(std::int64_t id, const AttemptRecord&)>& each) {
@@ -176,8 +221,13 @@ StoreError RecordReader::ForEach(
     if (!query.exec()) {
         return Failed(query.lastError());
     }
+    const int resultColumn = 1 + static_cast<int>(std::find(kRecordColumns.begin(),
+                                                            kRecordColumns.end(), "result_code") -
+                                                  kRecordColumns.begin());
     while (query.next()) {
-        each(query.value(0).toLongLong(), RecordAt(query, 1));
+        AttemptRecord record = RecordAt(query, 1);
+        ReadResultCode(query.value(resultColumn), record);
+        each(query.value(0).toLongLong(), record);
     }
     return query.lastError().isValid() ? Failed(query.lastError()) : StoreError{};
 }

@@ -19,10 +19,12 @@ struct RecordFilter {
     std::string since;         // "YYYY-MM-DD": attempts started on that UTC day or later
     std::string device;        // exactly this device
     std::string sha256Prefix;  // hexadecimal, any case: files whose SHA-256 starts so
+    std::string station = {};  // exactly this station
 };
 
 // The attempts of one UTC day with one file. Passed are the attempts that ended with code 0;
-// failed those that ended otherwise or were interrupted; attempts still running are neither.
+// failed those that ended otherwise (a stored code that is not a number included) or were
+// interrupted; attempts still running are neither.
 struct SummaryRow {
     std::string day;  // "YYYY-MM-DD"
     std::string fileSha256;
@@ -47,6 +49,9 @@ class RecordReader {
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
+    // Calls `reads` in one read transaction: every query in it sees the same records, even
+    // while a program writes the database. Its error, or the transaction's.
+    StoreError Consistently(const std::function<StoreError()>& reads);
     // Calls `each` with every record the filter lets through (with its id), oldest first.
     StoreError ForEach(const RecordFilter& filter,
                        const std::function<void(std::int64_t id, const AttemptRecord&)>& each);

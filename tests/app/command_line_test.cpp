@@ -168,5 +168,5 @@ TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
 
 TEST(RecordsOutputTest, CsvQuotesOnlyWhatNeedsIt) {
     const std::vector<std::string> fields{"plain", "a,b", "say \"hi\"", "cr\r", "lf\n", ""};
-    EXPECT_EQ(CsvLine(fields), "plain,\"a,b\",\"say \"\"hi\"\"\",\"cr\r\",\"lf\n\",\r\n");
+    EXPECT_EQ(CsvLine(fields), "plain,\"a,b\",\"say \"\"hi\"\"\",cr\\r,lf\\n,\r\n");
 }
