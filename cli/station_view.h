@@ -25,6 +25,7 @@ class StationBoard final : public StationView {
     void Result(const std::string& device, int exitCode, const std::string& message) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
+    void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
 
     // Sets the state of a device's row (made when new) and redraws when due (or `now`).
@@ -69,6 +70,7 @@ class StationJson final : public StationView {
     void Result(const std::string&, int, const std::string&) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
+    void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
     // Ends every attempt under way with its result line; nothing is written after.
     void Interrupted(int signal) override { lines_.Interrupt(signal); }
