@@ -100,9 +100,12 @@ TEST(StationStartTest, ASecondStationOnAnotherSpellingOfASlotIsRefused) {
                           {"station", file, "--link", "UDP", "--slots", "127.0.90.3", "--json"},
                           StationOptions(files));
     ASSERT_TRUE(first.WaitForLine("\"event\":\"result\"", std::chrono::seconds(20)));
-    const ChildResult second = RunChild(
-        FlashwrightProgram(), {"station", file, "--link", "UDP", "--slots", "127.0.90.003"},
-        StationOptions(files));
+    // Records of its own: only the slot's lock stands between the two.
+    const ChildResult second =
+        RunChild(FlashwrightProgram(),
+                 {"station", file, "--link", "UDP", "--slots", "127.0.90.003", "--records",
+                  (files.Path() / "other.sqlite").string()},
+                 StationOptions(files));
     EXPECT_EQ(second.status, kExitUsage);
     EXPECT_NE(second.err.find("another station already serves the slot 127.0.90.003"),
               std::string::npos)

@@ -171,25 +171,17 @@ TEST_F(StationE2eTest, UsbXpressDevicesAreUpdatedOncePerVisit) {
 // nor hangs; once the folder is back its devices are updated, and should it go again, it is
 // told again.
 TEST_F(StationE2eTest, AVanishedBusFolderIsShownAndTheStationGoesOn) {
-    const std::string bus = (files_.Path() / "bus").string();
-    std::filesystem::create_directory(bus);
-    ChildOptions options = Options();
-    options.environment.emplace_back("FLASHWRIGHT_FTDI_BUS", bus);
     BackgroundChild station(FlashwrightProgram(),
-                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, options);
-    FtdiSimOptions o;
-    o.serial = "BACK01";
-    FtdiSimServer device(bus, o);
-    std::string error;
-    ASSERT_TRUE(device.Start(error)) << error;
-    EXPECT_EQ(Result(station, "BACK01"), 0);
-    for (int round = 0; round < 2; ++round) {
-        device.Unplug();
-        std::filesystem::remove(bus);
-        ASSERT_TRUE(station.WaitForLine("the bus folder", std::chrono::seconds(20))) << round;
-        std::filesystem::create_directory(bus);
-        ASSERT_TRUE(device.Replug());
-        EXPECT_EQ(Result(station, "BACK01"), 0);
+                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, Options());
+    FtdiSimServer* device = &Plug("BACK0");
+    EXPECT_EQ(Result(station, "BACK0"), 0);
+    for (const char* serial : {"BACK1", "BACK2"}) {
+        device->Unplug();
+        std::filesystem::remove(bus_.Path());
+        ASSERT_TRUE(station.WaitForLine(" is gone", std::chrono::seconds(20))) << serial;
+        std::filesystem::create_directory(bus_.Path());
+        device = &Plug(serial);
+        EXPECT_EQ(Result(station, serial), 0);
     }
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(), 0);
