@@ -150,9 +150,10 @@ waits for devices: FTDI and USBX devices udev reports plugged in (or those on th
 folder FLASHWRIGHT_FTDI_BUS or FLASHWRIGHT_USBXPRESS_BUS names), UDP or COM fixture slots
 (--slots) whose bootloader answers, or USB serial adapters with the ids of --match (COM).
 Each device is updated once per visit on a thread of its own; a device that needs a replug is
-recorded so. The first Ctrl-C or SIGTERM takes no new devices and lets running updates end, a
-second cancels them. Exit status 0 when every attempt succeeded, else that of the last failure;
-2 when another station serves the same bus or slot; -10 when udev cannot be reached.
+recorded so. The first Ctrl-C, SIGTERM or SIGHUP takes no new devices and lets running updates
+end, a second cancels them. Exit status 0 when every attempt succeeded, else that of the last
+failure; 2 when another station serves the same bus or slot, or a slot names no device or the
+same device as another; -10 when udev is not running or the bus folder does not exist.
 --window shows the station in a window for the operator instead of the terminal: a tile per
 device, the counters, and the stop buttons.
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 
 #include "engine/device_identity.h"
 #include "engine/update_file.h"
@@ -66,7 +67,7 @@ int InterruptedExitCode(int signal) {
 }
 
 std::string InterruptedText(int signal) {
-    return StrPrintf("Error: interrupted by %s!", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    return StrPrintf("Error: interrupted by SIG%s!", ::sigabbrev_np(signal));
 }
 
 std::string ReplyText(std::uint8_t reply) {

@@ -17,5 +17,14 @@ std::optional<std::string> NetworkDeviceKey(const std::string& name);
 // A serial port: the device the path leads to through any links (a character device's number).
 std::optional<std::string> SerialDeviceKey(const std::string& name);
 
+// A fixture slot's device, resolved as above before anything opens. A name that can never be a
+// device sets `error` (empty, a character no host name holds, no valid IPv4 address, a host
+// that does not exist); nothing without an error is a name that cannot be resolved now (the
+// resolver does not answer, a port not plugged in yet): the slot then waits for its device.
+std::optional<std::string> NetworkSlotKey(const std::string& name, std::string& error);
+// A port: its device, or while it is not there the real path it will be at; only an empty name
+// is an error.
+std::optional<std::string> SerialSlotKey(const std::string& name, std::string& error);
+
 // The usage error for the first two names that lead to one device; empty when there are none.
 std::string SameDeviceTwice(std::span<const std::string> names, const DeviceKey& key);

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -20,6 +21,7 @@
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "cli/operands.h"
+#include "cli/same_device.h"
 #include "cli/station_links.h"
 #include "cli/station_view.h"
 #include "cli/station_window_hook.h"
@@ -70,14 +72,18 @@ const DeviceType* SlotDeviceType(const std::string& link, const std::string& nam
     return nullptr;
 }
 
-// A lock key for a path: its real path, so two spellings of one file are one key.
-std::string PathKey(const std::string& path) {
-    std::error_code ec;
-    const std::string real = std::filesystem::weakly_canonical(path, ec).string();
-    return QCryptographicHash::hash(QByteArray::fromStdString(real), QCryptographicHash::Sha256)
+// A lock key for any text: a file name of its own.
+std::string HashedKey(const std::string& text) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
         .toHex()
         .left(16)
         .toStdString();
+}
+
+// A lock key for a path: its real path, so two spellings of one file are one key.
+std::string PathKey(const std::string& path) {
+    std::error_code ec;
+    return HashedKey(std::filesystem::weakly_canonical(path, ec).string());
 }
 
 std::string EnvOr(const char* name, const std::string& otherwise) {
@@ -123,6 +129,28 @@ std::optional<int> LoadSessionFile(const std::string& path, std::string& bytes, 
     return std::nullopt;
 }
 
+// Resolves every slot before anything opens: a name that can never be a device, or two names
+// of one device (which two slot threads would update at once), is a usage error.
+std::optional<int> ResolveSlots(StationRequest& request) {
+    const std::vector<std::string>& names = request.slotAddresses;
+    for (const std::string& slot : names) {
+        std::string error;
+        const std::optional<std::string> key =
+            request.link == "UDP" ? NetworkSlotKey(slot, error) : SerialSlotKey(slot, error);
+        if (!error.empty()) {
+            return UsageError("station", "--slots: " + error);
+        }
+        request.slotKeys.push_back(key.value_or(""));
+    }
+    const std::string twice =
+        SameDeviceTwice(names, [&](const std::string& name) -> std::optional<std::string> {
+            const std::string& key =
+                request.slotKeys[std::find(names.begin(), names.end(), name) - names.begin()];
+            return key.empty() ? std::nullopt : std::optional(key);
+        });
+    return twice.empty() ? std::nullopt : std::optional(UsageError("station", twice));
+}
+
 std::string UsbIdText(const UsbId& id) {
     return StrPrintf("%04x:%04x", id.vendor, id.product);
 }
@@ -135,8 +163,11 @@ bool TakeStationLocks(const StationRequest& request, const std::string& folder,
     if (request.link == "UDP" || request.link == "COM") {
         locks.resize(request.slotAddresses.size() + request.match.size());
         for (std::size_t i = 0; i < request.slotAddresses.size(); ++i) {
+            // Keyed on what the slot resolves to: two spellings of one device are one lock.
             const std::string& slot = request.slotAddresses[i];
-            const std::string key = request.link == "UDP" ? "udp-" + slot : "com-" + PathKey(slot);
+            const std::string& resolved = request.slotKeys[i].empty() ? slot : request.slotKeys[i];
+            const std::string key =
+                request.link == "UDP" ? "udp-" + resolved : "com-" + HashedKey(resolved);
             if (!locks[i].Take(key, "the slot " + slot, error)) {
                 return false;
             }
@@ -213,16 +244,26 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     }
     request.path = operands->positional[0];
     request.link = UpperCase(operands->Option("--link").value_or(""));
-    if (request.link != "FTDI" && request.link != "USBX" && request.link != "UDP" &&
-        request.link != "COM") {
+    if (request.link.empty()) {
         return UsageError("station", "--link FTDI, USBX, COM or UDP is missing");
     }
+    if (request.link != "FTDI" && request.link != "USBX" && request.link != "UDP" &&
+        request.link != "COM") {
+        return UsageError("station", "--link " + EscapedText(*operands->Option("--link")) +
+                                         " is unknown: use FTDI, USBX, COM or UDP");
+    }
     if (const std::optional<std::string> slotList = operands->Option("--slots")) {
+        if (request.link != "UDP" && request.link != "COM") {
+            return UsageError("station", "--slots is for --link UDP or COM");
+        }
         TargetList list = ParseTargets(*slotList, false);
         if (list.targets.empty()) {
             return UsageError("station", list.error);
         }
         request.slotAddresses = std::move(list.targets);
+    }
+    if (const std::optional<int> code = ResolveSlots(request)) {
+        return code;
     }
     if (const std::optional<std::string> matchList = operands->Option("--match")) {
         if (request.link != "COM") {
@@ -242,7 +283,10 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     if ((request.link == "UDP" || request.link == "COM") && request.slotAddresses.empty() &&
         request.match.empty()) {
         return UsageError("station",
-                          request.link + " needs its fixture slots: --slots LIST or @list-file");
+                          request.link == "UDP"
+                              ? "UDP needs its fixture slots: --slots LIST or @list-file"
+                              : "COM needs its fixture slots (--slots LIST or @list-file) or the "
+                                "USB serial adapters to take (--match VID:PID)");
     }
     request.deviceType = operands->Option("--device-type").value_or("");
     if (!request.deviceType.empty() &&
@@ -276,6 +320,13 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     }
     const bool fromUdev = (folder.empty() && request.link != "UDP" && request.link != "COM") ||
                           !request.match.empty();
+    // A folder missing at the start is likelier a typo than a bus yet to come.
+    if (std::error_code ec; !folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        std::fprintf(stderr, "flashwright station: the bus folder %s (%s) is no folder\n",
+                     EscapedText(folder).c_str(),
+                     request.link == "FTDI" ? "FLASHWRIGHT_FTDI_BUS" : "FLASHWRIGHT_USBXPRESS_BUS");
+        return kExitOpenFailed;
+    }
 
     std::string bytes;
     SealedFile sealed;
@@ -430,6 +481,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             }
         };
         BusWatch watch(folder);
+        std::set<std::string> folderProblems;  // told while the folder was away
         auto list = [&] {
             if (fromUdev) {
                 std::set<std::string> removed;
@@ -452,14 +504,21 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             std::string problem;
             if (!watch.Armed() && !watch.Arm(problem)) {
                 view->Problem(problem);
+                folderProblems.insert(problem);
                 return;
             }
             std::set<std::string> removed;
             watch.Drain(removed);
             if (!watch.Armed()) {
-                view->Problem("the bus folder " + folder + " is gone");
+                problem = "the bus folder " + folder + " is gone";
+                view->Problem(problem);
+                folderProblems.insert(problem);
                 return;
             }
+            for (const std::string& p : folderProblems) {  // the folder is back
+                view->ProblemCleared(p);
+            }
+            folderProblems.clear();
             std::vector<std::string> problems;
             const std::vector<StationDevice> devices = watch.Devices(problems);
             for (const std::string& p : problems) {

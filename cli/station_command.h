@@ -15,6 +15,9 @@ struct StationRequest {
     std::string path;
     std::string link;  // upper case
     std::vector<std::string> slotAddresses;
+    // What each slot resolves to (its address and port, its port's device), for the slot's
+    // lock; empty for a slot that cannot be resolved yet.
+    std::vector<std::string> slotKeys;
     std::vector<UsbId> match;  // COM: USB serial adapters taken from udev
     std::string deviceType;
     std::string station;

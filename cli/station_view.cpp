@@ -183,6 +183,19 @@ void StationBoard::Problem(const std::string& text) {
     Changed();
 }
 
+void StationBoard::ProblemCleared(const std::string& text) {
+    const std::lock_guard hold(mutex_);
+    if (const auto at = std::find(problems_.begin(), problems_.end(), EscapedText(text));
+        at != problems_.end()) {
+        problems_.erase(at);
+        DrawLocked();
+        if (out_ != nullptr) {
+            std::fputs("\x1b[J", out_);  // the board is a line shorter: clear what was below
+            std::fflush(out_);
+        }
+    }
+}
+
 void StationBoard::Plant(const PlantStatus& status) {
     {
         const std::lock_guard hold(mutex_);
@@ -320,6 +333,11 @@ void StationJson::Problem(const std::string& text) {
     if (told_.insert(text).second) {
         std::fprintf(stderr, "flashwright station: %s\n", EscapedText(text).c_str());
     }
+}
+
+void StationJson::ProblemCleared(const std::string& text) {
+    const std::lock_guard hold(mutex_);
+    told_.erase(text);
 }
 
 void StationJson::Plant(const PlantStatus& status) {

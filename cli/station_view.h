@@ -35,6 +35,7 @@ class StationBoard final : public StationView {
     void Result(const std::string& device, int exitCode, const std::string& message) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
+    void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
 
     // Draws the board on its terminal from now on, on a thread of its own: whoever tells the
@@ -93,6 +94,7 @@ class StationJson final : public StationView {
     void Result(const std::string&, int, const std::string&) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
+    void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
     // Ends every attempt under way with its result line; nothing is written after.
     void Interrupted(int signal) override { lines_.Interrupt(signal); }

@@ -5,7 +5,8 @@
 
 namespace {
 
-// The descriptor SIGINT and SIGTERM are written to while the station runs, for its loop to read.
+// The descriptor SIGINT, SIGTERM and SIGHUP are written to while the station runs, for its loop to
+// read.
 int gStopPipe = -1;
 
 extern "C" void NoteStopSignal(int signal) {
@@ -28,11 +29,13 @@ StopSignals::StopSignals() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &oldInt_);
     ::sigaction(SIGTERM, &action, &oldTerm_);
+    ::sigaction(SIGHUP, &action, &oldHup_);
 }
 
 StopSignals::~StopSignals() {
     ::sigaction(SIGINT, &oldInt_, nullptr);
     ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    ::sigaction(SIGHUP, &oldHup_, nullptr);
     gStopPipe = -1;
 }
 

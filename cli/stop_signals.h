@@ -4,8 +4,9 @@
 
 #include "log/unique_fd.h"
 
-// SIGINT and SIGTERM read from a pipe while this lives, instead of ending the program, whichever
-// thread the kernel hands them to; the earlier handling comes back when it ends. One at a time.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal: stopped as a supervisor's SIGTERM stops) read
+// from a pipe while this lives, instead of ending the program, whichever thread the kernel hands
+// them to; the earlier handling comes back when it ends. One at a time.
 class StopSignals {
   public:
     StopSignals();
@@ -25,4 +26,5 @@ class StopSignals {
     UniqueFd write_;
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHup_ {};
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 
 #include "log/text_format.h"
 #include "records/recording_observer.h"
@@ -41,7 +42,7 @@ class StationGate final : public UpdateObserver {
 };
 
 std::string InterruptedMessage(int signal) {
-    return StrPrintf("Error: interrupted by %s!", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    return StrPrintf("Error: interrupted by SIG%s!", ::sigabbrev_np(signal));
 }
 
 }  // namespace

@@ -58,6 +58,9 @@ class StationView {
     virtual void Tally(const StationTally& tally) = 0;
     // Something the operator must know that is no device's: a vanished bus folder, the records.
     virtual void Problem(const std::string& text) = 0;
+    // A problem told before holds no longer (the bus folder is back): a view that keeps its
+    // problems drops it, and tells it again should it come back.
+    virtual void ProblemCleared(const std::string& /*text*/) {}
     // The second stop: the attempts under way end now, by `signal`.
     virtual void Interrupted(int /*signal*/) {}
     // The plant database the records are forwarded to came or went, or the count of records

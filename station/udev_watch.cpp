@@ -1,8 +1,11 @@
 #include "station/udev_watch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -17,6 +20,9 @@ using DevicePtr = std::unique_ptr<udev_device, DeviceUnref>;
 using EnumeratePtr = std::unique_ptr<udev_enumerate, DeviceUnref>;
 
 constexpr std::string_view kByIdFolder = "/dev/serial/by-id/";
+// Made by udev's daemon while it runs; FLASHWRIGHT_UDEV_CONTROL names another (the tests' udev
+// is umockdev's, without a daemon).
+constexpr const char* kUdevControl = "/run/udev/control";
 
 std::string Text(const char* value) {
     return value != nullptr ? std::string(value) : std::string();
@@ -126,6 +132,15 @@ UdevWatch::~UdevWatch() = default;
 bool UdevWatch::Arm(std::string& problem) {
     if (monitor_) {
         return true;
+    }
+    // libudev loads and its monitor opens without udev's daemon, but then nothing ever arrives:
+    // the daemon's control socket tells whether it runs.
+    const char* control = std::getenv("FLASHWRIGHT_UDEV_CONTROL");
+    const std::string controlPath =
+        control != nullptr && control[0] != '\0' ? control : kUdevControl;
+    if (::access(controlPath.c_str(), F_OK) != 0) {
+        problem = "udev is not running (no " + controlPath + ")";
+        return false;
     }
     udev_.reset(udev_new());
     if (!udev_) {

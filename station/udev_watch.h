@@ -67,7 +67,7 @@ class UdevWatch {
     UdevWatch& operator=(const UdevWatch&) = delete;
 
     // Sets up the monitor, then lists the devices already attached; false with `problem` set
-    // when udev cannot be reached.
+    // when udev cannot be reached or its daemon is not running.
     bool Arm(std::string& problem);
     bool Armed() const { return monitor_ != nullptr; }
     int Fd() const;

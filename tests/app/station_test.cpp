@@ -184,23 +184,21 @@ TEST_F(StationE2eTest, ACorvaneDeviceWithoutItsCodeIsASettingsErrorNotAReplug) {
 }
 
 // The bus folder vanishes mid-session: the operator is told, and the station neither crashes
-// nor hangs; once the folder is back its devices are updated.
+// nor hangs; once the folder is back its devices are updated, and should it go again, it is
+// told again.
 TEST_F(StationE2eTest, AVanishedBusFolderIsShownAndTheStationGoesOn) {
-    const std::string bus = (files_.Path() / "bus").string();
-    std::filesystem::create_directory(bus);
-    ChildOptions options = Options();
-    options.environment.emplace_back("FLASHWRIGHT_FTDI_BUS", bus);
     BackgroundChild station(FlashwrightProgram(),
-                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, options);
-    std::filesystem::remove(bus);
-    ASSERT_TRUE(station.WaitForLine("the bus folder", std::chrono::seconds(20)));
-    std::filesystem::create_directory(bus);
-    FtdiSimOptions o;
-    o.serial = "BACK01";
-    FtdiSimServer device(bus, o);
-    std::string error;
-    ASSERT_TRUE(device.Start(error)) << error;
-    EXPECT_EQ(Result(station, "BACK01"), 0);
+                            {"station", UpdateFile(), "--link", "FTDI", "--json"}, Options());
+    FtdiSimServer* device = &Plug("BACK0");
+    EXPECT_EQ(Result(station, "BACK0"), 0);
+    for (const char* serial : {"BACK1", "BACK2"}) {
+        device->Unplug();
+        std::filesystem::remove(bus_.Path());
+        ASSERT_TRUE(station.WaitForLine(" is gone", std::chrono::seconds(20))) << serial;
+        std::filesystem::create_directory(bus_.Path());
+        device = &Plug(serial);
+        EXPECT_EQ(Result(station, serial), 0);
+    }
     station.Signal(SIGTERM);
     EXPECT_EQ(station.Wait(), 0);
 }
@@ -282,17 +280,21 @@ TEST_F(StationE2eTest, AKilledOrTwiceStoppedStationRecordsTheRunningUpdateAsInte
         ASSERT_TRUE(killed.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
         killed.Kill();
     }
-    // The next start finds the killed one's attempt running and marks it interrupted.
-    BackgroundChild station(FlashwrightProgram(), args, Options());
-    ASSERT_TRUE(station.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
-    station.Signal(SIGTERM);
-    // Two signals sent at once would arrive as one: the second follows the first one's notice.
-    ASSERT_TRUE(station.WaitForLine("stopping: no new devices", std::chrono::seconds(20)));
-    station.Signal(SIGTERM);
-    EXPECT_EQ(station.Wait(), 128 + SIGTERM);
+    // The next start finds the killed one's attempt running and marks it interrupted. A closed
+    // terminal (SIGHUP) stops as a supervisor does.
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        BackgroundChild station(FlashwrightProgram(), args, Options());
+        ASSERT_TRUE(station.WaitForLine("\"event\":\"start\"", std::chrono::seconds(20)));
+        station.Signal(signal);
+        // Two signals sent at once would arrive as one: the second follows the first's notice.
+        ASSERT_TRUE(station.WaitForLine("stopping: no new devices", std::chrono::seconds(20)));
+        station.Signal(signal);
+        EXPECT_EQ(station.Wait(), 128 + signal);
+    }
     const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--csv"}, Options());
     EXPECT_NE(records.out.find(",interrupted,"), std::string::npos) << records.out;
     EXPECT_NE(records.out.find("Error: interrupted by SIGTERM!"), std::string::npos);
+    EXPECT_NE(records.out.find("Error: interrupted by SIGHUP!"), std::string::npos);
     EXPECT_NE(records.out.find(",the program ended before the attempt did\r\n"), std::string::npos);
 }
 

@@ -77,6 +77,8 @@ TEST(UdevStationTest, ChipsUdevAnnouncesAreUpdatedThroughLibftdiOncePerVisit) {
     BootloaderPeer first(*bus->Devices()[0]);
     ChildOptions options;
     options.environment = {{"FLASHWRIGHT_FTDI_BUS", ""},
+                           // umockdev's udev runs no daemon: the folder stands for its socket
+                           {"FLASHWRIGHT_UDEV_CONTROL", files.Path().string()},
                            {"XDG_CONFIG_HOME", files.Path().string()},
                            {"XDG_RUNTIME_DIR", files.Path().string()},
                            {"XDG_STATE_HOME", files.Path().string()}};
