@@ -184,16 +184,11 @@ void StationBoard::Problem(const std::string& text) {
 }
 
 void StationBoard::ProblemCleared(const std::string& text) {
-    const std::lock_guard hold(mutex_);
-    if (const auto at = std::find(problems_.begin(), problems_.end(), EscapedText(text));
-        at != problems_.end()) {
-        problems_.erase(at);
-        DrawLocked();
-        if (out_ != nullptr) {
-            std::fputs("\x1b[J", out_);  // the board is a line shorter: clear what was below
-            std::fflush(out_);
-        }
+    {
+        const std::lock_guard hold(mutex_);
+        std::erase(problems_, EscapedText(text));
     }
+    Changed();
 }
 
 void StationBoard::Plant(const PlantStatus& status) {
