@@ -483,8 +483,7 @@ TEST_P(Transfer, RepliesLaterThanTheReplyTimeCountForTheFollowingFrame) {
     EXPECT_EQ(Count(GetParam().timeoutFFLine), 1u);
 }
 
-// A stop is honoured between frames only: before a frame (a resend included) and while a reply
-// is awaited. Nothing goes out once it is seen, and the link is closed at once.
+// A stop is seen before a frame (a resend too) or while a reply is awaited: nothing goes out after.
 TEST_P(Transfer, AStopEndsTheTransferAtTheNextFrameBoundary) {
     const struct {
         const char* when;
