@@ -56,7 +56,8 @@ constexpr std::array kStationOptions{
 
 // A bus folder that cannot be watched is tried again this often.
 constexpr int kRewatchMs = 500;
-// After the second stop, running updates get this long to end through their Cancel.
+// After the second stop, running updates end at their next frame boundary; one blocked inside a
+// link call longer than this is left behind as a last resort.
 constexpr std::uint64_t kCancelGraceMs = 2000;
 // The serial slots' line speed, the serial command's default.
 constexpr unsigned kStationBaud = 115200;
@@ -535,8 +536,9 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                 break;
             }
             if (stops > 1 && clock.NowMs() - cancelledAt >= kCancelGraceMs) {
-                // An update that does not end through its Cancel is left behind: its record says
-                // interrupted already.
+                // An update that did not reach a frame boundary in time is left behind, and its
+                // record says so.
+                station.Abandon();
                 if (board != nullptr) {
                     board->Draw();
                 }
@@ -561,7 +563,6 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
                         view->Problem("stopping: no new devices; the running updates end");
                     } else if (stops == 2) {
                         station.Cancel(signal);
-                        view->Interrupted(signal);
                         cancelledAt = clock.NowMs();
                     }
                 }

@@ -34,6 +34,10 @@ struct TransferRequest {
     std::function<bool()> openLink;
 };
 
+// What the transfer returns when its progress sink asked it to stop between two frames; no
+// link uses this code for anything else.
+inline constexpr int kTransferStopped = -98;
+
 // The update operation: reads the update file, checks every frame, then sends the frames one
 // at a time and acts on each reply. Closes the link on every end after the file was read.
 int RunTransfer(const LinkContext& link, const TransferProfile& profile,

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-// Where an update operation reports its progress: range 0..100, then per cent accepted.
+// Where an update operation reports its progress (range 0..100, then per cent accepted), and
+// whom it asks whether to stop.
 class ProgressSink {
   public:
     virtual ~ProgressSink() = default;
@@ -12,4 +13,7 @@ class ProgressSink {
     virtual void FrameSent(int /*frameNumber*/) {}
     // The reply that has a frame sent again; BL_NOTHING when none came in time.
     virtual void FrameRetried(int /*frameNumber*/, std::uint8_t /*reply*/) {}
+    // Asked before every frame is written and while its reply is awaited: true ends the transfer
+    // there, so no frame goes out once the stop is seen and none is cut short.
+    virtual bool StopRequested() { return false; }
 };

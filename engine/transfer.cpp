@@ -73,11 +73,24 @@ class Transfer {
         return code;
     }
 
+    bool StopRequested() {
+        return request_.progress != nullptr && request_.progress->StopRequested();
+    }
+
+    // The stop is honoured only between frames: whatever went out went out whole.
+    int Stopped(int frameNumber) {
+        Logf(log(), p_.done.level, p_.done.source, "transfer stopped at frame %d", frameNumber);
+        return CloseWith(kTransferStopped);
+    }
+
     int SendFrames() {
         std::size_t offset = 0;
         int frameNumber = 0;
         int errors = 0;
         for (;;) {
+            if (StopRequested()) {
+                return Stopped(frameNumber);
+            }
             const Frame frame = *FrameAt(image_, offset);
             const auto bytes = std::span<const std::uint8_t>(image_).subspan(offset, frame.Size());
             if (const int code = SendFrame(frame, frameNumber, bytes); code != 0) {
@@ -89,6 +102,9 @@ class Transfer {
             std::uint8_t reply = BL_NOTHING;
             if (const int code = AwaitReply(reply); code != 0) {
                 return code;
+            }
+            if (reply == BL_NOTHING && StopRequested()) {
+                return Stopped(frameNumber);  // its reply no longer matters
             }
             switch (Judge(reply)) {
                 case Reply::NotReady:
@@ -147,10 +163,15 @@ class Transfer {
         return 0;
     }
 
-    // Polls until a byte other than BL_NOTHING arrives or the reply time has run out.
+    // Polls until a byte other than BL_NOTHING arrives, the reply time has run out or a stop is
+    // requested.
     int AwaitReply(std::uint8_t& reply) {
         const std::uint64_t start = link_.clock.NowMs();
         do {
+            if (StopRequested()) {
+                reply = BL_NOTHING;
+                return 0;
+            }
             const PollResult r = link_.transport.PollByte();
             switch (r.status) {
                 case PollStatus::Byte:

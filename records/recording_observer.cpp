@@ -28,6 +28,10 @@ bool RecordingObserver::Cancelled() {
     return shown_.Cancelled();
 }
 
+bool RecordingObserver::StopRequested() {
+    return shown_.StopRequested();
+}
+
 bool RecordingObserver::DispatchesEvents() const {
     return shown_.DispatchesEvents();
 }

@@ -17,6 +17,7 @@ class RecordingObserver final : public UpdateObserver {
     void ShowState(StateKind kind, std::string_view caption, std::string_view text) override;
     void HideState() override;
     bool Cancelled() override;
+    bool StopRequested() override;
     bool DispatchesEvents() const override;
     void Busy(bool on) override;
     void WaitingForBootloader(std::uint64_t elapsedMs) override;

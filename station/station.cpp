@@ -11,9 +11,9 @@
 
 namespace {
 
-// Passes every call on to the front end's observer of an attempt, but answers Cancelled from
-// the station once it cancels its attempts, and never offers to guide a replug: nobody stands
-// at a station's keyboard to follow it.
+// Passes every call on to the front end's observer of an attempt, but answers Cancelled and
+// StopRequested from the station once it cancels its attempts, and never offers to guide a
+// replug: nobody stands at a station's keyboard to follow it.
 class StationGate final : public UpdateObserver {
   public:
     StationGate(UpdateObserver& shown, const std::atomic<bool>& cancelled)
@@ -24,6 +24,7 @@ class StationGate final : public UpdateObserver {
     }
     void HideState() override { shown_.HideState(); }
     bool Cancelled() override { return cancelled_ || shown_.Cancelled(); }
+    bool StopRequested() override { return cancelled_ || shown_.StopRequested(); }
     void Busy(bool on) override { shown_.Busy(on); }
     void WaitingForBootloader(std::uint64_t elapsedMs) override {
         shown_.WaitingForBootloader(elapsedMs);
@@ -43,6 +44,12 @@ class StationGate final : public UpdateObserver {
 
 std::string InterruptedMessage(int signal) {
     return StrPrintf("Error: interrupted by SIG%s!", ::sigabbrev_np(signal));
+}
+
+// An update still inside a link call when the station ended after its second stop.
+std::string AbandonedMessage(int signal) {
+    return InterruptedMessage(signal) +
+           " The update did not reach a frame boundary and was left in its link.";
 }
 
 }  // namespace
@@ -127,16 +134,17 @@ bool Station::RunAttempt(const StationDevice& device) {
     ++active_;
     const std::unique_ptr<UpdateObserver> shown = view_.Attempt(device.id);
     StationGate gate(*shown, cancelled_);
-    // Cancel may record the attempt as interrupted from another thread while it runs.
+    // Abandon may record the attempt as interrupted from another thread while it runs.
     RecordingObserver recording(gate, r, &mutex_);
     const UpdateOutcome outcome = update_(device, recording);
-    recording.Finished(outcome.verdict, outcome.exitCode);
-    if (cancelled_ && outcome.exitCode != 0) {
-        Finish(attempt, 128 + cancelSignal_, InterruptedMessage(cancelSignal_),
-               AttemptState::Interrupted);
-    } else {
-        Finish(attempt, outcome.exitCode, outcome.verdict, AttemptState::Finished);
-    }
+    // An update the second stop ended is recorded and shown as interrupted now that it has ended,
+    // with the frames it really sent; one that ended by itself meanwhile keeps its own outcome.
+    const bool interrupted = cancelled_ && outcome.exitCode != 0;
+    const int exitCode = interrupted ? 128 + cancelSignal_ : outcome.exitCode;
+    const std::string message = interrupted ? InterruptedMessage(cancelSignal_) : outcome.verdict;
+    recording.Finished(message, exitCode);
+    Finish(attempt, exitCode, message,
+           interrupted ? AttemptState::Interrupted : AttemptState::Finished);
     --active_;
     if (onEnded_) {
         onEnded_();
@@ -188,14 +196,24 @@ void Station::StopTaking() {
 void Station::Cancel(int signal) {
     cancelSignal_ = signal;
     stopping_ = true;
+    // The running updates see it at their next frame boundary and end there; each attempt is
+    // recorded by its own thread once its update has returned, so the record counts every frame
+    // that went out.
     cancelled_ = true;
-    // Each is recorded as interrupted now, whether or not its update still ends by itself; an
-    // attempt leaves the list under the lock before its thread lets go of it.
-    const std::lock_guard hold(mutex_);
-    const std::vector<Attempt*> running = attempts_;
-    for (Attempt* attempt : running) {
-        FinishLocked(*attempt, 128 + signal, InterruptedMessage(signal), AttemptState::Interrupted);
+}
+
+void Station::Abandon() {
+    const int signal = cancelSignal_;
+    {
+        // An attempt leaves the list under the lock before its thread lets go of it.
+        const std::lock_guard hold(mutex_);
+        const std::vector<Attempt*> running = attempts_;
+        for (Attempt* attempt : running) {
+            FinishLocked(*attempt, 128 + signal, AbandonedMessage(signal),
+                         AttemptState::Interrupted);
+        }
     }
+    view_.Interrupted(signal);
 }
 
 int Station::Running() const {

@@ -61,7 +61,8 @@ class StationView {
     // A problem told before holds no longer (the bus folder is back): a view that keeps its
     // problems drops it, and tells it again should it come back.
     virtual void ProblemCleared(const std::string& /*text*/) {}
-    // The second stop: the attempts under way end now, by `signal`.
+    // The attempts still under way when the program ends after a second stop by `signal`: their
+    // updates did not end in time and are left.
     virtual void Interrupted(int /*signal*/) {}
     // The plant database the records are forwarded to came or went, or the count of records
     // waiting for it changed. Only when there is one.
@@ -94,9 +95,13 @@ class Station {
 
     // The first stop: no new devices; running attempts end normally.
     void StopTaking();
-    // The second: running attempts are cancelled through their observer and recorded as
-    // interrupted by `signal`.
+    // The second: running updates are stopped through their observer at their next frame
+    // boundary, and their attempts recorded as interrupted by `signal` when they end.
     void Cancel(int signal);
+    // The last resort after a second stop, for updates blocked inside a link call that did not
+    // end in time: records their attempts as interrupted, saying the update was left running,
+    // and tells the view. The program ends right after.
+    void Abandon();
     bool Taking() const { return !stopping_; }
     bool Cancelled() const { return cancelled_; }
     // The number of attempts whose update still runs.

@@ -16,6 +16,9 @@ inline constexpr int kExitNotReady = -17;        // the bootloader is not ready
 // A Corvane device did not switch into its bootloader when told (no or a wrong answer, or no
 // enter-bootloader code configured) and the replug guidance could not run or was cancelled.
 inline constexpr int kExitNoSwitch = -18;
+// The update was stopped between two frames because its front end asked it to (a station's
+// second stop, which records the attempt as interrupted by its signal instead).
+inline constexpr int kExitStopped = -19;
 // A command line that cannot be carried out as written (an unknown option, a missing value,
 // a missing operand or one too many, no display for the dialog): exit status 2, and nothing was
 // tried.

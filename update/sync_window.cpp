@@ -12,7 +12,7 @@ SyncWait SynchroniseWithin(const std::function<int()>& attempt, unsigned windowM
             clock.Sleep(pauseMs);
         }
         const std::uint64_t elapsed = clock.NowMs() - start;
-        if (elapsed > windowMs) {
+        if (elapsed > windowMs || observer.StopRequested()) {
             return {false, elapsed};
         }
         observer.WaitingForBootloader(elapsed);

@@ -41,6 +41,9 @@ class UpdateObserver {
     virtual void HideState() {}
     // Whether the user pressed Cancel in the state message.
     virtual bool Cancelled() { return false; }
+    // Whether the update must end at its next frame boundary (a station's second stop): no frame
+    // and no synchronisation request goes out once it says so.
+    virtual bool StopRequested() { return false; }
     // Whether the front end's events are dispatched while the update waits (how a click on
     // Cancel arrives, and how dialogs just taken down are repainted).
     virtual bool DispatchesEvents() const { return false; }

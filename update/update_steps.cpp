@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "engine/bootloader_protocol.h"
 #include "engine/link_profiles.h"
 #include "engine/update_file.h"
 #include "log/text_format.h"
@@ -10,6 +11,39 @@
 namespace {
 
 constexpr int kTraceLevel = 4;
+
+// Hands the transfer the front end's progress (if it shows any) and asks the observer before
+// every frame whether the update must stop, so every link's transfer honours a stop.
+class StoppableProgress final : public ProgressSink {
+  public:
+    StoppableProgress(UpdateObserver& observer, ProgressSink* shown)
+        : observer_(observer), shown_(shown) {}
+    void SetRange(int low, int high) override {
+        if (shown_ != nullptr) {
+            shown_->SetRange(low, high);
+        }
+    }
+    void SetPos(int position) override {
+        if (shown_ != nullptr) {
+            shown_->SetPos(position);
+        }
+    }
+    void FrameSent(int frameNumber) override {
+        if (shown_ != nullptr) {
+            shown_->FrameSent(frameNumber);
+        }
+    }
+    void FrameRetried(int frameNumber, std::uint8_t reply) override {
+        if (shown_ != nullptr) {
+            shown_->FrameRetried(frameNumber, reply);
+        }
+    }
+    bool StopRequested() override { return observer_.StopRequested(); }
+
+  private:
+    UpdateObserver& observer_;
+    ProgressSink* shown_;
+};
 
 }  // namespace
 
@@ -29,14 +63,18 @@ UpdateOutcome CheckAndSendFile(UpdateObserver& observer, const LinkUpdate& link,
         }
         return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
     }
-    ProgressSink* progress = observer.TransferStarting(static_cast<std::size_t>(*length / 2));
-    const int r = link.update(frontEnd.path, progress);
+    StoppableProgress progress(observer,
+                               observer.TransferStarting(static_cast<std::size_t>(*length / 2)));
+    const int r = link.update(frontEnd.path, &progress);
     const bool signatureError = link.info().signatureError;
     if (link.close) {
         link.close();
     }
-    UpdateOutcome outcome{ResultExitCode(r, signatureError, link.results),
-                          VerdictText(r, signatureError, link.results)};
+    UpdateOutcome outcome =
+        r == kTransferStopped
+            ? UpdateOutcome{kExitStopped, "Error: the update was stopped between two frames!"}
+            : UpdateOutcome{ResultExitCode(r, signatureError, link.results),
+                            VerdictText(r, signatureError, link.results)};
     if (frontEnd.logsSteps) {
         Logf(log, kTraceLevel, kSourcePages, "~%s - finished (%s)", frontEnd.logName,
              outcome.verdict.c_str());

@@ -298,6 +298,35 @@ TEST_F(StationE2eTest, AKilledOrTwiceStoppedStationRecordsTheRunningUpdateAsInte
     EXPECT_NE(records.out.find(",the program ended before the attempt did\r\n"), std::string::npos);
 }
 
+// "Stop now" ends the transfer at a frame boundary; its result and record count every frame.
+TEST_F(StationE2eTest, TwoStopsEndTheTransferAtAFrameBoundaryWithEveryFrameRecorded) {
+    const std::string file = (files_.Path() / "long.enc").string();
+    std::string error;
+    ASSERT_TRUE(WriteUpdateFile(file, PseudoRandomBytes(20000, 7), 276, error)) << error;
+    SimOptions slow;
+    slow.replyDelayMs = 300;  // 73 frames take 22 s: the transfer outlasts both stops by far
+    UdpSimServer device(slow, "127.0.91.1");
+    ASSERT_TRUE(device.Start(error)) << error;
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", file, "--link", "UDP", "--slots", "127.0.91.1", "--json"},
+                            Options());
+    ASSERT_TRUE(station.WaitForLine("\"percent\":1", std::chrono::seconds(20)));
+    station.Signal(SIGINT);
+    ASSERT_TRUE(station.WaitForLine("stopping: no new devices", std::chrono::seconds(20)));
+    station.Signal(SIGINT);
+    const std::optional<std::string> result =
+        station.WaitForLine("\"event\":\"result\"", std::chrono::seconds(20));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(station.Wait(), 128 + SIGINT);
+    const std::size_t received = device.Inspect([](const auto& s) { return s.Frames().size(); });
+    const auto count = [](const std::string& text, const std::string& key) {
+        return std::stoul(text.substr(text.find(key) + key.size()));
+    };
+    const ChildResult records = RunChild(FlashwrightProgram(), {"records", "--json"}, Options());
+    EXPECT_EQ(count(records.out, "\"frames_sent\":"), received) << records.out;
+    EXPECT_EQ(count(*result, "\"framesSent\":"), received) << *result;
+}
+
 TEST_F(StationE2eTest, SerialPortsInTheirSlotsAreUpdatedAsTheyAppear) {
     const std::string file = UpdateFile();
     const std::string one = (files_.Path() / "port1").string();

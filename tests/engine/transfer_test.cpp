@@ -19,8 +19,11 @@ class RecordingProgress final : public ProgressSink {
         calls.push_back("pos " + std::to_string(position));
         positions.push_back(position);
     }
+    void FrameSent(int) { calls.push_back("frame"); }
+    bool StopRequested() { return calls.size() >= stopAtCall; }
     std::vector<std::string> calls;
     std::vector<int> positions;
+    std::size_t stopAtCall = SIZE_MAX;  // asked to stop once this many calls came
 };
 
 // What each link's transfer must log and return; written out here rather than read from
@@ -478,6 +481,34 @@ TEST_P(Transfer, RepliesLaterThanTheReplyTimeCountForTheFollowingFrame) {
     EXPECT_EQ(transport.Frames(),
               (std::vector<Bytes>{kFrames[0], kFrames[0], kFrames[1], kFrames[2]}));
     EXPECT_EQ(Count(GetParam().timeoutFFLine), 1u);
+}
+
+// A stop is seen before a frame (a resend too) or while a reply is awaited: nothing goes out after.
+TEST_P(Transfer, AStopEndsTheTransferAtTheNextFrameBoundary) {
+    const struct {
+        const char* when;
+        std::size_t stopAtCall;  // range, pos 0, frame 0, the pos after its reply, ...
+        std::optional<std::uint8_t> reply;
+        std::size_t frames;
+    } cases[] = {{"before the first frame", 2, 0x11, 0},
+                 {"while the reply is awaited", 3, std::nullopt, 1},
+                 {"after frame 0 was accepted", 4, 0x11, 1},
+                 {"before frame 0 goes again", 4, 0x22, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        ScriptedTransport link{clock};
+        link.AddReply(c.reply);
+        link.open = !GetParam().opensItself;
+        RecordingProgress shown;
+        shown.stopAtCall = c.stopAtCall;
+        const TransferRequest request{Good(), &shown, [&link] { return link.open = true; }};
+        const std::uint64_t start = clock.NowMs();
+        EXPECT_EQ(RunTransfer({link, clock, log}, GetParam().profile(), request, info),
+                  kTransferStopped);
+        EXPECT_EQ(link.Frames().size(), c.frames);
+        EXPECT_EQ(link.closeCount, 1);
+        EXPECT_LT(clock.NowMs() - start, kReplyTimeoutMs);  // a silent device is not waited for
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Transfer, ::testing::Values(kSerial, kFtdi, kSilabs, kNetwork),
