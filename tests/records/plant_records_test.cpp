@@ -148,3 +148,31 @@ TEST_F(PlantRecordsTest, WrongPasswordIsRefusedAndAnUnreachableServerIsSaidSo) {
         EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
     }
 }
+
+TEST_F(PlantRecordsTest, OnlyEndedAttemptsMeantForThePlantAreSentInTheirLatestState) {
+    const std::string local = Local("station.sqlite");
+    {  // trials before any plant database was configured: never sent
+        StoreError error;
+        Record(*AttemptRecords::Open(local, error, notice_), "trial", 3);
+    }
+    auto records = Open(cluster_.Url(), local);
+    AttemptRecord r;
+    r.device = "late";
+    const std::optional<std::int64_t> id = records->Begin(r);
+    ASSERT_EQ(records->Plant()->Drain(kGenerous), 0);  // a running attempt is not sent
+    EXPECT_EQ(PlantDevices(cluster_.Url(), duplicates_), 0u);
+    r.state = AttemptState::Interrupted;
+    ASSERT_TRUE(records->Complete(*id, r));
+    ASSERT_EQ(records->Plant()->Drain(kGenerous), 0);
+    r.state = AttemptState::Finished;  // changed after it was sent: sent again
+    r.resultCode = 0;
+    ASSERT_TRUE(records->Complete(*id, r));
+    EXPECT_EQ(records->Finish(notice_, kGenerous), 0);
+    StoreError error;
+    std::vector<AttemptRecord> there;
+    RecordReader::Open(cluster_.Url(), error)
+        ->ForEach({}, [&](std::int64_t, const AttemptRecord& a) { there.push_back(a); });
+    ASSERT_EQ(there.size(), 1u);
+    EXPECT_EQ(std::tuple(there[0].device, there[0].state, there[0].resultCode),
+              std::tuple("late", AttemptState::Finished, std::optional<int>(0)));
+}
