@@ -79,8 +79,7 @@ std::int64_t AttemptRecords::Finish(std::string& notice, std::chrono::millisecon
     // Stopping may wait for a connection under way to complete or fail.
     forwarder_->Drain(std::max(limit - kPlantConnectLimit, std::chrono::milliseconds(0)));
     forwarder_.reset();
-    const std::int64_t left = Unsent(notice);
-    return left;
+    return Unsent(notice);
 }
 
 std::int64_t AttemptRecords::Unsent(std::string& notice) {
