@@ -21,6 +21,8 @@ UniqueFd Tcp(const char* address, int port, bool listen) {
     sockaddr_in at{AF_INET, htons(static_cast<std::uint16_t>(port)), {}, {}};
     ::inet_pton(AF_INET, address, &at.sin_addr);
     const auto* a = reinterpret_cast<const sockaddr*>(&at);
+    const int one = 1;  // a run just before may have left the port in TIME_WAIT
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     const bool ok = listen ? ::bind(fd.Get(), a, sizeof at) == 0 && ::listen(fd.Get(), 8) == 0
                            : ::connect(fd.Get(), a, sizeof at) == 0;
     return ok ? std::move(fd) : UniqueFd();
@@ -76,6 +78,7 @@ TEST(StationPlantTest, AStalledPlantNetworkEndsTheSessionWithinTwelveSecondsOfTh
     proxy.thread = std::jthread([&](const std::stop_token& stop) {
         proxy.Run(stop, std::stoi(cluster.Url().substr(cluster.Url().rfind(':') + 1)));
     });
+    ASSERT_TRUE(proxy.listener.Valid());
     const std::string url = "postgresql://flashwright@127.0.92.1:15432/postgres";
     TempDir bus;
     TempDir files;
