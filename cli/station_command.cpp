@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "cli/check_command.h"
 #include "cli/command_line.h"
@@ -226,6 +227,35 @@ std::unique_ptr<StationWindowFrontEnd> OpenWindow(const StationRequest& request,
                      EscapedText(error).c_str());
     }
     return window;
+}
+
+// Ends the records: the plant database gets up to kPlantDrain to take what waits, and a stop
+// meanwhile does not wait for it. False on a stop, with `unsent` saying what waits then.
+bool FinishRecords(AttemptRecords& records, StopSignals& stopSignals, std::string& unsent) {
+    // Shared with the thread, which a stop leaves behind.
+    struct Finishing {
+        UniqueFd done{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+        std::string notice;
+    };
+    const auto state = std::make_shared<Finishing>();
+    std::thread finishing([state, &records] {
+        records.Finish(state->notice);
+        Wake(state->done.Get());
+    });
+    for (;;) {
+        std::array<pollfd, 2> fds{{{stopSignals.Fd(), POLLIN, 0}, {state->done.Get(), POLLIN, 0}}};
+        ::poll(fds.data(), fds.size(), -1);
+        if ((fds[1].revents & POLLIN) != 0) {
+            finishing.join();
+            unsent = state->notice;
+            return true;
+        }
+        if ((fds[0].revents & POLLIN) != 0 && stopSignals.Take() != 0) {
+            records.Unsent(unsent);
+            finishing.detach();
+            return false;
+        }
+    }
 }
 
 }  // namespace
@@ -593,7 +623,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     }
     // The forwarding ends (and with it the plant's notes to the view) before the view does.
     std::string unsent;
-    records->Finish(unsent);
+    if (!FinishRecords(*records, stopSignals, unsent)) {
+        std::fprintf(stderr, "flashwright station: stopped at once%s%s\n",
+                     unsent.empty() ? "" : ": ", EscapedText(unsent).c_str());
+        std::_Exit(status & 0xFF);  // the forwarding thread is left; the records stay local
+    }
     if (board != nullptr) {
         board->Draw();
     }

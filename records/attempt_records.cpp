@@ -1,5 +1,7 @@
 #include "records/attempt_records.h"
 
+#include <algorithm>
+
 #include "update/settings.h"
 
 std::string RecordsTarget(const std::string& given, std::string& warning) {
@@ -33,8 +35,12 @@ std::unique_ptr<AttemptRecords> AttemptRecords::Open(const std::string& target, 
     if (store == nullptr) {
         return nullptr;
     }
+    if (plant) {
+        store->ForwardTo(url.shown);  // only what is meant for it is sent there
+    }
     std::unique_ptr<AttemptRecords> records(new AttemptRecords(std::move(store)));
     if (plant) {
+        records->plant_ = url.shown;
         records->forwarder_ = PlantForwarder::Start(*records->store_, url, retry, error);
         if (records->forwarder_ == nullptr) {
             return nullptr;
@@ -70,15 +76,26 @@ std::int64_t AttemptRecords::Finish(std::string& notice, std::chrono::millisecon
     if (forwarder_ == nullptr) {
         return 0;
     }
-    const std::int64_t left = forwarder_->Drain(limit);
-    const PlantStatus status = forwarder_->Status();
+    // Stopping may wait for a connection under way to complete or fail.
+    forwarder_->Drain(std::max(limit - kPlantConnectLimit, std::chrono::milliseconds(0)));
     forwarder_.reset();
-    if (left > 0) {
-        notice = std::to_string(left) + (left == 1 ? " record is" : " records are") +
-                 " not yet in the plant database " + status.database + "; " +
-                 (left == 1 ? "it stays" : "they stay") + " in " + Path() + " and " +
-                 (left == 1 ? "is" : "are") +
-                 " sent by the next program that records there with the plant database";
+    return Unsent(notice);
+}
+
+std::int64_t AttemptRecords::Unsent(std::string& notice) {
+    if (plant_.empty()) {
+        return 0;
     }
+    // Counted in the store itself: the forwarder's count may predate its last commit.
+    std::vector<RecordStore::Waiting> none;
+    std::int64_t left = 0;
+    if (!store_->TakeWaiting(plant_, 0, none, left) || left == 0) {
+        return left;
+    }
+    notice = std::to_string(left) + (left == 1 ? " record is" : " records are") +
+             " not yet in the plant database " + plant_ + "; " +
+             (left == 1 ? "it stays" : "they stay") + " in " + Path() + " and " +
+             (left == 1 ? "is" : "are") +
+             " sent by the next program that records there with the plant database";
     return left;
 }

@@ -41,9 +41,13 @@ class AttemptRecords final : public AttemptLog {
     // database. The count still waiting (0 without a plant database), and in `notice` what the
     // operator should know of them.
     std::int64_t Finish(std::string& notice, std::chrono::milliseconds limit = kPlantDrain);
+    // The count of ended attempts not yet in the plant database (0 without one), read from the
+    // local store, and in `notice` what the operator should know of them. Any thread.
+    std::int64_t Unsent(std::string& notice);
 
   private:
     AttemptRecords(std::unique_ptr<RecordStore> store);
     std::unique_ptr<RecordStore> store_;
     std::unique_ptr<PlantForwarder> forwarder_;
+    std::string plant_;  // the plant database's URL without the password; empty without one
 };

@@ -7,18 +7,24 @@
 #include "records/record_schema.h"
 #include "records/sql_connection.h"
 
+#include <libpq-fe.h>
+
+#include <QSqlDriver>
+
 namespace {
 
 constexpr std::string_view kScheme = "postgresql://";
 constexpr int kDefaultPort = 5432;
 constexpr int kMaxPort = 65535;
-// A server that does not answer a connection within this long counts as unreachable.
-constexpr int kConnectTimeoutS = 5;
-// A server that stops answering on an open connection is noticed by TCP keepalive after about
-// idle + interval * count seconds, instead of the kernel's two hours.
+// A server that stops answering on an idle connection is noticed by TCP keepalive after about
+// idle + interval * count seconds, instead of the kernel's two hours; data sent and not
+// acknowledged ends the connection after kPlantAnswerLimit (tcp_user_timeout).
 constexpr int kKeepaliveIdleS = 10;
 constexpr int kKeepaliveIntervalS = 5;
 constexpr int kKeepaliveCount = 3;
+// The plant database's layout: the records' columns without what only the local store keeps
+// (which plant database an attempt is meant for, its revision).
+constexpr int kPlantLayout = 2;
 // The advisory lock stations take while one of them creates the layout.
 constexpr qlonglong kLayoutLock = 0x466c617368;
 
@@ -120,6 +126,7 @@ QSqlDatabase& PlantConnection::Db() {
 }
 
 void PlantConnection::Close() {
+    watchdog_.Watch(-1);  // before the socket closes and its number can be taken again
     connection_.reset();
 }
 
@@ -153,13 +160,18 @@ StoreError PlantConnection::Open(bool write) {
     // through the calls anyway.
     connection_ = std::make_unique<SqlConnection>(
         QString::fromStdString(url_.database),
-        QStringLiteral(
-            "connect_timeout=%1;keepalives_idle=%2;keepalives_interval=%3;"
-            "keepalives_count=%4;application_name=flashwright;options=--client_min_messages=error")
-            .arg(kConnectTimeoutS)
+        QStringLiteral("connect_timeout=%1;keepalives_idle=%2;keepalives_interval=%3;"
+                       "keepalives_count=%4;tcp_user_timeout=%5;application_name=flashwright;"
+                       "options='--client_min_messages=error%6'")
+            .arg(kPlantConnectLimit.count())
             .arg(kKeepaliveIdleS)
             .arg(kKeepaliveIntervalS)
-            .arg(kKeepaliveCount),
+            .arg(kKeepaliveCount)
+            .arg(kPlantAnswerLimit.count())
+            // A writer's statements are short; a reader's may read the whole plant.
+            .arg(write
+                     ? QStringLiteral(" --statement_timeout=%1").arg(kPlantStatementTimeout.count())
+                     : QString()),
         QStringLiteral("QPSQL"));
     QSqlDatabase& db = connection_->Db();
     if (!db.isValid()) {
@@ -181,11 +193,33 @@ StoreError PlantConnection::Open(bool write) {
         connection_.reset();
         return error;
     }
+    const QVariant handle = db.driver()->handle();
+    // Qt SQL names the type by libpq's struct: PGconn is a typedef of pg_conn.
+    if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 ||
+                             qstrcmp(handle.typeName(), "PGconn*") == 0)) {
+        watchdog_.Watch(PQsocket(*static_cast<PGconn* const*>(handle.data())));
+    }
+    watchdog_.Arm(kPlantAnswerLimit);
     StoreError error = CheckLayout(write);
+    watchdog_.Disarm();
     if (error.status != StoreStatus::Ok) {
-        connection_.reset();
+        error = watchdog_.Fired() ? FailureOf({}) : error;
+        Close();
     }
     return error;
+}
+
+void PlantConnection::Abort() {
+    watchdog_.Abort();
+}
+
+StoreError PlantConnection::FailureOf(const QSqlError& error) const {
+    if (watchdog_.Fired()) {
+        return {StoreStatus::Unreachable,
+                "the plant database " + url_.shown + " is unreachable: it did not answer within " +
+                    std::to_string(kPlantAnswerLimit.count() / 1000) + " s"};
+    }
+    return ErrorOf(error);
 }
 
 StoreError PlantConnection::CheckLayout(bool write) {
@@ -224,7 +258,7 @@ StoreError PlantConnection::CheckLayout(bool write) {
     if (tables == 0) {
         if (!query.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) ||
             !query.exec(
-                QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kSchemaVersion)) ||
+                QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kPlantLayout)) ||
             !query.exec(QString::fromUtf8(kCreateAttempts)) ||
             !query.exec(
                 QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"))) {
@@ -238,15 +272,15 @@ StoreError PlantConnection::CheckLayout(bool write) {
             return fail(ErrorOf(query.lastError()));
         }
         const int version = query.value(0).toInt();
-        if (version > kSchemaVersion) {
+        if (version > kPlantLayout) {
             return fail({StoreStatus::NewerSchema,
                          url_.shown +
                              " was written by a later version of flashwright (records "
                              "layout " +
                              std::to_string(version) + "; this version knows layout " +
-                             std::to_string(kSchemaVersion) + ")"});
+                             std::to_string(kPlantLayout) + ")"});
         }
-        if (version < kSchemaVersion) {
+        if (version < kPlantLayout) {
             return fail({StoreStatus::Corrupt, url_.shown + " is not a records database"});
         }
     }
@@ -258,25 +292,37 @@ StoreError PlantConnection::CheckLayout(bool write) {
 
 StoreError PlantConnection::Insert(std::span<const AttemptRecord> records) {
     QSqlDatabase& db = connection_->Db();
-    if (!db.transaction()) {
-        return ErrorOf(db.lastError());
-    }
-    QSqlQuery query(db);
-    // A record resent after a lost acknowledgement is there already: the uuid keeps it once.
-    query.prepare(InsertRecordStatement() + QStringLiteral(" ON CONFLICT (uuid) DO NOTHING"));
-    for (const AttemptRecord& record : records) {
-        BindRecord(query, record);
-        query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));
-        if (!query.exec()) {
-            const StoreError error = ErrorOf(query.lastError());
-            db.rollback();
-            return error;
+    watchdog_.Arm(kPlantAnswerLimit);
+    const StoreError error = [&]() -> StoreError {
+        if (!db.transaction()) {
+            return FailureOf(db.lastError());
         }
-    }
-    if (!db.commit()) {
-        const StoreError error = ErrorOf(db.lastError());
-        db.rollback();
-        return error;
-    }
-    return {};
+        QSqlQuery query(db);
+        // A record sent again keeps one row by its uuid, in the state sent last: a record
+        // resent after a lost acknowledgement, or one that changed after it was sent.
+        QString latest;
+        for (const std::string_view column : kRecordColumns) {
+            const QString name = QString::fromLatin1(column.data(), column.size());
+            latest += (latest.isEmpty() ? "" : ", ") + name + " = EXCLUDED." + name;
+        }
+        query.prepare(InsertRecordStatement() +
+                      QStringLiteral(" ON CONFLICT (uuid) DO UPDATE SET ") + latest);
+        for (const AttemptRecord& record : records) {
+            BindRecord(query, record);
+            query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));
+            if (!query.exec()) {
+                const StoreError failed = FailureOf(query.lastError());
+                db.rollback();
+                return failed;
+            }
+        }
+        if (!db.commit()) {
+            const StoreError failed = FailureOf(db.lastError());
+            db.rollback();
+            return failed;
+        }
+        return {};
+    }();
+    watchdog_.Disarm();
+    return error;
 }

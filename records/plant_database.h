@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,9 +10,19 @@
 #include <QSqlError>
 
 #include "records/attempt_record.h"
+#include "records/plant_watchdog.h"
 #include "records/store_status.h"
 
 class SqlConnection;
+
+// A plant database server that does not complete a connection within this long counts as
+// unreachable (libpq's connect_timeout: a connection cannot be aborted before it completes).
+inline constexpr std::chrono::seconds kPlantConnectLimit{3};
+// The server ends a statement that runs longer (one waiting for a lock another session holds).
+inline constexpr std::chrono::milliseconds kPlantStatementTimeout{5000};
+// A call whose answer has not come this long after it was sent is aborted: the server or the
+// network stopped answering.
+inline constexpr std::chrono::milliseconds kPlantAnswerLimit{7000};
 
 // Where a plant database is: postgresql://[user[:password]@]host[:port]/database. A missing
 // user or password is left to libpq, which takes the user's login name, ~/.pgpass and
@@ -43,9 +55,11 @@ class PlantConnection {
     // Missing. Refused: the server refused the login; Unreachable: no server answered.
     StoreError Open(bool write);
     void Close();
-    // Inserts the attempts in one transaction; Ok once the server has committed it. An attempt
-    // the database holds already (by its uuid) is left as it is.
+    // Writes the attempts in one transaction; Ok once the server has committed it. An attempt
+    // the database holds already (by its uuid) takes the state sent, its latest.
     StoreError Insert(std::span<const AttemptRecord> records);
+    // From any thread: ends the call running now, and every later one, at once (Unreachable).
+    void Abort();
 
     QSqlDatabase& Db();
     // What a failed call stands for, with the database in its message.
@@ -54,7 +68,10 @@ class PlantConnection {
 
   private:
     StoreError CheckLayout(bool write);
+    // The error of a failed call: a call the watchdog ended did not get its answer in time.
+    StoreError FailureOf(const QSqlError& error) const;
 
     const PlantUrl url_;
     std::unique_ptr<SqlConnection> connection_;
+    PlantWatchdog watchdog_;
 };

@@ -29,7 +29,7 @@ std::unique_ptr<PlantForwarder> PlantForwarder::Start(RecordStore& store, const 
 
 PlantForwarder::PlantForwarder(RecordStore& store, const PlantUrl& url,
                                std::chrono::milliseconds retry)
-    : store_(store), url_(url), retry_(retry) {
+    : store_(store), url_(url), retry_(retry), connection_(url) {
     status_.database = url.shown;
 }
 
@@ -39,6 +39,7 @@ PlantForwarder::~PlantForwarder() {
         stopping_ = true;
     }
     changed_.notify_all();
+    connection_.Abort();
     if (thread_ != nullptr) {
         thread_->wait();
     }
@@ -101,7 +102,7 @@ void PlantForwarder::Recount() {
     }
     std::vector<RecordStore::Waiting> none;
     std::int64_t total = 0;
-    const bool read = store_.TakeWaiting(0, none, total);
+    const bool read = store_.TakeWaiting(url_.shown, 0, none, total);
     {
         const std::lock_guard hold(mutex_);
         status_.waiting = read ? total : status_.waiting;
@@ -111,7 +112,7 @@ void PlantForwarder::Recount() {
     Publish();
 }
 
-bool PlantForwarder::SendBatch(PlantConnection& connection) {
+bool PlantForwarder::SendBatch() {
     std::uint64_t wakes = 0;
     {
         const std::lock_guard hold(mutex_);
@@ -120,7 +121,7 @@ bool PlantForwarder::SendBatch(PlantConnection& connection) {
     std::vector<RecordStore::Waiting> batch;
     std::int64_t total = 0;
     // A store that cannot be read is read again at the next wake or retry.
-    const bool read = store_.TakeWaiting(kForwardBatch, batch, total);
+    const bool read = store_.TakeWaiting(url_.shown, kForwardBatch, batch, total);
     {
         const std::lock_guard hold(mutex_);
         status_.waiting = read ? total : status_.waiting;
@@ -132,33 +133,32 @@ bool PlantForwarder::SendBatch(PlantConnection& connection) {
         return false;
     }
     std::vector<AttemptRecord> records;
-    std::vector<std::int64_t> ids;
     for (RecordStore::Waiting& waiting : batch) {
-        ids.push_back(waiting.id);
         records.push_back(std::move(waiting.record));
     }
-    const StoreError error = connection.Insert(records);
+    const StoreError error = connection_.Insert(records);
     if (error.status != StoreStatus::Ok) {
-        connection.Close();
+        connection_.Close();
         {
             const std::lock_guard hold(mutex_);
             status_.connected = false;
             status_.problem = error.message;
             ++failures_;
+            retryNow_ = false;  // a drain ends on this failure: no try may outlast it
         }
         changed_.notify_all();
         Publish();
         return false;
     }
-    // Committed: should marking them fail, they are only sent again and kept once.
-    store_.MarkForwarded(ids);
+    // Committed: should marking them fail, they are only sent again and kept once; a row that
+    // changed meanwhile stays waiting in its new revision.
+    store_.MarkForwarded(batch);
     return true;
 }
 
 void PlantForwarder::Serve(std::promise<StoreError>& started) {
-    PlantConnection connection(url_);
     {
-        StoreError error = connection.Open(true);
+        StoreError error = connection_.Open(true);
         const bool fatal =
             error.status != StoreStatus::Ok && error.status != StoreStatus::Unreachable;
         {
@@ -194,20 +194,21 @@ void PlantForwarder::Serve(std::promise<StoreError>& started) {
             }
             retryNow_ = false;
             lock.unlock();
-            const StoreError error = connection.Open(true);
+            const StoreError error = connection_.Open(true);
             lastTry = std::chrono::steady_clock::now();
             {
                 const std::lock_guard hold(mutex_);
                 status_.connected = error.status == StoreStatus::Ok;
                 status_.problem = status_.connected ? "" : error.message;
                 failures_ += status_.connected ? 0 : 1;
+                retryNow_ = false;
             }
             Recount();
             lock.lock();
             continue;
         }
         lock.unlock();
-        const bool sent = SendBatch(connection);
+        const bool sent = SendBatch();
         lock.lock();
         if (!sent && status_.connected) {
             const std::uint64_t seen = looked_;
@@ -216,4 +217,5 @@ void PlantForwarder::Serve(std::promise<StoreError>& started) {
             lastTry = std::chrono::steady_clock::now();
         }
     }
+    connection_.Close();  // on the thread that opened it
 }

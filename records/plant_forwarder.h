@@ -36,7 +36,7 @@ class PlantForwarder {
     static std::unique_ptr<PlantForwarder> Start(RecordStore& store, const PlantUrl& url,
                                                  std::chrono::milliseconds retry,
                                                  StoreError& error);
-    ~PlantForwarder();  // stops at once; what waits stays in the store
+    ~PlantForwarder();  // stops at once, aborting a call in flight; what waits stays in the store
     PlantForwarder(const PlantForwarder&) = delete;
     PlantForwarder& operator=(const PlantForwarder&) = delete;
 
@@ -48,14 +48,15 @@ class PlantForwarder {
     void OnStatus(std::function<void(const PlantStatus&)> listener);
     PlantStatus Status() const;
     // Waits up to `limit` until every ended attempt is there, trying an unreachable server once
-    // more at once; returns early when that try fails. The count still waiting.
+    // more at once; returns early when that try or a send fails. The count still waiting, as
+    // last seen.
     std::int64_t Drain(std::chrono::milliseconds limit);
 
   private:
     PlantForwarder(RecordStore& store, const PlantUrl& url, std::chrono::milliseconds retry);
     void Serve(std::promise<StoreError>& started);
     // Sends one batch; false when there was nothing to send or it failed.
-    bool SendBatch(PlantConnection& connection);
+    bool SendBatch();
     // Counts the attempts waiting, for the status.
     void Recount();
     void Publish();
@@ -63,6 +64,7 @@ class PlantForwarder {
     RecordStore& store_;
     const PlantUrl url_;
     const std::chrono::milliseconds retry_;
+    PlantConnection connection_;  // used on the forwarder's thread; aborted from any
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     PlantStatus status_;

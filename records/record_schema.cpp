@@ -54,6 +54,15 @@ bool MigrateToVersion2(QSqlQuery& query) {
            query.exec(QStringLiteral("UPDATE schema_version SET version = 2"));
 }
 
+// Layout 2 to 3: the attempts recorded so far were meant for no known plant database, so they
+// are never forwarded.
+bool MigrateToVersion3(QSqlQuery& query) {
+    return query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN plant TEXT")) &&
+           query.exec(QStringLiteral(
+               "ALTER TABLE attempts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0")) &&
+           query.exec(QStringLiteral("UPDATE schema_version SET version = 3"));
+}
+
 // Runs `change` in one transaction.
 StoreError InTransaction(QSqlDatabase& db, QSqlQuery& query, const std::string& path,
                          const std::function<bool()>& change) {
@@ -122,7 +131,7 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
                    query.exec(QString::fromUtf8(kCreateAttempts)) &&
                    query.exec(
                        QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)")) &&
-                   MigrateToVersion2(query);
+                   MigrateToVersion2(query) && MigrateToVersion3(query);
         });
     }
     if (!hasVersion) {
@@ -141,8 +150,10 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
     if (version < 1 || !hasAttempts) {
         return NotRecords(path);
     }
-    if (version == 1 && create) {
-        return InTransaction(db, query, path, [&] { return MigrateToVersion2(query); });
+    if (version < kSchemaVersion && create) {
+        return InTransaction(db, query, path, [&] {
+            return (version >= 2 || MigrateToVersion2(query)) && MigrateToVersion3(query);
+        });
     }
     return {};
 }
@@ -211,9 +222,14 @@ AttemptRecord RecordAt(const QSqlQuery& q, int first) {
     return r;
 }
 
-QString InsertRecordStatement() {
+QString InsertRecordStatement(std::span<const std::string_view> extra) {
     QString columns = QStringLiteral("uuid");
     QString values = QStringLiteral(":uuid");
+    for (const std::string_view column : extra) {
+        const QString name = QString::fromLatin1(column.data(), column.size());
+        columns += ", " + name;
+        values += ", :" + name;
+    }
     for (const std::string_view column : kRecordColumns) {
         const QString name = QString::fromLatin1(column.data(), column.size());
         columns += ", " + name;

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 
 #include <array>
+#include <span>
 #include <string_view>
 
 #include "records/attempt_record.h"
@@ -12,8 +13,11 @@
 // The layout of the records database. The table schema_version holds one row with the layout's
 // version; a later program that changes the layout migrates from the version it finds, and this
 // one refuses a database of a version it does not know. Layout 2 adds each attempt's unique id
-// (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1).
-inline constexpr int kSchemaVersion = 2;
+// (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1). Layout 3
+// adds the plant database each attempt is meant for (plant: its URL without the password, none
+// when no plant database was configured) and the count of the row's changes (revision), so a
+// row that changes after it was forwarded is forwarded again.
+inline constexpr int kSchemaVersion = 3;
 
 // The columns of a record after its id, in the order of AttemptRecord; the CSV header and the
 // JSON field names are these.
@@ -34,8 +38,9 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create);
 
 // Binds a record's columns to the placeholders :started_utc ... :message of `query`.
 void BindRecord(QSqlQuery& query, const AttemptRecord& record);
-// The INSERT of one attempt into `attempts`: its uuid and kRecordColumns, bound by BindRecord.
-QString InsertRecordStatement();
+// The INSERT of one attempt into `attempts`: its uuid, the columns `extra` (bound by the caller)
+// and kRecordColumns, bound by BindRecord.
+QString InsertRecordStatement(std::span<const std::string_view> extra = {});
 // The record in the current row of `query`, whose columns from `first` on are kRecordColumns.
 AttemptRecord RecordAt(const QSqlQuery& query, int first);
 

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,23 +26,40 @@ constexpr int kBusyTimeoutMs = 5000;
 // The message of an attempt whose program ended before it did.
 constexpr const char* kKilledMessage = "the program ended before the attempt did";
 
+// The lock file of a database: beside its real path, so that every name of the database (a
+// symbolic link, a relative path) locks the same file.
+std::string LockPathOf(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+    return (ec ? std::filesystem::path(path) : real).string() + ".lock";
+}
+
 // Takes the lock that makes this program the database's only writer.
-UniqueFd LockWriter(const std::string& path, StoreError& error) {
-    const std::string lockPath = path + ".lock";
-    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid()) {
-        error = {StoreStatus::Unwritable,
-                 "cannot create " + lockPath + ": " + std::strerror(errno)};
-        return {};
+UniqueFd LockWriter(const std::string& path, const std::string& lockPath, StoreError& error) {
+    for (;;) {
+        UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (!fd.Valid()) {
+            error = {StoreStatus::Unwritable,
+                     "cannot create " + lockPath + ": " + std::strerror(errno)};
+            return {};
+        }
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            error = {errno == EWOULDBLOCK ? StoreStatus::Locked : StoreStatus::Unwritable,
+                     "the records database " + path +
+                         " is in use by another flashwright program (a station or an update "
+                         "writing records); only one may write it at a time. To run a second "
+                         "station, give it records of its own: --records OTHER.sqlite"};
+            return {};
+        }
+        // A program refused at its start removes the lock file it held: the lock then belongs
+        // to the file under the name now, not to the one this program opened before.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd.Get(), &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            return fd;
+        }
     }
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        error = {errno == EWOULDBLOCK ? StoreStatus::Locked : StoreStatus::Unwritable,
-                 "the records database " + path +
-                     " is in use by another flashwright program (a station or an update writing "
-                     "records); only one may write it at a time"};
-        return {};
-    }
-    return fd;
 }
 
 bool Exec(QSqlQuery& query, const QString& statement) {
@@ -83,14 +103,17 @@ class RecordStore::Writer {
         return MarkInterrupted(path);
     }
 
-    std::optional<std::int64_t> Insert(const AttemptRecord& record) {
+    std::optional<std::int64_t> Insert(const AttemptRecord& record, const std::string& plant) {
         QSqlDatabase& db = connection_.Db();
         if (!db.transaction()) {
             return std::nullopt;
         }
         QSqlQuery query(db);
-        query.prepare(InsertRecordStatement());
+        constexpr std::array<std::string_view, 1> kPlant{"plant"};
+        query.prepare(InsertRecordStatement(kPlant));
         BindRecord(query, record);
+        query.bindValue(QStringLiteral(":plant"),
+                        plant.empty() ? QVariant() : QVariant(QString::fromStdString(plant)));
         query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(record.uuid));
         if (!query.exec() || !db.commit()) {
             db.rollback();
@@ -110,7 +133,10 @@ class RecordStore::Writer {
             const QString name = QString::fromLatin1(column.data(), column.size());
             assignments += (assignments.isEmpty() ? "" : ", ") + name + " = :" + name;
         }
-        query.prepare(QStringLiteral("UPDATE attempts SET %1 WHERE id = :id").arg(assignments));
+        // A changed row is forwarded again, in its new revision.
+        query.prepare(QStringLiteral("UPDATE attempts SET %1, forwarded = 0, revision = revision + "
+                                     "1 WHERE id = :id")
+                          .arg(assignments));
         BindRecord(query, record);
         query.bindValue(QStringLiteral(":id"), QVariant::fromValue<qlonglong>(id));
         if (!query.exec() || query.numRowsAffected() != 1 || !db.commit()) {
@@ -120,42 +146,49 @@ class RecordStore::Writer {
         return true;
     }
 
-    bool TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total) {
+    bool TakeWaiting(const std::string& plant, std::size_t limit, std::vector<Waiting>& batch,
+                     std::int64_t& total) {
         QSqlQuery query(connection_.Db());
         QStringList names;
         for (const std::string_view column : kRecordColumns) {
             names << QString::fromLatin1(column.data(), column.size());
         }
-        query.prepare(QStringLiteral("SELECT id, uuid, %1 FROM attempts WHERE forwarded = 0 AND "
-                                     "state <> 'running' ORDER BY id LIMIT :limit")
-                          .arg(names.join(QStringLiteral(", "))));
+        const QString waiting = QStringLiteral(
+            "FROM attempts WHERE forwarded = 0 AND state <> 'running' AND plant = :plant");
+        query.prepare(QStringLiteral("SELECT id, revision, uuid, %1 %2 ORDER BY id LIMIT :limit")
+                          .arg(names.join(QStringLiteral(", ")), waiting));
+        query.bindValue(QStringLiteral(":plant"), QString::fromStdString(plant));
         query.bindValue(QStringLiteral(":limit"), QVariant::fromValue<qulonglong>(limit));
         if (!query.exec()) {
             return false;
         }
         while (query.next()) {
-            Waiting waiting{query.value(0).toLongLong(), RecordAt(query, 2)};
-            waiting.record.uuid = query.value(1).toString().toStdString();
-            batch.push_back(std::move(waiting));
+            Waiting row{query.value(0).toLongLong(), query.value(1).toLongLong(),
+                        RecordAt(query, 3)};
+            row.record.uuid = query.value(2).toString().toStdString();
+            batch.push_back(std::move(row));
         }
-        if (!query.exec(QStringLiteral(
-                "SELECT COUNT(*) FROM attempts WHERE forwarded = 0 AND state <> 'running'")) ||
-            !query.next()) {
+        query.prepare(QStringLiteral("SELECT COUNT(*) ") + waiting);
+        query.bindValue(QStringLiteral(":plant"), QString::fromStdString(plant));
+        if (!query.exec() || !query.next()) {
             return false;
         }
         total = query.value(0).toLongLong();
         return true;
     }
 
-    bool MarkForwarded(std::span<const std::int64_t> ids) {
+    bool MarkForwarded(std::span<const Waiting> sent) {
         QSqlDatabase& db = connection_.Db();
         if (!db.transaction()) {
             return false;
         }
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("UPDATE attempts SET forwarded = 1 WHERE id = :id"));
-        for (const std::int64_t id : ids) {
-            query.bindValue(QStringLiteral(":id"), QVariant::fromValue<qlonglong>(id));
+        query.prepare(QStringLiteral(
+            "UPDATE attempts SET forwarded = 1 WHERE id = :id AND revision = :revision"));
+        for (const Waiting& row : sent) {
+            query.bindValue(QStringLiteral(":id"), QVariant::fromValue<qlonglong>(row.id));
+            query.bindValue(QStringLiteral(":revision"),
+                            QVariant::fromValue<qlonglong>(row.revision));
             if (!query.exec()) {
                 db.rollback();
                 return false;
@@ -172,8 +205,8 @@ class RecordStore::Writer {
             return ErrorOf(db.lastError(), path);
         }
         query.prepare(
-            QStringLiteral("UPDATE attempts SET state = 'interrupted', message = :message WHERE "
-                           "state = 'running'"));
+            QStringLiteral("UPDATE attempts SET state = 'interrupted', message = :message, "
+                           "forwarded = 0, revision = revision + 1 WHERE state = 'running'"));
         query.bindValue(QStringLiteral(":message"), QString::fromLatin1(kKilledMessage));
         if (!query.exec() || !db.commit()) {
             const StoreError error = ErrorOf(query.lastError(), path);
@@ -204,11 +237,12 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::string& path, StoreErr
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, ec);
     }
-    UniqueFd lock = LockWriter(path, error);
+    std::string lockPath = LockPathOf(path);
+    UniqueFd lock = LockWriter(path, lockPath, error);
     if (!lock.Valid()) {
         return nullptr;
     }
-    std::unique_ptr<RecordStore> store(new RecordStore(path, std::move(lock)));
+    std::unique_ptr<RecordStore> store(new RecordStore(path, std::move(lock), std::move(lockPath)));
     // The writer thread owns the promise: it may still be inside set_value when get returns.
     std::promise<StoreError> opened;
     std::future<StoreError> result = opened.get_future();
@@ -217,13 +251,15 @@ std::unique_ptr<RecordStore> RecordStore::Open(const std::string& path, StoreErr
     store->thread_->start();
     error = result.get();
     if (error.status != StoreStatus::Ok) {
+        // Refused: no lock file stays behind, removed while it is still held.
+        ::unlink(store->lockPath_.c_str());
         return nullptr;  // the writer thread has ended; the destructor joins it
     }
     return store;
 }
 
-RecordStore::RecordStore(std::string path, UniqueFd lock)
-    : path_(std::move(path)), lock_(std::move(lock)) {}
+RecordStore::RecordStore(std::string path, UniqueFd lock, std::string lockPath)
+    : path_(std::move(path)), lock_(std::move(lock)), lockPath_(std::move(lockPath)) {}
 
 RecordStore::~RecordStore() {
     {
@@ -283,7 +319,7 @@ std::optional<std::int64_t> RecordStore::Begin(const AttemptRecord& record) {
     }
     started.uuid = NewAttemptUuid();
     std::optional<std::int64_t> id;
-    OnWriter([&] { id = writer_->Insert(started); });
+    OnWriter([&] { id = writer_->Insert(started, plant_); });
     return id;
 }
 
@@ -300,14 +336,15 @@ bool RecordStore::Complete(std::int64_t id, const AttemptRecord& record) {
     return written;
 }
 
-bool RecordStore::TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total) {
+bool RecordStore::TakeWaiting(const std::string& plant, std::size_t limit,
+                              std::vector<Waiting>& batch, std::int64_t& total) {
     bool read = false;
-    OnWriter([&] { read = writer_->TakeWaiting(limit, batch, total); });
+    OnWriter([&] { read = writer_->TakeWaiting(plant, limit, batch, total); });
     return read;
 }
 
-bool RecordStore::MarkForwarded(std::span<const std::int64_t> ids) {
+bool RecordStore::MarkForwarded(std::span<const Waiting> sent) {
     bool marked = false;
-    OnWriter([&] { marked = writer_->MarkForwarded(ids); });
+    OnWriter([&] { marked = writer_->MarkForwarded(sent); });
     return marked;
 }

@@ -23,9 +23,10 @@
 std::string DefaultRecordsPath();
 
 // The attempts of this program, written into an SQLite database. One program at a time writes
-// a database: it holds an exclusive lock on the file beside it ("<path>.lock") for as long as
-// its store lives. Every call may come from any thread: one writer thread owns the connection
-// and carries out the calls in turn while their callers wait.
+// a database: it holds an exclusive lock on the file beside the database's real path (symbolic
+// links resolved: "<real path>.lock") for as long as its store lives. Every call may come from any
+// thread: one writer thread owns the connection and carries out the calls in turn while their
+// callers wait.
 class RecordStore final : public AttemptLog {
   public:
     // Opens the database at `path` (its folder and the database are made when missing) for
@@ -41,16 +42,24 @@ class RecordStore final : public AttemptLog {
 
     const std::string& Path() const { return path_; }
 
-    // An attempt waiting to be forwarded to a plant database, with its row's id.
+    // The plant database (its URL without the password) the attempts begun from now on are
+    // meant for; none (empty) by default. Set before the first Begin.
+    void ForwardTo(std::string plant) { plant_ = std::move(plant); }
+
+    // An attempt waiting to be forwarded to a plant database, with its row's id and revision.
     struct Waiting {
         std::int64_t id = 0;
+        std::int64_t revision = 0;
         AttemptRecord record;
     };
-    // The ended attempts not yet forwarded, oldest row first, at most `limit` of them, and in
-    // `total` how many wait in all. False when the database cannot be read.
-    bool TakeWaiting(std::size_t limit, std::vector<Waiting>& batch, std::int64_t& total);
-    // Marks the rows `ids` forwarded, in one transaction.
-    bool MarkForwarded(std::span<const std::int64_t> ids);
+    // The ended attempts meant for the plant database `plant` that are not forwarded in their
+    // latest revision, oldest row first, at most `limit` of them, and in `total` how many wait
+    // in all. False when the database cannot be read.
+    bool TakeWaiting(const std::string& plant, std::size_t limit, std::vector<Waiting>& batch,
+                     std::int64_t& total);
+    // Marks the rows of `sent` forwarded, each only if it has not changed since it was taken,
+    // in one transaction.
+    bool MarkForwarded(std::span<const Waiting> sent);
 
   private:
     struct Job {
@@ -59,13 +68,15 @@ class RecordStore final : public AttemptLog {
     };
     class Writer;
 
-    RecordStore(std::string path, UniqueFd lock);
+    RecordStore(std::string path, UniqueFd lock, std::string lockPath);
     // Runs `work` on the writer thread and returns when it has run.
     void OnWriter(std::function<void()> work);
     void Serve(std::promise<StoreError>& opened);
 
     const std::string path_;
     const UniqueFd lock_;
+    const std::string lockPath_;
+    std::string plant_;
     std::unique_ptr<Writer> writer_;  // the connection; lives on the writer thread only
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config ccache
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-private-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql
+    qt6-base-dev qt6-base-private-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev
     postgresql
     libftdi1-dev libudev-dev
     umockdev libumockdev-dev

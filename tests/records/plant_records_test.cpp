@@ -91,6 +91,10 @@ TEST_F(PlantRecordsTest, TwoStationsWritingAtOnceGetEveryRecordThereOnce) {
 
 TEST_F(PlantRecordsTest, ServerStoppedMidSessionGetsEveryRecordExactlyOnce) {
     const std::string local = Local("station.sqlite");
+    {  // trials before any plant database was configured: never sent
+        StoreError error;
+        Record(*AttemptRecords::Open(local, error, notice_), "trial", 3);
+    }
     auto records = Open(cluster_.Url(), local);
     Record(*records, "before", 20);
     ASSERT_EQ(records->Plant()->Drain(kGenerous), 0);
@@ -147,4 +151,23 @@ TEST_F(PlantRecordsTest, WrongPasswordIsRefusedAndAnUnreachableServerIsSaidSo) {
         EXPECT_EQ(ExitStatusOf(error.status), c.reading == StoreStatus::Refused ? 77 : 69);
         EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
     }
+}
+
+TEST_F(PlantRecordsTest, AnAttemptThatChangesAfterItWasSentIsSentAgainInItsLatestState) {
+    auto records = Open(cluster_.Url(), Local("s.sqlite"));
+    AttemptRecord r;
+    r.state = AttemptState::Interrupted;
+    const std::optional<std::int64_t> id = records->Begin(r);
+    ASSERT_TRUE(records->Complete(*id, r));
+    ASSERT_EQ(records->Plant()->Drain(kGenerous), 0);
+    r.state = AttemptState::Finished;
+    ASSERT_TRUE(records->Complete(*id, r));
+    EXPECT_EQ(records->Finish(notice_, kGenerous), 0);
+    StoreError error;
+    RecordReader::Open(cluster_.Url(), error)
+        ->ForEach({}, [&](std::int64_t, const AttemptRecord& a) {
+            EXPECT_EQ(a.state, AttemptState::Finished);
+            ++duplicates_;
+        });
+    EXPECT_EQ(duplicates_, 0);  // from -1: one row
 }

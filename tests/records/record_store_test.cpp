@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "records/record_reader.h"
+#include "records/record_schema.h"
 #include "records/record_store.h"
 #include "records/sql_connection.h"
 #include "support/temp_dir.h"
@@ -110,9 +111,15 @@ TEST_F(RecordStoreTest, SecondWriterIsRefusedButReadersReadBesideTheFirst) {
     const auto store = OpenStore();
     store->Begin(Attempt("2026-12-08T10:00:00.000Z", "a", 0));
     StoreError error;
-    EXPECT_EQ(RecordStore::Open(path_, error), nullptr);
-    EXPECT_EQ(error.status, StoreStatus::Locked);
-    EXPECT_NE(error.message.find(path_), std::string::npos);
+    // Another name of the same file (a symbolic link) is the same database.
+    const std::string link = (dir_.Path() / "link.sqlite").string();
+    std::filesystem::create_symlink(path_, link);
+    for (const std::string& name : {path_, link}) {
+        EXPECT_EQ(RecordStore::Open(name, error), nullptr) << name;
+        EXPECT_EQ(ExitStatusOf(error.status), 75) << name;
+        EXPECT_NE(error.message.find(name + " is in use"), std::string::npos) << error.message;
+        EXPECT_NE(error.message.find("--records OTHER.sqlite"), std::string::npos);
+    }
     EXPECT_EQ(ReadAll(path_).size(), 1u);
 }
 
@@ -147,7 +154,7 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
         {"newer layout",
          [&] {
              OpenStore();
-             sql("UPDATE schema_version SET version = 3");
+             sql(QStringLiteral("UPDATE schema_version SET version = %1").arg(kSchemaVersion + 1));
          },
          StoreStatus::NewerSchema, 76},
         {"not a database", [&] { dir_.Write("state/records.sqlite", std::string(4096, 'x')); },
@@ -166,6 +173,7 @@ TEST_F(RecordStoreTest, DatabasesThatCannotBeReadHaveAStatusEach) {
         if (c.status != StoreStatus::Missing) {
             EXPECT_EQ(RecordStore::Open(path_, error), nullptr) << c.name;
             EXPECT_EQ(error.status, c.status) << c.name;
+            EXPECT_FALSE(std::filesystem::exists(path_ + ".lock")) << c.name;  // none left
         }
     }
 }
@@ -179,6 +187,7 @@ TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
     for (const char* back :
          {"DROP INDEX attempts_uuid", "DROP INDEX attempts_waiting",
           "ALTER TABLE attempts DROP COLUMN uuid", "ALTER TABLE attempts DROP COLUMN forwarded",
+          "ALTER TABLE attempts DROP COLUMN plant", "ALTER TABLE attempts DROP COLUMN revision",
           "UPDATE schema_version SET version = 1"}) {
         ASSERT_TRUE(q.exec(back)) << back;  // as an earlier version wrote it
     }
@@ -187,10 +196,10 @@ TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
         q.exec("SELECT MAX(version), COUNT(DISTINCT uuid), SUM(length(uuid) = 36), "
                "SUM(forwarded) FROM attempts, schema_version"));
     ASSERT_TRUE(q.next());
-    // Layout 2, three distinct ids, none forwarded.
+    // The current layout, three distinct ids, none forwarded.
     EXPECT_EQ(
         std::tuple(q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt(), q.value(3).toInt()),
-        std::tuple(2, 3, 3, 0));
+        std::tuple(kSchemaVersion, 3, 3, 0));
 }
 
 TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {
