@@ -10,7 +10,6 @@
 
 #include "log/escaped_text.h"
 #include "records/attempt_origin.h"
-#include "records/database_url.h"
 #include "records/recording_observer.h"
 #include "records/utc_time.h"
 
@@ -33,12 +32,7 @@ std::unique_ptr<CommandRecords> CommandRecords::Open(const std::string& path,
                                                      const std::string& file, int& status) {
     StoreError error;
     std::string notice;
-    std::unique_ptr<AttemptRecords> store;
-    if (std::optional<StoreError> unsupported = UnsupportedDatabaseUrl(path)) {
-        error = std::move(*unsupported);
-    } else {
-        store = AttemptRecords::Open(path, error, notice);
-    }
+    std::unique_ptr<AttemptRecords> store = AttemptRecords::Open(path, error, notice);
     if (store == nullptr) {
         std::fprintf(stderr, "flashwright %s: the attempts cannot be recorded: %s\n", link.c_str(),
                      EscapedText(error.message).c_str());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "records/database_url.h"
 #include "update/settings.h"
 
 std::string RecordsTarget(const std::string& given, std::string& warning) {
@@ -22,6 +23,10 @@ std::unique_ptr<AttemptRecords> AttemptRecords::Open(const std::string& target, 
                                                      std::string& notice,
                                                      const std::string& localPath,
                                                      std::chrono::milliseconds retry) {
+    if (std::optional<StoreError> unsupported = UnsupportedDatabaseUrl(target)) {
+        error = std::move(*unsupported);  // not a folder named after the scheme
+        return nullptr;
+    }
     PlantUrl url;
     const bool plant = IsPlantUrl(target);
     if (plant && !ParsePlantUrl(target, url, error.message)) {

@@ -57,6 +57,7 @@ TEST(StationStartTest, AStationThatCanServeNothingEndsAtOnceAndSaysWhy) {
         {{"COM"}, usage, "(--match VID:PID)"},
         {{"FTDI"}, noLink, "over FTDI: udev is not running (no /nonexistent/c)", noUdev},
         {{"USBX"}, noLink, "bus folder /nonexistent (FLASHWRIGHT_USBXPRESS_BUS) is no", noBus},
+        {{"UDP", "--slots", "127.0.90.1", "--records", "mysql://db/r"}, 77, "cannot use: give"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> args{"station", start.file, "--link"};
