@@ -75,7 +75,8 @@ constexpr std::array kCommands{
     CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
 };
 
-constexpr std::string_view kUsage = R"(Usage:
+// The usage, in pieces: the station and records commands print their own form and text.
+constexpr std::string_view kUsageForms = R"(Usage:
   flashwright                          open the desktop dialog
   flashwright UDP <address> <file> [--json] [--records PATH]
                                        update the device at <address> over the network
@@ -96,14 +97,20 @@ constexpr std::string_view kUsage = R"(Usage:
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
-  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
+)";
+constexpr std::string_view kStationForm =
+    R"(  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
               [--records PATH] [--json | --window]
                                        update every device that arrives, once per visit
-  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
+)";
+constexpr std::string_view kRecordsForm =
+    R"(  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
                       [--file-sha256 PREFIX] [--csv | --json] [--summary]
                                        print the recorded update attempts
-  flashwright --help | --version      print this usage, or the version
+)";
+constexpr std::string_view kUsageAfterForms =
+    R"(  flashwright --help | --version      print this usage, or the version
 
 UDP (any case): opens UDP port 4107 of <address> (a dotted IPv4 address or a host name),
 keeps asking the bootloader to synchronise for up to 10 s (restart the device meanwhile),
@@ -145,7 +152,9 @@ check: reads and walks an update file as an update would, without any device, an
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
 L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
 
-station: reads and checks the file once and keeps exactly those bytes for the session, then
+)";
+constexpr std::string_view kStationText =
+    R"(station: reads and checks the file once and keeps exactly those bytes for the session, then
 waits for devices: FTDI and USBX devices udev reports plugged in (or those on the simulated bus
 folder FLASHWRIGHT_FTDI_BUS or FLASHWRIGHT_USBXPRESS_BUS names), UDP or COM fixture slots
 (--slots) whose bootloader answers, or USB serial adapters with the ids of --match (COM).
@@ -156,7 +165,8 @@ failure; 2 when another station serves the same bus or slot, or a slot names no 
 same device as another; -10 when udev is not running or the bus folder does not exist.
 --window shows the station in a window for the operator instead of the terminal: a tile per
 device, the counters, and the stop buttons.
-
+)";
+constexpr std::string_view kUsageBetween = R"(
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for
 a device you must power-cycle by hand.
 
@@ -173,7 +183,9 @@ left (the next program sends them). The password comes from ~/.pgpass or PGPASSW
 the URL is accepted with a warning, as every user sees it in the process list. A refused
 login ends the program at the start (status 77); an unreachable server does not.
 
-records: reads the records database (by default $XDG_STATE_HOME/flashwright/records.sqlite,
+)";
+constexpr std::string_view kRecordsText =
+    R"(records: reads the records database (by default $XDG_STATE_HOME/flashwright/records.sqlite,
 that is ~/.local/state/flashwright/records.sqlite; --records PATH or a plant database URL
 picks another) without
 changing it, also while another program writes it, and prints a table of the attempts, oldest
@@ -186,7 +198,8 @@ control characters are escaped), --json one JSON object a line with the CSV head
 --summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
 interrupted: the program ended first), and the first-pass yield, the share of the devices
 whose first attempt that day with that file passed.
-
+)";
+constexpr std::string_view kUsageRest = R"(
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
 ends them, for a path that starts with "-". An unknown option, an option without its value,
 a missing operand, an operand too many for COM or --list-ports, or a baud that is not a
@@ -259,6 +272,33 @@ Files:
                               vendor's USBXpress library) and records/url (a plant database)
 )";
 
+// What follows a command's own usage: where the rest is told.
+constexpr std::string_view kMoreHelp = R"(
+Run "flashwright --help" for --records, the exit statuses, the environment and the files.
+)";
+
+// A command whose --help prints its own form and text instead of the whole usage.
+struct CommandUsage {
+    std::string_view keyword;  // upper case
+    std::string_view form;
+    std::string_view text;
+};
+constexpr std::array kCommandUsages{CommandUsage{"STATION", kStationForm, kStationText},
+                                    CommandUsage{"RECORDS", kRecordsForm, kRecordsText}};
+
+const std::string& WholeUsage() {
+    static const std::string usage = [] {
+        std::string text;
+        for (const std::string_view piece :
+             {kUsageForms, kStationForm, kRecordsForm, kUsageAfterForms, kStationText,
+              kUsageBetween, kRecordsText, kUsageRest}) {
+            text += piece;
+        }
+        return text;
+    }();
+    return usage;
+}
+
 // The forms a user without a display can turn to.
 constexpr std::string_view kCommandForms = R"(  flashwright UDP <address> <file>
   flashwright COM <port> <file> [<baud>] [--device-type mirabel]
@@ -316,15 +356,25 @@ std::span<const CommandKeyword> CommandKeywords() {
 }
 
 std::string_view CommandLineUsage() {
-    return kUsage;
+    return WholeUsage();
 }
 
 std::string_view CommandForms() {
     return kCommandForms;
 }
 
-int PrintUsage(bool json) {
-    std::fwrite(kUsage.data(), 1, kUsage.size(), json ? stderr : stdout);
+int PrintUsage(bool json, std::string_view command) {
+    const std::string keyword = UpperCase(command);
+    const auto own =
+        std::find_if(kCommandUsages.begin(), kCommandUsages.end(),
+                     [&](const CommandUsage& usage) { return usage.keyword == keyword; });
+    const std::string text = own == kCommandUsages.end() ? WholeUsage()
+                                                         : std::string("Usage:\n")
+                                                               .append(own->form)
+                                                               .append("\n")
+                                                               .append(own->text)
+                                                               .append(kMoreHelp);
+    std::fwrite(text.data(), 1, text.size(), json ? stderr : stdout);
     return 0;
 }
 

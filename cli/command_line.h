@@ -33,8 +33,9 @@ std::span<const CommandKeyword> CommandKeywords();
 // The usage text of --help.
 std::string_view CommandLineUsage();
 // Prints the usage text on standard output, or on standard error when `json` keeps standard
-// output for JSON Lines; returns the exit code 0.
-int PrintUsage(bool json = false);
+// output for JSON Lines; returns the exit code 0. A `command` keyword with a usage of its own
+// (station, records) prints only that.
+int PrintUsage(bool json = false, std::string_view command = {});
 // The windowless command forms, one a line, for a user who cannot open the dialog.
 std::string_view CommandForms();
 

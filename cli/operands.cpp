@@ -76,8 +76,8 @@ std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::str
     return std::nullopt;
 }
 
-int PrintHelp(const Operands& operands) {
-    return PrintUsage(operands.Option("--json").has_value());
+int PrintHelp(const Operands& operands, std::string_view command) {
+    return PrintUsage(operands.Option("--json").has_value(), command);
 }
 
 std::optional<int> MissingOperand(std::string_view command, const Operands& operands,

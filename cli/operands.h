@@ -39,8 +39,9 @@ std::optional<Operands> SplitOperands(std::span<const std::string> tokens,
 // printed the usage).
 std::optional<int> ParseNoOperands(std::span<const std::string> tokens, std::string_view command);
 
-// After --help: the usage, on standard error when --json was given too.
-int PrintHelp(const Operands& operands);
+// After --help: the usage (that command's own where it has one), on standard error when --json
+// was given too.
+int PrintHelp(const Operands& operands, std::string_view command = {});
 
 // The usage error for the first operand not given, `names` naming the positional operands in
 // their order ("update file"); nothing when every one is there.

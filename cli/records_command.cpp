@@ -34,6 +34,10 @@ bool IsHexPrefix(const std::string& text) {
 
 }  // namespace
 
+std::span<const OptionSpec> RecordsOptions() {
+    return kRecordsOptions;
+}
+
 std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
                                        RecordsRequest& request) {
     std::string error;
@@ -42,7 +46,7 @@ std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
         return UsageError("records", error);
     }
     if (operands->help) {
-        return PrintHelp(*operands);
+        return PrintHelp(*operands, "records");
     }
     const bool csv = operands->Option("--csv").has_value();
     const bool json = operands->Option("--json").has_value();

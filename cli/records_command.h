@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "cli/operands.h"
 #include "cli/records_output.h"
 #include "log/log_sink.h"
 #include "records/record_reader.h"
@@ -15,6 +16,9 @@ struct RecordsRequest {
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
 };
+
+// The options of "flashwright records", as its command line knows them.
+std::span<const OptionSpec> RecordsOptions();
 
 // "[--records PATH] [--since DATE] [--device ID] [--station NAME] [--file-sha256 PREFIX]
 // [--csv | --json] [--summary]" after the keyword RECORDS. Nothing when the request can be carried

@@ -54,6 +54,8 @@ constexpr std::array kStationOptions{
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
     OptionSpec{"--json", false},       OptionSpec{"--match", true},
     OptionSpec{"--window", false}};
+// The links a station serves, as --link names them.
+constexpr std::array<std::string_view, 4> kStationLinks{"FTDI", "USBX", "COM", "UDP"};
 
 // A bus folder that cannot be watched is tried again this often.
 constexpr int kRewatchMs = 500;
@@ -260,6 +262,14 @@ bool FinishRecords(AttemptRecords& records, StopSignals& stopSignals, std::strin
 
 }  // namespace
 
+std::span<const OptionSpec> StationOptions() {
+    return kStationOptions;
+}
+
+std::span<const std::string_view> StationLinks() {
+    return kStationLinks;
+}
+
 std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
                                        StationRequest& request) {
     std::string error;
@@ -268,7 +278,7 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
         return UsageError("station", error);
     }
     if (operands->help) {
-        return PrintHelp(*operands);
+        return PrintHelp(*operands, "station");
     }
     if (const std::optional<int> code = MissingOperand("station", *operands, {"update file"})) {
         return code;
@@ -278,8 +288,8 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     if (request.link.empty()) {
         return UsageError("station", "--link FTDI, USBX, COM or UDP is missing");
     }
-    if (request.link != "FTDI" && request.link != "USBX" && request.link != "UDP" &&
-        request.link != "COM") {
+    if (std::find(kStationLinks.begin(), kStationLinks.end(), request.link) ==
+        kStationLinks.end()) {
         return UsageError("station", "--link " + EscapedText(*operands->Option("--link")) +
                                          " is unknown: use FTDI, USBX, COM or UDP");
     }

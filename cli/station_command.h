@@ -3,8 +3,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cli/operands.h"
 #include "log/log_sink.h"
 #include "station/udev_watch.h"
 
@@ -26,6 +28,10 @@ struct StationRequest {
     bool json = false;
     bool window = false;  // shown in the station window instead of on the terminal
 };
+
+// The options of "flashwright station" and the links --link names, as its command line knows them.
+std::span<const OptionSpec> StationOptions();
+std::span<const std::string_view> StationLinks();
 
 // Nothing when the request can be carried out; otherwise the exit code to end with.
 std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
