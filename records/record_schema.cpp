@@ -11,14 +11,6 @@
 
 namespace {
 
-constexpr const char* kCreateAttempts = R"(CREATE TABLE attempts (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    started_utc TEXT NOT NULL, ended_utc TEXT, state TEXT NOT NULL,
-    station TEXT, operator TEXT, link TEXT, device TEXT, description TEXT,
-    bootloader_version TEXT, device_id INTEGER, device_name TEXT, hardware TEXT, software TEXT,
-    file_name TEXT, file_size INTEGER, file_sha256 TEXT,
-    frames_sent INTEGER, retries INTEGER, result_code INTEGER, message TEXT))";
-
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -27,13 +19,9 @@ std::string Std(const QVariant& value) {
     return value.toString().toStdString();
 }
 
-// Layout 1 to 2: every attempt gets its unique id, none is forwarded yet; the partial index
-// finds those waiting to be forwarded without reading the others.
-bool MigrateToVersion2(QSqlQuery& query) {
-    if (!query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN uuid TEXT")) ||
-        !query.exec(QStringLiteral(
-            "ALTER TABLE attempts ADD COLUMN forwarded INTEGER NOT NULL DEFAULT 0")) ||
-        !query.exec(QStringLiteral("SELECT id FROM attempts"))) {
+// Layout 1 to 2: every attempt gets its unique id, none is forwarded yet.
+bool GiveEachAttemptAUuid(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT id FROM attempts"))) {
         return false;
     }
     std::vector<qlonglong> ids;
@@ -48,19 +36,39 @@ bool MigrateToVersion2(QSqlQuery& query) {
             return false;
         }
     }
-    return query.exec(QStringLiteral("CREATE UNIQUE INDEX attempts_uuid ON attempts (uuid)")) &&
-           query.exec(QStringLiteral(
-               "CREATE INDEX attempts_waiting ON attempts (id) WHERE forwarded = 0")) &&
-           query.exec(QStringLiteral("UPDATE schema_version SET version = 2"));
+    return true;
 }
 
-// Layout 2 to 3: the attempts recorded so far were meant for no known plant database, so they
-// are never forwarded.
-bool MigrateToVersion3(QSqlQuery& query) {
-    return query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN plant TEXT")) &&
-           query.exec(QStringLiteral(
-               "ALTER TABLE attempts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0")) &&
-           query.exec(QStringLiteral("UPDATE schema_version SET version = 3"));
+constexpr std::array<LayoutColumn, 2> kVersion2Columns{{
+    {"uuid", SqlType::Text},
+    {"forwarded", SqlType::Integer, "NOT NULL DEFAULT 0"},
+}};
+// The partial index finds the attempts waiting to be forwarded without reading the others.
+constexpr std::array<LayoutIndex, 2> kVersion2Indexes{{
+    {"attempts_uuid", "uuid", true},
+    {"attempts_waiting", "id", false, "forwarded = 0"},
+}};
+// Layout 2 to 3: the attempts recorded so far were meant for no known plant database (plant
+// is none), so they are never forwarded.
+constexpr std::array<LayoutColumn, 2> kVersion3Columns{{
+    {"plant", SqlType::Text},
+    {"revision", SqlType::Integer, "NOT NULL DEFAULT 0"},
+}};
+// The versions after layout 1, which a new database is made as and then migrated from.
+constexpr std::array<LayoutStep, 2> kStoreSteps{{
+    {2, kVersion2Columns, kVersion2Indexes, &GiveEachAttemptAUuid},
+    {3, kVersion3Columns},
+}};
+static_assert(kStoreSteps.back().version == kSchemaVersion);
+
+// Takes a database of layout `from` to kSchemaVersion.
+bool MigrateFrom(QSqlQuery& query, int from) {
+    for (const LayoutStep& step : kStoreSteps) {
+        if (step.version > from && !AddLayoutStep(query, kSqliteDialect, step)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Runs `change` in one transaction.
@@ -76,10 +84,6 @@ StoreError InTransaction(QSqlDatabase& db, QSqlQuery& query, const std::string& 
         return error;
     }
     return {};
-}
-
-StoreError NotRecords(const std::string& path) {
-    return {StoreStatus::Corrupt, path + " is not a records database"};
 }
 
 }  // namespace
@@ -125,35 +129,25 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
     if (!any && create) {
         // Layout 1, then the same migration an existing database of layout 1 takes.
         return InTransaction(db, query, path, [&] {
-            return query.exec(
-                       QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
-                   query.exec(QStringLiteral("INSERT INTO schema_version VALUES (1)")) &&
-                   query.exec(QString::fromUtf8(kCreateAttempts)) &&
-                   query.exec(
-                       QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)")) &&
-                   MigrateToVersion2(query) && MigrateToVersion3(query);
+            return CreateLayout(query, kSqliteDialect, {}, 1) && MigrateFrom(query, 1);
         });
     }
     if (!hasVersion) {
         return NotRecords(path);
     }
-    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
+    if (!query.exec(QString::fromLatin1(kReadLayoutVersion)) || !query.next()) {
         return ErrorOf(query.lastError(), path);
     }
     const int version = query.value(0).toInt();
-    if (version > kSchemaVersion) {
-        return {StoreStatus::NewerSchema,
-                path + " was written by a later version of flashwright (records layout " +
-                    std::to_string(version) + "; this version knows layout " +
-                    std::to_string(kSchemaVersion) + ")"};
+    if (StoreError later = LaterLayout(path, version, kSchemaVersion);
+        later.status != StoreStatus::Ok) {
+        return later;
     }
     if (version < 1 || !hasAttempts) {
         return NotRecords(path);
     }
     if (version < kSchemaVersion && create) {
-        return InTransaction(db, query, path, [&] {
-            return (version >= 2 || MigrateToVersion2(query)) && MigrateToVersion3(query);
-        });
+        return InTransaction(db, query, path, [&] { return MigrateFrom(query, version); });
     }
     return {};
 }
