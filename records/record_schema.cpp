@@ -11,14 +11,6 @@
 
 namespace {
 
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-std::string Std(const QVariant& value) {
-    return value.toString().toStdString();
-}
-
 // Layout 1 to 2: every attempt gets its unique id, none is forwarded yet.
 bool GiveEachAttemptAUuid(QSqlQuery& query) {
     if (!query.exec(QStringLiteral("SELECT id FROM attempts"))) {
@@ -156,64 +148,21 @@ std::string NewAttemptUuid() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
 }
 
-void BindRecord(QSqlQuery& query, const AttemptRecord& r) {
-    query.bindValue(QStringLiteral(":started_utc"), Text(r.startedUtc));
-    query.bindValue(QStringLiteral(":ended_utc"),
-                    r.endedUtc.empty() ? QVariant() : QVariant(Text(r.endedUtc)));
-    query.bindValue(QStringLiteral(":state"), Text(std::string(StateText(r.state))));
-    query.bindValue(QStringLiteral(":station"), Text(r.station));
-    query.bindValue(QStringLiteral(":operator"), Text(r.operatorName));
-    query.bindValue(QStringLiteral(":link"), Text(r.link));
-    query.bindValue(QStringLiteral(":device"), Text(r.device));
-    query.bindValue(QStringLiteral(":description"), Text(r.description));
-    query.bindValue(QStringLiteral(":bootloader_version"), Text(r.bootloaderVersion));
-    query.bindValue(QStringLiteral(":device_id"), r.deviceId ? QVariant(*r.deviceId) : QVariant());
-    query.bindValue(QStringLiteral(":device_name"), Text(r.deviceName));
-    query.bindValue(QStringLiteral(":hardware"), Text(r.hardware));
-    query.bindValue(QStringLiteral(":software"), Text(r.software));
-    query.bindValue(QStringLiteral(":file_name"), Text(r.fileName));
-    query.bindValue(QStringLiteral(":file_size"), QVariant::fromValue<qlonglong>(r.fileSize));
-    query.bindValue(QStringLiteral(":file_sha256"), Text(r.fileSha256));
-    query.bindValue(QStringLiteral(":frames_sent"), r.framesSent);
-    query.bindValue(QStringLiteral(":retries"), r.retries);
-    query.bindValue(QStringLiteral(":result_code"),
-                    r.resultCode ? QVariant(*r.resultCode) : QVariant());
-    query.bindValue(QStringLiteral(":message"), Text(r.message));
+void BindRecord(QSqlQuery& query, const AttemptRecord& record) {
+    for (const RecordColumn& column : kRecordLayout) {
+        query.bindValue(
+            QLatin1Char(':') +
+                QString::fromLatin1(column.name.data(), static_cast<qsizetype>(column.name.size())),
+            column.stored(record));
+    }
 }
 
-AttemptRecord RecordAt(const QSqlQuery& q, int first) {
-    AttemptRecord r;
-    int i = first;
-    r.startedUtc = Std(q.value(i++));
-    r.endedUtc = Std(q.value(i++));
-    const std::string state = Std(q.value(i++));
-    r.state = state == "running"    ? AttemptState::Running
-              : state == "finished" ? AttemptState::Finished
-                                    : AttemptState::Interrupted;
-    r.station = Std(q.value(i++));
-    r.operatorName = Std(q.value(i++));
-    r.link = Std(q.value(i++));
-    r.device = Std(q.value(i++));
-    r.description = Std(q.value(i++));
-    r.bootloaderVersion = Std(q.value(i++));
-    const QVariant deviceId = q.value(i++);
-    if (!deviceId.isNull()) {
-        r.deviceId = deviceId.toInt();
+AttemptRecord RecordAt(const QSqlQuery& query, int first) {
+    AttemptRecord record;
+    for (const RecordColumn& column : kRecordLayout) {
+        column.take(record, query.value(first++));
     }
-    r.deviceName = Std(q.value(i++));
-    r.hardware = Std(q.value(i++));
-    r.software = Std(q.value(i++));
-    r.fileName = Std(q.value(i++));
-    r.fileSize = q.value(i++).toLongLong();
-    r.fileSha256 = Std(q.value(i++));
-    r.framesSent = q.value(i++).toInt();
-    r.retries = q.value(i++).toInt();
-    const QVariant code = q.value(i++);
-    if (!code.isNull()) {
-        r.resultCode = code.toInt();
-    }
-    r.message = Std(q.value(i++));
-    return r;
+    return record;
 }
 
 QString InsertRecordStatement(std::span<const std::string_view> extra) {

@@ -1,5 +1,7 @@
 #include "records/records_layout.h"
 
+#include "records/record_schema.h"
+
 namespace {
 
 QString Sql(std::string_view text) {
@@ -37,6 +39,33 @@ QString CreateIndex(const LayoutIndex& index) {
 }
 
 }  // namespace
+
+namespace record_fields {
+
+QVariant EndedUtc(const AttemptRecord& record) {
+    return record.endedUtc.empty() ? QVariant() : Text<&AttemptRecord::endedUtc>(record);
+}
+
+QVariant State(const AttemptRecord& record) {
+    return QString::fromStdString(std::string(StateText(record.state)));
+}
+
+void TakeState(AttemptRecord& record, const QVariant& value) {
+    const std::string state = value.toString().toStdString();
+    record.state = state == "running"    ? AttemptState::Running
+                   : state == "finished" ? AttemptState::Finished
+                                         : AttemptState::Interrupted;
+}
+
+QVariant FileSize(const AttemptRecord& record) {
+    return QVariant::fromValue<qlonglong>(record.fileSize);
+}
+
+void TakeFileSize(AttemptRecord& record, const QVariant& value) {
+    record.fileSize = value.toLongLong();
+}
+
+}  // namespace record_fields
 
 bool CreateLayout(QSqlQuery& query, const SqlDialect& dialect,
                   std::span<const LayoutColumn> leading, int version) {

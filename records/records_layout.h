@@ -2,12 +2,14 @@
 
 #include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 
 #include <array>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "records/attempt_record.h"
 #include "records/store_status.h"
 
 // The layout of a records database, described once and written out in each SQL dialect: the
@@ -51,29 +53,81 @@ inline constexpr SqlDialect kSqliteDialect{"INTEGER PRIMARY KEY AUTOINCREMENT", 
                                            "INTEGER"};
 inline constexpr SqlDialect kPostgresDialect{"BIGSERIAL PRIMARY KEY", "TEXT", "INTEGER", "BIGINT"};
 
+// A column of the record: how its field is stored and read back.
+struct RecordColumn : LayoutColumn {
+    QVariant (*stored)(const AttemptRecord& record);  // null for a field that is absent
+    void (*take)(AttemptRecord& record, const QVariant& value);
+};
+
+// The ways a field is stored: text as it is, a number, a number that may be absent.
+namespace record_fields {
+template <std::string AttemptRecord::*kField>
+QVariant Text(const AttemptRecord& record) {
+    return QString::fromStdString(record.*kField);
+}
+template <std::string AttemptRecord::*kField>
+void TakeText(AttemptRecord& record, const QVariant& value) {
+    record.*kField = value.toString().toStdString();
+}
+template <int AttemptRecord::*kField>
+QVariant Number(const AttemptRecord& record) {
+    return record.*kField;
+}
+template <int AttemptRecord::*kField>
+void TakeNumber(AttemptRecord& record, const QVariant& value) {
+    record.*kField = value.toInt();
+}
+template <std::optional<int> AttemptRecord::*kField>
+QVariant Optional(const AttemptRecord& record) {
+    return record.*kField ? QVariant(*(record.*kField)) : QVariant();
+}
+template <std::optional<int> AttemptRecord::*kField>
+void TakeOptional(AttemptRecord& record, const QVariant& value) {
+    if (!value.isNull()) {
+        record.*kField = value.toInt();
+    }
+}
+QVariant EndedUtc(const AttemptRecord& record);  // none while the attempt runs
+QVariant State(const AttemptRecord& record);
+void TakeState(AttemptRecord& record, const QVariant& value);
+QVariant FileSize(const AttemptRecord& record);
+void TakeFileSize(AttemptRecord& record, const QVariant& value);
+}  // namespace record_fields
+
 // The columns of a record after its id, in the order of AttemptRecord.
-inline constexpr std::array<LayoutColumn, 20> kRecordLayout{{
-    {"started_utc", SqlType::Text, "NOT NULL"},
-    {"ended_utc", SqlType::Text},
-    {"state", SqlType::Text, "NOT NULL"},
-    {"station", SqlType::Text},
-    {"operator", SqlType::Text},
-    {"link", SqlType::Text},
-    {"device", SqlType::Text},
-    {"description", SqlType::Text},
-    {"bootloader_version", SqlType::Text},
-    {"device_id", SqlType::Integer},
-    {"device_name", SqlType::Text},
-    {"hardware", SqlType::Text},
-    {"software", SqlType::Text},
-    {"file_name", SqlType::Text},
-    {"file_size", SqlType::BigInteger},
-    {"file_sha256", SqlType::Text},
-    {"frames_sent", SqlType::Integer},
-    {"retries", SqlType::Integer},
-    {"result_code", SqlType::Integer},
-    {"message", SqlType::Text},
-}};
+inline constexpr std::array<RecordColumn, 20> kRecordLayout = [] {
+    using A = AttemptRecord;
+    using namespace record_fields;
+    const auto text = [](std::string_view name, auto stored, auto take,
+                         std::string_view constraint = {}) {
+        return RecordColumn{{name, SqlType::Text, constraint}, stored, take};
+    };
+    const auto number = [](std::string_view name, auto stored, auto take) {
+        return RecordColumn{{name, SqlType::Integer}, stored, take};
+    };
+    return std::array<RecordColumn, 20>{
+        text("started_utc", Text<&A::startedUtc>, TakeText<&A::startedUtc>, "NOT NULL"),
+        text("ended_utc", EndedUtc, TakeText<&A::endedUtc>),
+        text("state", State, TakeState, "NOT NULL"),
+        text("station", Text<&A::station>, TakeText<&A::station>),
+        text("operator", Text<&A::operatorName>, TakeText<&A::operatorName>),
+        text("link", Text<&A::link>, TakeText<&A::link>),
+        text("device", Text<&A::device>, TakeText<&A::device>),
+        text("description", Text<&A::description>, TakeText<&A::description>),
+        text("bootloader_version", Text<&A::bootloaderVersion>, TakeText<&A::bootloaderVersion>),
+        number("device_id", Optional<&A::deviceId>, TakeOptional<&A::deviceId>),
+        text("device_name", Text<&A::deviceName>, TakeText<&A::deviceName>),
+        text("hardware", Text<&A::hardware>, TakeText<&A::hardware>),
+        text("software", Text<&A::software>, TakeText<&A::software>),
+        text("file_name", Text<&A::fileName>, TakeText<&A::fileName>),
+        RecordColumn{{"file_size", SqlType::BigInteger}, FileSize, TakeFileSize},
+        text("file_sha256", Text<&A::fileSha256>, TakeText<&A::fileSha256>),
+        number("frames_sent", Number<&A::framesSent>, TakeNumber<&A::framesSent>),
+        number("retries", Number<&A::retries>, TakeNumber<&A::retries>),
+        number("result_code", Optional<&A::resultCode>, TakeOptional<&A::resultCode>),
+        text("message", Text<&A::message>, TakeText<&A::message>),
+    };
+}();
 
 // Their names; the CSV header and the JSON field names are these.
 inline constexpr std::array<std::string_view, kRecordLayout.size()> kRecordColumns = [] {
