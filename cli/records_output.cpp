@@ -4,7 +4,6 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 
 #include "log/escaped_text.h"
@@ -24,59 +23,6 @@ constexpr std::array<std::string_view, 6> kSummaryTableColumns{
 constexpr std::array<std::string_view, 8> kSummaryColumns{
     "day",    "file_sha256", "attempts",           "passed",
     "failed", "devices",     "first_pass_devices", "first_pass_yield"};
-// What a spreadsheet reads as the start of a formula.
-constexpr std::string_view kFormulaStarts = "=+-@\t\r";
-
-std::string WithoutLineEnd(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-std::string Optional(const std::optional<int>& value) {
-    return value ? std::to_string(*value) : std::string();
-}
-
-bool IsWholeNumber(std::string_view text) {
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
-
-// A record's fields in the order of the CSV header: the id, then kRecordColumns.
-std::vector<std::string> Fields(std::int64_t id, const AttemptRecord& r) {
-    return {std::to_string(id),
-            r.startedUtc,
-            r.endedUtc,
-            std::string(StateText(r.state)),
-            r.station,
-            r.operatorName,
-            r.link,
-            r.device,
-            r.description,
-            r.bootloaderVersion,
-            Optional(r.deviceId),
-            r.deviceName,
-            r.hardware,
-            r.software,
-            r.fileName,
-            std::to_string(r.fileSize),
-            r.fileSha256,
-            std::to_string(r.framesSent),
-            std::to_string(r.retries),
-            r.resultText.empty() ? Optional(r.resultCode) : r.resultText,
-            WithoutLineEnd(r.message)};
-}
-
-std::vector<std::string> Header() {
-    std::vector<std::string> names{"id"};
-    for (const std::string_view column : kRecordColumns) {
-        names.emplace_back(column);
-    }
-    return names;
-}
-
 // A record's cells in the table, escaped for the terminal.
 std::vector<std::string> TableRow(std::int64_t id, const AttemptRecord& r) {
     const std::string result = !r.resultText.empty() ? EscapedText(r.resultText)
@@ -145,33 +91,6 @@ std::string JsonLine(const QJsonObject& object) {
 
 }  // namespace
 
-std::string CsvLine(std::span<const std::string> fields) {
-    std::string line;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string& raw = fields[i];
-        if (i > 0) {
-            line += ',';
-        }
-        const bool formula = !raw.empty() &&
-                             kFormulaStarts.find(raw.front()) != std::string::npos &&
-                             !IsWholeNumber(raw);
-        const std::string f = (formula ? "'" : "") + EscapedText(raw);
-        if (f.find_first_of(",\"") == std::string::npos) {
-            line += f;
-            continue;
-        }
-        line += '"';
-        for (const char c : f) {
-            line += c;
-            if (c == '"') {
-                line += '"';
-            }
-        }
-        line += '"';
-    }
-    return line + "\r\n";
-}
-
 RecordsPrinter::RecordsPrinter(std::FILE* out, RecordsFormat format) : out_(out), format_(format) {
     for (const std::string_view name : kTableColumns) {
         widths_.push_back(name.size());
@@ -206,9 +125,9 @@ void RecordsPrinter::Measure(std::int64_t id, const AttemptRecord& record) {
 }
 
 void RecordsPrinter::Record(std::int64_t id, const AttemptRecord& record) {
-    const std::vector<std::string> fields = Fields(id, record);
+    const std::vector<std::string> fields = RecordFields(id, record);
     if (format_ == RecordsFormat::Json) {
-        const std::vector<std::string> header = Header();
+        const std::vector<std::string> header = RecordHeader();
         QJsonObject object;
         for (std::size_t i = 0; i < header.size(); ++i) {
             object.insert(QString::fromStdString(header[i]), JsonField(header[i], fields[i]));
@@ -280,16 +199,8 @@ void RecordsPrinter::EmitHeaderOnce() {
         return;
     }
     if (format_ == RecordsFormat::Csv) {
-        Emit(CsvLine(Header()));
+        Emit(CsvLine(RecordHeader()));
     } else {
         EmitRow(std::vector<std::string>(kTableColumns.begin(), kTableColumns.end()));
     }
-}
-
-std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record) {
-    return Fields(id, record);
-}
-
-std::vector<std::string> RecordHeader() {
-    return Header();
 }

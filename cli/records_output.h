@@ -7,22 +7,12 @@
 #include <vector>
 
 #include "records/attempt_record.h"
+#include "records/record_csv.h"
 #include "records/record_reader.h"
 
 // The outputs of "flashwright records": a table for a person, CSV (RFC 4180) and JSON Lines
-// for programs. The CSV header names and the JSON field names are the same.
+// for programs. The CSV header names and the JSON field names are the same (records/record_csv).
 enum class RecordsFormat { Table, Csv, Json };
-
-// One CSV line: fields with a comma or a quote quoted, quotes doubled, CRLF at the end. As a
-// spreadsheet would run a field that begins with =, +, -, @, a tab or CR as a formula, such a
-// field (other than a whole number) gets a ' before it; control characters are escaped as on
-// the terminal, so the file can be shown on one too.
-std::string CsvLine(std::span<const std::string> fields);
-
-// A record's fields in the order of the CSV header (its id, then the record's columns), and
-// that header's names.
-std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& record);
-std::vector<std::string> RecordHeader();
 
 // Writes the records (each with its id) or the summary rows in the format, on `out`. A table
 // is aligned without holding its rows: every record is measured first, then printed.

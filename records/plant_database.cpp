@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include "records/record_schema.h"
+#include "records/records_layout.h"
 #include "records/sql_connection.h"
 
 #include <libpq-fe.h>
@@ -28,13 +29,9 @@ constexpr int kPlantLayout = 2;
 // The advisory lock stations take while one of them creates the layout.
 constexpr qlonglong kLayoutLock = 0x466c617368;
 
-constexpr const char* kCreateAttempts = R"(CREATE TABLE attempts (
-    id BIGSERIAL PRIMARY KEY, uuid TEXT NOT NULL UNIQUE,
-    started_utc TEXT NOT NULL, ended_utc TEXT, state TEXT NOT NULL,
-    station TEXT, operator TEXT, link TEXT, device TEXT, description TEXT,
-    bootloader_version TEXT, device_id INTEGER, device_name TEXT, hardware TEXT, software TEXT,
-    file_name TEXT, file_size BIGINT, file_sha256 TEXT,
-    frames_sent INTEGER, retries INTEGER, result_code INTEGER, message TEXT))";
+// Between the id and the record's columns: each attempt's unique id, which a record sent again
+// is known by.
+constexpr std::array<LayoutColumn, 1> kPlantLeading{{{"uuid", SqlType::Text, "NOT NULL UNIQUE"}}};
 
 // The first line of libpq's message, without the server's address (the URL says it) and the
 // severity.
@@ -256,32 +253,22 @@ StoreError PlantConnection::CheckLayout(bool write) {
         return {StoreStatus::Missing, "the plant database " + url_.shown + " holds no records"};
     }
     if (tables == 0) {
-        if (!query.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) ||
-            !query.exec(
-                QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(kPlantLayout)) ||
-            !query.exec(QString::fromUtf8(kCreateAttempts)) ||
-            !query.exec(
-                QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)"))) {
+        if (!CreateLayout(query, kPostgresDialect, kPlantLeading, kPlantLayout)) {
             return fail(ErrorOf(query.lastError()));
         }
     } else if (tables != 2) {
-        return fail({StoreStatus::Corrupt, url_.shown + " is not a records database"});
+        return fail(NotRecords(url_.shown));
     } else {
-        if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) ||
-            !query.next()) {
+        if (!query.exec(QString::fromLatin1(kReadLayoutVersion)) || !query.next()) {
             return fail(ErrorOf(query.lastError()));
         }
         const int version = query.value(0).toInt();
-        if (version > kPlantLayout) {
-            return fail({StoreStatus::NewerSchema,
-                         url_.shown +
-                             " was written by a later version of flashwright (records "
-                             "layout " +
-                             std::to_string(version) + "; this version knows layout " +
-                             std::to_string(kPlantLayout) + ")"});
+        if (StoreError later = LaterLayout(url_.shown, version, kPlantLayout);
+            later.status != StoreStatus::Ok) {
+            return fail(later);
         }
         if (version < kPlantLayout) {
-            return fail({StoreStatus::Corrupt, url_.shown + " is not a records database"});
+            return fail(NotRecords(url_.shown));
         }
     }
     if (write && !db.commit()) {

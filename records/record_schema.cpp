@@ -11,29 +11,9 @@
 
 namespace {
 
-constexpr const char* kCreateAttempts = R"(CREATE TABLE attempts (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    started_utc TEXT NOT NULL, ended_utc TEXT, state TEXT NOT NULL,
-    station TEXT, operator TEXT, link TEXT, device TEXT, description TEXT,
-    bootloader_version TEXT, device_id INTEGER, device_name TEXT, hardware TEXT, software TEXT,
-    file_name TEXT, file_size INTEGER, file_sha256 TEXT,
-    frames_sent INTEGER, retries INTEGER, result_code INTEGER, message TEXT))";
-
-QString Text(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-std::string Std(const QVariant& value) {
-    return value.toString().toStdString();
-}
-
-// Layout 1 to 2: every attempt gets its unique id, none is forwarded yet; the partial index
-// finds those waiting to be forwarded without reading the others.
-bool MigrateToVersion2(QSqlQuery& query) {
-    if (!query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN uuid TEXT")) ||
-        !query.exec(QStringLiteral(
-            "ALTER TABLE attempts ADD COLUMN forwarded INTEGER NOT NULL DEFAULT 0")) ||
-        !query.exec(QStringLiteral("SELECT id FROM attempts"))) {
+// Layout 1 to 2: every attempt gets its unique id, none is forwarded yet.
+bool GiveEachAttemptAUuid(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT id FROM attempts"))) {
         return false;
     }
     std::vector<qlonglong> ids;
@@ -48,19 +28,39 @@ bool MigrateToVersion2(QSqlQuery& query) {
             return false;
         }
     }
-    return query.exec(QStringLiteral("CREATE UNIQUE INDEX attempts_uuid ON attempts (uuid)")) &&
-           query.exec(QStringLiteral(
-               "CREATE INDEX attempts_waiting ON attempts (id) WHERE forwarded = 0")) &&
-           query.exec(QStringLiteral("UPDATE schema_version SET version = 2"));
+    return true;
 }
 
-// Layout 2 to 3: the attempts recorded so far were meant for no known plant database, so they
-// are never forwarded.
-bool MigrateToVersion3(QSqlQuery& query) {
-    return query.exec(QStringLiteral("ALTER TABLE attempts ADD COLUMN plant TEXT")) &&
-           query.exec(QStringLiteral(
-               "ALTER TABLE attempts ADD COLUMN revision INTEGER NOT NULL DEFAULT 0")) &&
-           query.exec(QStringLiteral("UPDATE schema_version SET version = 3"));
+constexpr std::array<LayoutColumn, 2> kVersion2Columns{{
+    {"uuid", SqlType::Text},
+    {"forwarded", SqlType::Integer, "NOT NULL DEFAULT 0"},
+}};
+// The partial index finds the attempts waiting to be forwarded without reading the others.
+constexpr std::array<LayoutIndex, 2> kVersion2Indexes{{
+    {"attempts_uuid", "uuid", true},
+    {"attempts_waiting", "id", false, "forwarded = 0"},
+}};
+// Layout 2 to 3: the attempts recorded so far were meant for no known plant database (plant
+// is none), so they are never forwarded.
+constexpr std::array<LayoutColumn, 2> kVersion3Columns{{
+    {"plant", SqlType::Text},
+    {"revision", SqlType::Integer, "NOT NULL DEFAULT 0"},
+}};
+// The versions after layout 1, which a new database is made as and then migrated from.
+constexpr std::array<LayoutStep, 2> kStoreSteps{{
+    {2, kVersion2Columns, kVersion2Indexes, &GiveEachAttemptAUuid},
+    {3, kVersion3Columns},
+}};
+static_assert(kStoreSteps.back().version == kSchemaVersion);
+
+// Takes a database of layout `from` to kSchemaVersion.
+bool MigrateFrom(QSqlQuery& query, int from) {
+    for (const LayoutStep& step : kStoreSteps) {
+        if (step.version > from && !AddLayoutStep(query, kSqliteDialect, step)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Runs `change` in one transaction.
@@ -76,10 +76,6 @@ StoreError InTransaction(QSqlDatabase& db, QSqlQuery& query, const std::string& 
         return error;
     }
     return {};
-}
-
-StoreError NotRecords(const std::string& path) {
-    return {StoreStatus::Corrupt, path + " is not a records database"};
 }
 
 }  // namespace
@@ -125,35 +121,25 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
     if (!any && create) {
         // Layout 1, then the same migration an existing database of layout 1 takes.
         return InTransaction(db, query, path, [&] {
-            return query.exec(
-                       QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
-                   query.exec(QStringLiteral("INSERT INTO schema_version VALUES (1)")) &&
-                   query.exec(QString::fromUtf8(kCreateAttempts)) &&
-                   query.exec(
-                       QStringLiteral("CREATE INDEX attempts_started ON attempts (started_utc)")) &&
-                   MigrateToVersion2(query) && MigrateToVersion3(query);
+            return CreateLayout(query, kSqliteDialect, {}, 1) && MigrateFrom(query, 1);
         });
     }
     if (!hasVersion) {
         return NotRecords(path);
     }
-    if (!query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !query.next()) {
+    if (!query.exec(QString::fromLatin1(kReadLayoutVersion)) || !query.next()) {
         return ErrorOf(query.lastError(), path);
     }
     const int version = query.value(0).toInt();
-    if (version > kSchemaVersion) {
-        return {StoreStatus::NewerSchema,
-                path + " was written by a later version of flashwright (records layout " +
-                    std::to_string(version) + "; this version knows layout " +
-                    std::to_string(kSchemaVersion) + ")"};
+    if (StoreError later = LaterLayout(path, version, kSchemaVersion);
+        later.status != StoreStatus::Ok) {
+        return later;
     }
     if (version < 1 || !hasAttempts) {
         return NotRecords(path);
     }
     if (version < kSchemaVersion && create) {
-        return InTransaction(db, query, path, [&] {
-            return (version >= 2 || MigrateToVersion2(query)) && MigrateToVersion3(query);
-        });
+        return InTransaction(db, query, path, [&] { return MigrateFrom(query, version); });
     }
     return {};
 }
@@ -162,64 +148,21 @@ std::string NewAttemptUuid() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
 }
 
-void BindRecord(QSqlQuery& query, const AttemptRecord& r) {
-    query.bindValue(QStringLiteral(":started_utc"), Text(r.startedUtc));
-    query.bindValue(QStringLiteral(":ended_utc"),
-                    r.endedUtc.empty() ? QVariant() : QVariant(Text(r.endedUtc)));
-    query.bindValue(QStringLiteral(":state"), Text(std::string(StateText(r.state))));
-    query.bindValue(QStringLiteral(":station"), Text(r.station));
-    query.bindValue(QStringLiteral(":operator"), Text(r.operatorName));
-    query.bindValue(QStringLiteral(":link"), Text(r.link));
-    query.bindValue(QStringLiteral(":device"), Text(r.device));
-    query.bindValue(QStringLiteral(":description"), Text(r.description));
-    query.bindValue(QStringLiteral(":bootloader_version"), Text(r.bootloaderVersion));
-    query.bindValue(QStringLiteral(":device_id"), r.deviceId ? QVariant(*r.deviceId) : QVariant());
-    query.bindValue(QStringLiteral(":device_name"), Text(r.deviceName));
-    query.bindValue(QStringLiteral(":hardware"), Text(r.hardware));
-    query.bindValue(QStringLiteral(":software"), Text(r.software));
-    query.bindValue(QStringLiteral(":file_name"), Text(r.fileName));
-    query.bindValue(QStringLiteral(":file_size"), QVariant::fromValue<qlonglong>(r.fileSize));
-    query.bindValue(QStringLiteral(":file_sha256"), Text(r.fileSha256));
-    query.bindValue(QStringLiteral(":frames_sent"), r.framesSent);
-    query.bindValue(QStringLiteral(":retries"), r.retries);
-    query.bindValue(QStringLiteral(":result_code"),
-                    r.resultCode ? QVariant(*r.resultCode) : QVariant());
-    query.bindValue(QStringLiteral(":message"), Text(r.message));
+void BindRecord(QSqlQuery& query, const AttemptRecord& record) {
+    for (const RecordColumn& column : kRecordLayout) {
+        query.bindValue(
+            QLatin1Char(':') +
+                QString::fromLatin1(column.name.data(), static_cast<qsizetype>(column.name.size())),
+            column.stored(record));
+    }
 }
 
-AttemptRecord RecordAt(const QSqlQuery& q, int first) {
-    AttemptRecord r;
-    int i = first;
-    r.startedUtc = Std(q.value(i++));
-    r.endedUtc = Std(q.value(i++));
-    const std::string state = Std(q.value(i++));
-    r.state = state == "running"    ? AttemptState::Running
-              : state == "finished" ? AttemptState::Finished
-                                    : AttemptState::Interrupted;
-    r.station = Std(q.value(i++));
-    r.operatorName = Std(q.value(i++));
-    r.link = Std(q.value(i++));
-    r.device = Std(q.value(i++));
-    r.description = Std(q.value(i++));
-    r.bootloaderVersion = Std(q.value(i++));
-    const QVariant deviceId = q.value(i++);
-    if (!deviceId.isNull()) {
-        r.deviceId = deviceId.toInt();
+AttemptRecord RecordAt(const QSqlQuery& query, int first) {
+    AttemptRecord record;
+    for (const RecordColumn& column : kRecordLayout) {
+        column.take(record, query.value(first++));
     }
-    r.deviceName = Std(q.value(i++));
-    r.hardware = Std(q.value(i++));
-    r.software = Std(q.value(i++));
-    r.fileName = Std(q.value(i++));
-    r.fileSize = q.value(i++).toLongLong();
-    r.fileSha256 = Std(q.value(i++));
-    r.framesSent = q.value(i++).toInt();
-    r.retries = q.value(i++).toInt();
-    const QVariant code = q.value(i++);
-    if (!code.isNull()) {
-        r.resultCode = code.toInt();
-    }
-    r.message = Std(q.value(i++));
-    return r;
+    return record;
 }
 
 QString InsertRecordStatement(std::span<const std::string_view> extra) {

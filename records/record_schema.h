@@ -8,25 +8,17 @@
 #include <string_view>
 
 #include "records/attempt_record.h"
+#include "records/records_layout.h"
 #include "records/store_status.h"
 
-// The layout of the records database. The table schema_version holds one row with the layout's
-// version; a later program that changes the layout migrates from the version it finds, and this
-// one refuses a database of a version it does not know. Layout 2 adds each attempt's unique id
-// (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1). Layout 3
-// adds the plant database each attempt is meant for (plant: its URL without the password, none
-// when no plant database was configured) and the count of the row's changes (revision), so a
+// The layout of the local records database (SQLite). The table schema_version holds one row with
+// the layout's version; a later program that changes the layout migrates from the version it finds,
+// and this one refuses a database of a version it does not know. Layout 2 adds each attempt's
+// unique id (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1).
+// Layout 3 adds the plant database each attempt is meant for (plant: its URL without the password,
+// none when no plant database was configured) and the count of the row's changes (revision), so a
 // row that changes after it was forwarded is forwarded again.
 inline constexpr int kSchemaVersion = 3;
-
-// The columns of a record after its id, in the order of AttemptRecord; the CSV header and the
-// JSON field names are these.
-inline constexpr std::array<std::string_view, 20> kRecordColumns{
-    "started_utc",        "ended_utc", "state",       "station",
-    "operator",           "link",      "device",      "description",
-    "bootloader_version", "device_id", "device_name", "hardware",
-    "software",           "file_name", "file_size",   "file_sha256",
-    "frames_sent",        "retries",   "result_code", "message"};
 
 std::string_view StateText(AttemptState state);
 

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QDialog>
-#include <cstdint>
-#include <vector>
 
 #include "cli/station_window_hook.h"
-#include "records/attempt_record.h"
 
-class QTableWidget;
+class QTableView;
+class SessionRecordsModel;
 class UiServices;
 
 // The attempts of this station's session, read from its records database when opened, in a
@@ -23,11 +21,10 @@ class StationRecordsDialog final : public QDialog {
     bool ExportCsv(const QString& path) const;
 
   private:
-    void Load();
+    void Load(const StationWindowSession& session);
     void Export();
 
-    const StationWindowSession session_;
     UiServices& ui_;
-    QTableWidget* table_;
-    std::vector<std::pair<std::int64_t, AttemptRecord>> records_;
+    SessionRecordsModel* records_;
+    QTableView* table_;
 };

@@ -8,7 +8,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -140,7 +140,7 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     // Tab leaves the table for the buttons.
     table.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&table));
-    table.findChild<QTableWidget*>()->setFocus(Qt::TabFocusReason);
+    table.findChild<QTableView*>()->setFocus(Qt::TabFocusReason);
     QStringList reached;
     for (int i = 0; i < 2; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
