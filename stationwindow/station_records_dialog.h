@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/station_window_hook.h"
 #include "records/attempt_record.h"
+#include "station/station_window_hook.h"
 
 class QTableWidget;
 class UiServices;

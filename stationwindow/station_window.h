@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
-#include "cli/station_window_hook.h"
 #include "engine/clock.h"
 #include "station/station.h"
+#include "station/station_window_hook.h"
 
 class QLabel;
 class QPushButton;

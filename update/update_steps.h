@@ -22,7 +22,7 @@ struct UpdateOutcome {
 
 // What the front ends do differently, besides what their observer shows and answers.
 struct FrontEnd {
-    SyncRule sync;
+    SyncRule sync{};
     // How the debug log names the run's steps.
     const char* logName = "";
     // The pages log the steps of their run.

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "../links/emulated_ft232r.h"
-#include "cli/station_links.h"
+#include "station/station_links.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "sim/enc_maker.h"

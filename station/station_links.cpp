@@ -1,4 +1,4 @@
-#include "cli/station_links.h"
+#include "station/station_links.h"
 
 #include <array>
 #include <functional>
