@@ -32,10 +32,12 @@ constexpr std::array kStationOptions{
     OptionSpec{"--window", false}};
 
 // The device type of that name (in any case) on a slot link; none when it has no such type.
-const DeviceType* SlotDeviceType(const std::string& link, const std::string& name) {
-    const UpdateLink updateLink = link == "COM" ? UpdateLink::Serial : UpdateLink::Network;
+const DeviceType* SlotDeviceType(const StationLinkRow& row, const std::string& name) {
+    if (row.arrival != StationArrival::FixtureSlots) {
+        return nullptr;
+    }
     for (const DeviceType& type : DeviceTypes()) {
-        if (type.link == updateLink && UpperCase(type.name) == UpperCase(name)) {
+        if (type.link == row.link && UpperCase(type.name) == UpperCase(name)) {
             return &type;
         }
     }
@@ -44,12 +46,12 @@ const DeviceType* SlotDeviceType(const std::string& link, const std::string& nam
 
 // Resolves every slot before anything opens: a name that can never be a device, or two names
 // of one device (which two slot threads would update at once), is a usage error.
-std::optional<int> ResolveSlots(StationOptions& options) {
+std::optional<int> ResolveSlots(const StationLinkRow& row, StationOptions& options) {
     const std::vector<std::string>& names = options.slotAddresses;
+    const auto slotKey = row.link == UpdateLink::Network ? NetworkSlotKey : SerialSlotKey;
     for (const std::string& slot : names) {
         std::string error;
-        const std::optional<std::string> key =
-            options.link == "UDP" ? NetworkSlotKey(slot, error) : SerialSlotKey(slot, error);
+        const std::optional<std::string> key = slotKey(slot, error);
         if (!error.empty()) {
             return UsageError("station", "--slots: " + error);
         }
@@ -65,9 +67,11 @@ std::optional<int> ResolveSlots(StationOptions& options) {
 }
 
 // --slots and --match: where the devices of a slot link are.
-std::optional<int> ParseSlotsAndMatch(const Operands& operands, StationOptions& options) {
+std::optional<int> ParseSlotsAndMatch(const Operands& operands, const StationLinkRow& row,
+                                      StationOptions& options) {
+    const bool slotLink = row.arrival == StationArrival::FixtureSlots;
     if (const std::optional<std::string> slotList = operands.Option("--slots")) {
-        if (options.link != "UDP" && options.link != "COM") {
+        if (!slotLink) {
             return UsageError("station", "--slots is for --link UDP or COM");
         }
         TargetList list = ParseTargets(*slotList, false);
@@ -76,11 +80,11 @@ std::optional<int> ParseSlotsAndMatch(const Operands& operands, StationOptions& 
         }
         options.slotAddresses = std::move(list.targets);
     }
-    if (const std::optional<int> code = ResolveSlots(options)) {
+    if (const std::optional<int> code = ResolveSlots(row, options)) {
         return code;
     }
     if (const std::optional<std::string> matchList = operands.Option("--match")) {
-        if (options.link != "COM") {
+        if (!row.takesSerialAdapters) {
             return UsageError("station", "--match is for --link COM");
         }
         for (const std::string& text : ParseTargets(*matchList, false).targets) {
@@ -94,13 +98,8 @@ std::optional<int> ParseSlotsAndMatch(const Operands& operands, StationOptions& 
             return UsageError("station", "--match needs VID:PID");
         }
     }
-    if ((options.link == "UDP" || options.link == "COM") && options.slotAddresses.empty() &&
-        options.match.empty()) {
-        return UsageError("station",
-                          options.link == "UDP"
-                              ? "UDP needs its fixture slots: --slots LIST or @list-file"
-                              : "COM needs its fixture slots (--slots LIST or @list-file) or the "
-                                "USB serial adapters to take (--match VID:PID)");
+    if (slotLink && options.slotAddresses.empty() && options.match.empty()) {
+        return UsageError("station", row.withoutDevices);
     }
     return std::nullopt;
 }
@@ -179,21 +178,19 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     options.path = operands->positional[0];
     options.link = UpperCase(operands->Option("--link").value_or(""));
     if (options.link.empty()) {
-        return UsageError("station", "--link FTDI, USBX, COM or UDP is missing");
+        return UsageError("station", "--link " + StationLinkKeywords() + " is missing");
     }
-    if (options.link != "FTDI" && options.link != "USBX" && options.link != "UDP" &&
-        options.link != "COM") {
+    const StationLinkRow* row = FindStationLink(options.link);
+    if (row == nullptr) {
         return UsageError("station", "--link " + EscapedText(*operands->Option("--link")) +
-                                         " is unknown: use FTDI, USBX, COM or UDP");
+                                         " is unknown: use " + StationLinkKeywords());
     }
-    if (const std::optional<int> code = ParseSlotsAndMatch(*operands, options)) {
+    if (const std::optional<int> code = ParseSlotsAndMatch(*operands, *row, options)) {
         return code;
     }
     const std::string deviceType = operands->Option("--device-type").value_or("");
     if (!deviceType.empty()) {
-        options.deviceType = options.link == "UDP" || options.link == "COM"
-                                 ? SlotDeviceType(options.link, deviceType)
-                                 : nullptr;
+        options.deviceType = SlotDeviceType(*row, deviceType);
         if (options.deviceType == nullptr) {
             return UsageError("station",
                               "--device-type " + deviceType + " is not known for " + options.link);

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
 
 #include "engine/clock.h"
+#include "engine/device_types.h"
 #include "log/log_sink.h"
 #include "station/station.h"
+#include "station/udev_watch.h"
 #include "update/update_steps.h"
 
 // The station's update of one device on a simulated bus, found by its serial number, with the
@@ -27,3 +33,42 @@ std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsig
                                               Clock& clock);
 std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
                                               Clock& clock);
+
+// How the devices of a link arrive at a station.
+enum class StationArrival {
+    // USB devices named by their serial number: listed in a simulated bus folder when its
+    // variable is set, else reported by udev by their USB ids.
+    UsbBus,
+    // Fixture slots (addresses or ports) synchronised again and again; on COM also the USB
+    // serial adapters udev reports by the ids of --match.
+    FixtureSlots,
+};
+
+// One row per link the station serves: all it does differently for that link.
+struct StationLinkRow {
+    std::string_view keyword;  // as --link takes it, upper case
+    UpdateLink link;           // its device types
+    StationArrival arrival;
+    std::span<const UsbId> usbIds;  // UsbBus: the ids udev reports its devices by
+    const char* busVariable;        // UsbBus: the simulated bus folder's variable
+    // Finds the device (by serial number, address or port) and updates it with the link's recipe.
+    UpdateOutcome (*update)(const StationDevice& device, const DeviceType* type,
+                            const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
+                            Clock& clock);
+    // UsbBus through udev: waits until the link lists the device udev reported; else nullptr.
+    std::optional<UpdateOutcome> (*settle)(const StationDevice& device, unsigned settleMs,
+                                           Clock& clock);
+    // FixtureSlots: a slot's lock key from what it resolves to, and its service until the
+    // station stops taking devices or `present` no longer holds.
+    std::string (*slotLock)(const std::string& resolved);
+    void (*serveSlot)(Station& station, StationView& view, const std::string& slot, LogSink& log,
+                      Clock& clock, std::function<bool()> present);
+    bool takesSerialAdapters;    // --match VID:PID
+    const char* withoutDevices;  // FixtureSlots: the usage error without --slots (or --match)
+};
+
+std::span<const StationLinkRow> StationLinks();
+// The row of `keyword` (upper case); nullptr when the station serves no such link.
+const StationLinkRow* FindStationLink(std::string_view keyword);
+// "FTDI, USBX, COM or UDP".
+std::string StationLinkKeywords();

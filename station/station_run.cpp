@@ -17,18 +17,14 @@
 #include <set>
 #include <thread>
 
-#include "log/device_log.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 #include "log/unique_fd.h"
 #include "records/attempt_origin.h"
 #include "station/bus_watch.h"
-#include "station/fixture_slot.h"
 #include "station/station_links.h"
 #include "station/station_records.h"
 #include "update/exit_codes.h"
-#include "update/serial_update.h"
-#include "update/udp_update.h"
 #include "update/update_file_check.h"
 
 namespace {
@@ -41,8 +37,6 @@ constexpr int kCancelledPollMs = 100;
 // After the second stop, running updates end at their next frame boundary; one blocked inside a
 // link call longer than this is left behind as a last resort.
 constexpr std::uint64_t kCancelGraceMs = 2000;
-// The serial slots' line speed, the serial command's default.
-constexpr unsigned kStationBaud = 115200;
 
 void Tell(const std::string& text) {
     std::fprintf(stderr, "flashwright station: %s\n", text.c_str());
@@ -81,18 +75,12 @@ std::string UsbIdText(const UsbId& id) {
     return StrPrintf("%04x:%04x", id.vendor, id.product);
 }
 
-const char* BusVariable(const std::string& link) {
-    return link == "FTDI" ? "FLASHWRIGHT_FTDI_BUS" : "FLASHWRIGHT_USBXPRESS_BUS";
-}
-
-// What the station takes from udev: FTDI or USBXpress devices by their USB ids, or USB serial
+// What the station takes from udev: USB devices by their link's USB ids, or USB serial
 // adapters by the ids of --match, leaving the ports of --slots to their slots.
-UdevFilter StationUdevFilter(const StationOptions& options) {
+UdevFilter StationUdevFilter(const StationLinkRow& row, const StationOptions& options) {
     UdevFilter filter;
-    if (options.link == "FTDI") {
-        filter.ids.assign(std::begin(kFtdiUsbIds), std::end(kFtdiUsbIds));
-    } else if (options.link == "USBX") {
-        filter.ids.assign(std::begin(kUsbXpressUsbIds), std::end(kUsbXpressUsbIds));
+    if (row.arrival == StationArrival::UsbBus) {
+        filter.ids.assign(row.usbIds.begin(), row.usbIds.end());
     } else {
         filter.usbDevice = false;
         filter.ids = options.match;
@@ -104,22 +92,25 @@ UdevFilter StationUdevFilter(const StationOptions& options) {
 }  // namespace
 
 StationRun::StationRun(StationOptions options, LogSink& log, Clock& clock)
-    : options_(std::move(options)), log_(log), clock_(clock) {}
+    : options_(std::move(options)),
+      row_(*FindStationLink(options_.link)),
+      log_(log),
+      clock_(clock) {}
 
 StationRun::~StationRun() = default;
 
 std::optional<int> StationRun::Open() {
     // FTDI and USBX devices arrive on a simulated bus folder when one is set, else through
     // udev; COM adapters through udev when --match names them.
-    const std::string& link = options_.link;
-    if (link == "FTDI" || link == "USBX") {
-        folder_ = EnvOr(BusVariable(link), "");
+    if (row_.busVariable != nullptr) {
+        folder_ = EnvOr(row_.busVariable, "");
     }
-    fromUdev_ = (folder_.empty() && link != "UDP" && link != "COM") || !options_.match.empty();
+    fromUdev_ =
+        (folder_.empty() && row_.arrival == StationArrival::UsbBus) || !options_.match.empty();
     // A folder missing at the start is likelier a typo than a bus yet to come.
     if (std::error_code ec; !folder_.empty() && !std::filesystem::is_directory(folder_, ec)) {
         std::fprintf(stderr, "flashwright station: the bus folder %s (%s) is no folder\n",
-                     EscapedText(folder_).c_str(), BusVariable(link));
+                     EscapedText(folder_).c_str(), row_.busVariable);
         return kExitOpenFailed;
     }
     if (const std::optional<int> code = LoadFile()) {
@@ -142,9 +133,9 @@ std::optional<int> StationRun::Open() {
         Tell("the records: " + EscapedText(error));
         return recordsStatus;
     }
-    udevWatch_ = std::make_unique<UdevWatch>(StationUdevFilter(options_));
+    udevWatch_ = std::make_unique<UdevWatch>(StationUdevFilter(row_, options_));
     if (fromUdev_ && !udevWatch_->Arm(error)) {
-        Tell("no hot-plug over " + link + ": " + EscapedText(error));
+        Tell("no hot-plug over " + options_.link + ": " + EscapedText(error));
         return kExitOpenFailed;
     }
     return std::nullopt;
@@ -189,15 +180,13 @@ std::optional<int> StationRun::LoadFile() {
 // link's devices on USB.
 bool StationRun::TakeLocks(std::string& error) {
     const StationOptions& o = options_;
-    if (o.link == "UDP" || o.link == "COM") {
+    if (row_.arrival == StationArrival::FixtureSlots) {
         locks_.resize(o.slotAddresses.size() + o.match.size());
         for (std::size_t i = 0; i < o.slotAddresses.size(); ++i) {
             // Keyed on what the slot resolves to: two spellings of one device are one lock.
             const std::string& slot = o.slotAddresses[i];
             const std::string& resolved = o.slotKeys[i].empty() ? slot : o.slotKeys[i];
-            const std::string key =
-                o.link == "UDP" ? "udp-" + resolved : "com-" + HashedKey(resolved);
-            if (!locks_[i].Take(key, "the slot " + slot, error)) {
+            if (!locks_[i].Take(row_.slotLock(resolved), "the slot " + slot, error)) {
                 return false;
             }
         }
@@ -218,31 +207,13 @@ bool StationRun::TakeLocks(std::string& error) {
 }
 
 UpdateOutcome StationRun::Update(const StationDevice& device, RecordingObserver& observer) const {
+    if (row_.settle != nullptr && fromUdev_) {
+        if (std::optional<UpdateOutcome> unsettled = row_.settle(device, kDeviceSettleMs, clock_)) {
+            return *unsettled;
+        }
+    }
     const FrontEnd frontEnd{.path = sealedPath_};
-    const std::string& link = options_.link;
-    if (link == "FTDI") {
-        if (auto unsettled =
-                fromUdev_ ? SettleFtdiDevice(device, kDeviceSettleMs, clock_) : std::nullopt) {
-            return *unsettled;
-        }
-        return UpdateFtdiDevice(device, frontEnd, observer, log_, clock_);
-    }
-    if (link == "USBX") {
-        if (auto unsettled =
-                fromUdev_ ? SettleUsbxDevice(device, kDeviceSettleMs, clock_) : std::nullopt) {
-            return *unsettled;
-        }
-        return UpdateUsbxDevice(device, frontEnd, observer, log_, clock_);
-    }
-    DeviceLog deviceLog(log_, device.id);
-    if (link == "COM") {
-        const std::unique_ptr<SerialLink> serial = MakeSerialLink(deviceLog, clock_);
-        return UpdateOverSerial(*serial, device.id, kStationBaud, options_.deviceType, frontEnd,
-                                observer, deviceLog, clock_);
-    }
-    const std::unique_ptr<NetworkLink> network = MakeNetworkLink(deviceLog, clock_);
-    return UpdateOverNetwork(*network, device.id, options_.deviceType, frontEnd, observer,
-                             deviceLog, clock_);
+    return row_.update(device, options_.deviceType, frontEnd, observer, log_, clock_);
 }
 
 // The serve loop of one session: the slots' threads, the USB serial adapters udev reported,
@@ -267,7 +238,7 @@ class StationRun::Loop {
     void StartSlots();
     void ServePorts(const std::vector<StationDevice>& devices,
                     const std::set<std::string>& removed);
-    void ServeComPort(const std::string& port, std::function<bool()> present);
+    void ServeSlotThread(const std::string& slot, std::function<bool()> present);
     void List();
     void ListUdev();
     void ListFolder();
@@ -296,10 +267,8 @@ class StationRun::Loop {
     std::uint64_t cancelledAt_ = 0;
 };
 
-void StationRun::Loop::ServeComPort(const std::string& port, std::function<bool()> present) {
-    ServeComSlot(
-        station_, view_, port, kStationBaud,
-        [this] { return MakeSerialLink(run_.log_, run_.clock_); }, run_.clock_, std::move(present));
+void StationRun::Loop::ServeSlotThread(const std::string& slot, std::function<bool()> present) {
+    run_.row_.serveSlot(station_, view_, slot, run_.log_, run_.clock_, std::move(present));
     Wake(wake_.Get());
 }
 
@@ -307,16 +276,7 @@ void StationRun::Loop::ServeComPort(const std::string& port, std::function<bool(
 // a QThread brings for the port's notifiers.
 void StationRun::Loop::StartSlots() {
     for (const std::string& slot : run_.options_.slotAddresses) {
-        slotThreads_.emplace_back(QThread::create([this, slot] {
-            if (run_.options_.link == "COM") {
-                ServeComPort(slot, {});
-                return;
-            }
-            ServeUdpSlot(
-                station_, view_, slot, [this] { return MakeNetworkLink(run_.log_, run_.clock_); },
-                run_.clock_);
-            Wake(wake_.Get());
-        }));
+        slotThreads_.emplace_back(QThread::create([this, slot] { ServeSlotThread(slot, {}); }));
         slotThreads_.back()->start();
     }
 }
@@ -342,7 +302,7 @@ void StationRun::Loop::ServePorts(const std::vector<StationDevice>& devices,
         }
         auto present = std::make_shared<std::atomic<bool>>(true);
         std::unique_ptr<QThread> thread(QThread::create([this, port = d.id, present] {
-            ServeComPort(port, [present] { return present->load(); });
+            ServeSlotThread(port, [present] { return present->load(); });
         }));
         thread->start();
         udevPorts_[d.id] = {present, std::move(thread)};
@@ -357,7 +317,7 @@ void StationRun::Loop::ListUdev() {
     for (const std::string& p : problems) {
         view_.Problem(p);
     }
-    if (run_.options_.link == "COM") {
+    if (run_.row_.arrival == StationArrival::FixtureSlots) {
         ServePorts(devices, removed);
     } else {
         station_.BusListing(devices, removed);
