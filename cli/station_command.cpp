@@ -223,7 +223,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     std::unique_ptr<StationWindowFrontEnd> window;
     StationBoard* board = nullptr;
     if (request.json) {
-        view = std::make_unique<StationJson>(options.link, options.path, run.SealedPath(), clock);
+        view = std::make_unique<StationJson>(options.link, options.path, run.FileCheck(), clock);
     } else if (request.window) {
         window = OpenWindow(run, stopSignals);
         if (!window) {

@@ -297,10 +297,11 @@ std::string StationBoard::Frame() {
     return frame;
 }
 
-StationJson::StationJson(std::string link, std::string file, std::string sealedPath, Clock& clock)
+StationJson::StationJson(std::string link, std::string file, UpdateFileCheck fileCheck,
+                         Clock& clock)
     : link_(std::move(link)),
       file_(std::move(file)),
-      sealedPath_(std::move(sealedPath)),
+      fileCheck_(std::move(fileCheck)),
       clock_(clock) {}
 
 void StationJson::Event(const char* name, const std::string& device) {
@@ -319,7 +320,7 @@ void StationJson::Left(const std::string& device) {
 
 std::unique_ptr<UpdateObserver> StationJson::Attempt(const std::string& device) {
     auto events = std::make_unique<JsonUpdateEvents>(lines_, link_, device, file_, clock_);
-    events->Start(sealedPath_);
+    events->Start(&fileCheck_);
     return events;
 }
 

@@ -156,9 +156,10 @@ std::optional<int> StationRun::LoadFile() {
         return kExitFileUnreadable;
     }
     sealedPath_ = sealed_.Path();
-    if (const UpdateFileCheck check = CheckUpdateFile(sealedPath_); check.exitCode != 0) {
-        Tell(EscapedText(path) + ": " + check.verdict);
-        return check.exitCode;
+    fileCheck_ = CheckUpdateFile(sealedPath_);
+    if (fileCheck_.exitCode != 0) {
+        Tell(EscapedText(path) + ": " + fileCheck_.verdict);
+        return fileCheck_.exitCode;
     }
     const std::string sha256 =
         QCryptographicHash::hash(

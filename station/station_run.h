@@ -16,6 +16,7 @@
 #include "station/station_lock.h"
 #include "station/stop_signals.h"
 #include "station/udev_watch.h"
+#include "update/update_file_check.h"
 
 // How a station session is set up, as its command line asked for it.
 struct StationOptions {
@@ -49,7 +50,8 @@ class StationRun {
 
     const StationOptions& Options() const { return options_; }
     const StationSession& Session() const { return session_; }
-    const std::string& SealedPath() const { return sealedPath_; }
+    // What the check of the sealed file found: its size, frames and lengths.
+    const UpdateFileCheck& FileCheck() const { return fileCheck_; }
     AttemptRecords& Records() { return *records_; }
 
     // Tells `view` of the plant database the records are forwarded to, when there is one.
@@ -79,6 +81,7 @@ class StationRun {
     bool fromUdev_ = false;  // devices (or USB serial adapters) arrive through udev
     SealedFile sealed_;
     std::string sealedPath_;
+    UpdateFileCheck fileCheck_;
     StationSession session_;
     std::vector<StationLock> locks_;
     std::unique_ptr<AttemptRecords> records_;

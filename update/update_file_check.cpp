@@ -29,12 +29,22 @@ UpdateFileCheck CheckUpdateFile(const std::string& path) {
         return c;
     }
     c.fileBytes = *length;
+    // Read even when too short: what it decodes to is told all the same.
+    const UpdateFileRead read = ReadUpdateFile(path);
+    FrameWalk walk;
+    if (read.outcome == ReadOutcome::Ok) {
+        c.decoded = true;
+        c.imageBytes = read.image.bytes.size();
+        walk = WalkFrames(read.image.bytes);
+        c.frames = walk.frames;
+        c.smallestLength = walk.smallestLength;
+        c.largestLength = walk.largestLength;
+    }
     if (*length < 2) {
         c.exitCode = kExitFileTooShort;
         c.verdict = "short file: shorter than 2 bytes";
         return c;
     }
-    const UpdateFileRead read = ReadUpdateFile(path);
     switch (read.outcome) {
         case ReadOutcome::Ok:
             break;
@@ -49,11 +59,6 @@ UpdateFileCheck CheckUpdateFile(const std::string& path) {
             c.verdict = "cannot be read";
             return c;
     }
-    c.imageBytes = read.image.bytes.size();
-    const FrameWalk walk = WalkFrames(read.image.bytes);
-    c.frames = walk.frames;
-    c.smallestLength = walk.smallestLength;
-    c.largestLength = walk.largestLength;
     if (walk.malformed) {
         c.exitCode = kExitFileMalformed;
         c.verdict = StrPrintf("malformed frame at offset %zu (L %u): %s", walk.malformed->offset,

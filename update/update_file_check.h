@@ -8,6 +8,7 @@
 struct UpdateFileCheck {
     int exitCode = 0;          // 0, or the update's file code: -12, -13 or -14
     long long fileBytes = -1;  // the file's size; -1 when it cannot be opened
+    bool decoded = false;      // read and decoded: imageBytes and the frames are known
     std::size_t imageBytes = 0;
     std::size_t frames = 0;  // the well-formed frames before the first malformed one
     unsigned smallestLength = 0;

@@ -187,7 +187,6 @@ TEST(UdevRulesTest, MatchTheLinkTablesUsbIds) {
             EXPECT_TRUE(inRules.emplace(vendor, product).second) << line;
         }
     }
-    EXPECT_FALSE(inTable.empty());
     EXPECT_EQ(inRules, inTable);
 }
 
