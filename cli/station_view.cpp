@@ -149,7 +149,8 @@ std::unique_ptr<UpdateObserver> StationBoard::Attempt(const std::string& device)
     return std::make_unique<BoardAttempt>(*this, device);
 }
 
-void StationBoard::Result(const std::string& device, int exitCode, const std::string& message) {
+void StationBoard::Result(const std::string& device, int exitCode, const std::string& message,
+                          bool /*needsReplug*/) {
     const std::string text = EscapedText(FirstLine(message));
     {
         const std::lock_guard hold(mutex_);

@@ -33,7 +33,8 @@ class StationBoard final : public StationView {
     void Arrived(const std::string& device) override;
     void Left(const std::string& device) override;
     std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
-    void Result(const std::string& device, int exitCode, const std::string& message) override;
+    void Result(const std::string& device, int exitCode, const std::string& message,
+                bool needsReplug) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;
@@ -93,7 +94,7 @@ class StationJson final : public StationView {
     void Arrived(const std::string& device) override;
     void Left(const std::string& device) override;
     std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
-    void Result(const std::string&, int, const std::string&) override {}
+    void Result(const std::string&, int, const std::string&, bool) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;

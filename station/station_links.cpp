@@ -39,9 +39,7 @@ UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& fron
                 const bool codeConfigured = ConfiguredCorvaneCode().code.has_value();
                 UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
                                                        frontEnd, observer, deviceLog, clock);
-                if (outcome.exitCode == kExitNoSwitch && codeConfigured) {
-                    outcome.verdict = "needs a replug: " + outcome.verdict;
-                }
+                outcome.needsReplug = outcome.exitCode == kExitNoSwitch && codeConfigured;
                 return outcome;
             }
         }
@@ -59,10 +57,8 @@ UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& fron
         if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
             UpdateOutcome outcome =
                 UpdateOverUsbXpress(link, i, description, frontEnd, observer, deviceLog, clock);
-            if (outcome.exitCode == kExitNoBootloader) {
-                // The device did not restart into its bootloader: someone must power-cycle it.
-                outcome.verdict = "needs a replug: " + outcome.verdict;
-            }
+            // The device did not restart into its bootloader: someone must power-cycle it.
+            outcome.needsReplug = outcome.exitCode == kExitNoBootloader;
             return outcome;
         }
     }

@@ -15,8 +15,8 @@
 
 // The station's update of one device on a simulated bus, found by its serial number, with the
 // link's full recipe. Where the device would need the replug guidance, which a station does
-// not give, the final message says that it needs a replug; a Corvane device without a usable
-// enter-bootloader code configured keeps the single command's message, as a replug cannot help.
+// not give, the outcome says that it needs a replug; a Corvane device without a usable
+// enter-bootloader code configured does not, as a replug cannot help.
 // The device's name and a Corvane device's version texts go into its record.
 UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
                                RecordingObserver& observer, LogSink& log, Clock& clock);

@@ -38,7 +38,8 @@ class StationWindow final : public QWidget {
     void AttemptStarted(const std::string& device);
     void Synchronising(const std::string& device);
     void Progress(const std::string& device, int percent);
-    void AttemptEnded(const std::string& device, int exitCode, const std::string& message);
+    void AttemptEnded(const std::string& device, int exitCode, const std::string& message,
+                      bool needsReplug = false);
     void TallyChanged(const StationTally& tally);
     void ProblemReported(const std::string& text);
 

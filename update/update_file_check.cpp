@@ -20,15 +20,25 @@ const char* FaultText(FrameFault fault) {
 
 }  // namespace
 
+int UpdateFileLengthRule(const std::string& path, long long& length) {
+    const std::optional<long long> size = UpdateFileLength(path);
+    if (!size) {
+        return kExitFileUnreadable;
+    }
+    length = *size;
+    return length < 2 ? kExitFileTooShort : 0;
+}
+
 UpdateFileCheck CheckUpdateFile(const std::string& path) {
     UpdateFileCheck c;
-    const std::optional<long long> length = UpdateFileLength(path);
-    if (!length) {
+    long long length = -1;
+    const int lengthCode = UpdateFileLengthRule(path, length);
+    if (lengthCode == kExitFileUnreadable) {
         c.exitCode = kExitFileUnreadable;
         c.verdict = "cannot be opened: not a readable regular file";
         return c;
     }
-    c.fileBytes = *length;
+    c.fileBytes = length;
     // Read even when too short: what it decodes to is told all the same.
     const UpdateFileRead read = ReadUpdateFile(path);
     FrameWalk walk;
@@ -40,7 +50,7 @@ UpdateFileCheck CheckUpdateFile(const std::string& path) {
         c.smallestLength = walk.smallestLength;
         c.largestLength = walk.largestLength;
     }
-    if (*length < 2) {
+    if (lengthCode == kExitFileTooShort) {
         c.exitCode = kExitFileTooShort;
         c.verdict = "short file: shorter than 2 bytes";
         return c;

@@ -17,3 +17,8 @@ struct UpdateFileCheck {
 };
 
 UpdateFileCheck CheckUpdateFile(const std::string& path);
+
+// The check's first rule, which an update applies before it sends: 0 with `length` set to the
+// file's size, kExitFileUnreadable when it cannot be opened, kExitFileTooShort when it is
+// shorter than 2 bytes (`length` set then too).
+int UpdateFileLengthRule(const std::string& path, long long& length);
