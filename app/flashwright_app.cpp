@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/display_check.h"
+#include "pages/display_check.h"
 #include "pages/event_loop_wait.h"
 #include "pages/main_dialog.h"
 #include "pages/page_context.h"

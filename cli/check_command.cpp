@@ -8,25 +8,11 @@
 #include "cli/command_line.h"
 #include "cli/json_events.h"
 #include "cli/operands.h"
-#include "engine/update_file.h"
 #include "log/text_format.h"
-#include "update/exit_codes.h"
 
 namespace {
 
 constexpr std::array kCheckOptions{OptionSpec{"--json", false}};
-
-const char* FaultText(FrameFault fault) {
-    switch (fault) {
-        case FrameFault::ShortHeader:
-            return "short file: fewer than the two length bytes remain";
-        case FrameFault::TooLong:
-            return "length over 276";
-        case FrameFault::PastTheEnd:
-            return "frame past the end of the file";
-    }
-    return "";
-}
 
 void PrintCheck(const std::string& path, const UpdateFileCheck& c) {
     std::printf("file:    %s\n", path.c_str());
@@ -56,50 +42,6 @@ void PrintCheckJson(const std::string& path, const UpdateFileCheck& c) {
 }
 
 }  // namespace
-
-UpdateFileCheck CheckUpdateFile(const std::string& path) {
-    UpdateFileCheck c;
-    const std::optional<long long> length = UpdateFileLength(path);
-    if (!length) {
-        c.exitCode = kExitFileUnreadable;
-        c.verdict = "cannot be opened: not a readable regular file";
-        return c;
-    }
-    c.fileBytes = *length;
-    if (*length < 2) {
-        c.exitCode = kExitFileTooShort;
-        c.verdict = "short file: shorter than 2 bytes";
-        return c;
-    }
-    const UpdateFileRead read = ReadUpdateFile(path);
-    switch (read.outcome) {
-        case ReadOutcome::Ok:
-            break;
-        case ReadOutcome::OddSize:
-            c.exitCode = kExitFileMalformed;
-            c.verdict = StrPrintf("odd size: %lld characters", read.detail);
-            return c;
-        case ReadOutcome::CannotOpen:
-        case ReadOutcome::NoMemory:
-        case ReadOutcome::ShortRead:
-            c.exitCode = kExitFileUnreadable;
-            c.verdict = "cannot be read";
-            return c;
-    }
-    c.imageBytes = read.image.bytes.size();
-    const FrameWalk walk = WalkFrames(read.image.bytes);
-    c.frames = walk.frames;
-    c.smallestLength = walk.smallestLength;
-    c.largestLength = walk.largestLength;
-    if (walk.malformed) {
-        c.exitCode = kExitFileMalformed;
-        c.verdict = StrPrintf("malformed frame at offset %zu (L %u): %s", walk.malformed->offset,
-                              walk.malformed->length, FaultText(walk.malformed->fault));
-        return c;
-    }
-    c.verdict = "valid";
-    return c;
-}
 
 std::optional<int> ParseCheckRequest(std::span<const std::string> operands, std::string& path,
                                      bool& json) {

@@ -5,20 +5,7 @@
 #include <string>
 
 #include "log/log_sink.h"
-
-// What a check of an update file found, without any device: read and walked exactly as an
-// update reads and checks it, so the two never disagree.
-struct UpdateFileCheck {
-    int exitCode = 0;          // 0, or the update's file code: -12, -13 or -14
-    long long fileBytes = -1;  // the file's size; -1 when it cannot be opened
-    std::size_t imageBytes = 0;
-    std::size_t frames = 0;  // the well-formed frames before the first malformed one
-    unsigned smallestLength = 0;
-    unsigned largestLength = 0;
-    std::string verdict;  // "valid", or what is wrong and where
-};
-
-UpdateFileCheck CheckUpdateFile(const std::string& path);
+#include "update/update_file_check.h"
 
 // "check <file> [--json]": prints what the check found; exits 0 for a valid file, else with
 // the file code an update would end with.

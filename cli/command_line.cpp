@@ -380,9 +380,13 @@ int PrintUsage(bool json, std::string_view command) {
 
 std::optional<std::string> SuggestKeyword(std::string_view word) {
     const std::string upper = UpperCase(word);
-    constexpr std::array<std::string_view, 8> kWords{
-        "UDP", "COM", "FTDI", "USBX", "--LIST-PORTS", "--LIST-DEVICES", "--HELP", "--VERSION"};
-    for (const std::string_view keyword : kWords) {
+    // Every command keyword, and the two options that stand alone.
+    std::vector<std::string_view> words;
+    for (const CommandKeyword& command : kCommands) {
+        words.push_back(command.keyword);
+    }
+    words.insert(words.end(), {"--HELP", "--VERSION"});
+    for (const std::string_view keyword : words) {
         // One slip in a short keyword, two in a long one; a file name is far from all.
         const std::size_t allowed = keyword.size() <= 3 ? 1 : 2;
         if (upper != keyword && EditDistance(upper, keyword) <= allowed) {

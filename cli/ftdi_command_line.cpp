@@ -52,8 +52,9 @@ void NoteDevicesBeyondThePage(int count) {
 int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, TerminalReplugPrompt* prompt,
                   std::unique_ptr<FtdiLibrary> library, AttemptRecord* record) {
-    const FrontEnd frontEnd{
-        {SyncRule::Kind::Window, request.syncWindowMs}, "FTDI()", false, false, true, request.path};
+    const FrontEnd frontEnd{.sync = {SyncRule::Kind::Window, request.syncWindowMs},
+                            .logName = "FTDI()",
+                            .path = request.path};
     TerminalGuidance guided(observer, prompt, nullptr);
     UpdateOutcome outcome;
     {

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "engine/device_identity.h"
-#include "engine/update_file.h"
 #include "log/text_format.h"
 
 namespace {
@@ -94,16 +93,16 @@ QJsonObject JsonUpdateEvents::Event(const char* name) const {
                        {QStringLiteral("device"), Text(device_)}};
 }
 
-void JsonUpdateEvents::Start(const std::string& readFrom) {
+void JsonUpdateEvents::Start(const UpdateFileCheck* check) {
     startMs_ = clock_.NowMs();
     QJsonObject event = Event("start");
     event.insert(QStringLiteral("link"), Text(link_));
     event.insert(QStringLiteral("file"), Text(file_));
-    const UpdateFileRead read = ReadUpdateFile(readFrom.empty() ? file_ : readFrom);
-    if (read.outcome == ReadOutcome::Ok) {
-        event.insert(QStringLiteral("size"), static_cast<qint64>(read.image.bytes.size()));
-        event.insert(QStringLiteral("frames"),
-                     static_cast<qint64>(WalkFrames(read.image.bytes).frames));
+    const UpdateFileCheck own = check != nullptr ? UpdateFileCheck{} : CheckUpdateFile(file_);
+    const UpdateFileCheck& file = check != nullptr ? *check : own;
+    if (file.decoded) {
+        event.insert(QStringLiteral("size"), static_cast<qint64>(file.imageBytes));
+        event.insert(QStringLiteral("frames"), static_cast<qint64>(file.frames));
     } else {
         // The update will end with the file's code; the event says so by leaving them out.
         event.insert(QStringLiteral("size"), QJsonValue::Null);

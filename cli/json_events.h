@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/clock.h"
+#include "update/update_file_check.h"
 #include "update/update_observer.h"
 
 class JsonUpdateEvents;
@@ -50,9 +51,9 @@ class JsonUpdateEvents final : public UpdateObserver, public ProgressSink {
     JsonUpdateEvents(const JsonUpdateEvents&) = delete;
     JsonUpdateEvents& operator=(const JsonUpdateEvents&) = delete;
 
-    // "start": the file's size and frames, read the way the update reads them (from `readFrom`
-    // when given, else from the file named).
-    void Start(const std::string& readFrom = {});
+    // "start": the file's size and frames, as the file check found them (`check`, when the
+    // caller has checked the file already, else a check of the file named).
+    void Start(const UpdateFileCheck* check = nullptr);
 
     // UpdateObserver
     void WaitingForBootloader(std::uint64_t) override {}

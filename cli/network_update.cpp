@@ -16,7 +16,7 @@
 
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer) {
-    const FrontEnd frontEnd{{}, "", false, false, true, path};
+    const FrontEnd frontEnd{.path = path};
     UpdateOutcome outcome;
     {
         const std::unique_ptr<NetworkLink> link = MakeNetworkLink(log, clock);

@@ -106,8 +106,8 @@ bool ParseRequest(const Operands& operands, SerialUpdateRequest& request, std::s
 
 int RunSerialUpdate(const SerialUpdateRequest& request, LogSink& log, Clock& clock,
                     UpdateObserver& observer) {
-    const FrontEnd frontEnd{
-        {SyncRule::Kind::Window, request.syncWindowMs}, "", false, false, true, request.path};
+    const FrontEnd frontEnd{.sync = {SyncRule::Kind::Window, request.syncWindowMs},
+                            .path = request.path};
     UpdateOutcome outcome;
     {
         const std::unique_ptr<SerialLink> link = MakeSerialLink(log, clock);

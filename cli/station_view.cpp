@@ -149,7 +149,8 @@ std::unique_ptr<UpdateObserver> StationBoard::Attempt(const std::string& device)
     return std::make_unique<BoardAttempt>(*this, device);
 }
 
-void StationBoard::Result(const std::string& device, int exitCode, const std::string& message) {
+void StationBoard::Result(const std::string& device, int exitCode, const std::string& message,
+                          bool /*needsReplug*/) {
     const std::string text = EscapedText(FirstLine(message));
     {
         const std::lock_guard hold(mutex_);
@@ -297,10 +298,11 @@ std::string StationBoard::Frame() {
     return frame;
 }
 
-StationJson::StationJson(std::string link, std::string file, std::string sealedPath, Clock& clock)
+StationJson::StationJson(std::string link, std::string file, UpdateFileCheck fileCheck,
+                         Clock& clock)
     : link_(std::move(link)),
       file_(std::move(file)),
-      sealedPath_(std::move(sealedPath)),
+      fileCheck_(std::move(fileCheck)),
       clock_(clock) {}
 
 void StationJson::Event(const char* name, const std::string& device) {
@@ -319,7 +321,7 @@ void StationJson::Left(const std::string& device) {
 
 std::unique_ptr<UpdateObserver> StationJson::Attempt(const std::string& device) {
     auto events = std::make_unique<JsonUpdateEvents>(lines_, link_, device, file_, clock_);
-    events->Start(sealedPath_);
+    events->Start(&fileCheck_);
     return events;
 }
 

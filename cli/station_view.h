@@ -12,6 +12,7 @@
 #include "cli/terminal_painter.h"
 #include "engine/clock.h"
 #include "station/station.h"
+#include "update/update_file_check.h"
 
 // The station's live board on a terminal: a header with the file, the first 12 hexadecimal
 // digits of its SHA-256 and the counters, the operator's problems, then one line per slot or
@@ -32,7 +33,8 @@ class StationBoard final : public StationView {
     void Arrived(const std::string& device) override;
     void Left(const std::string& device) override;
     std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
-    void Result(const std::string& device, int exitCode, const std::string& message) override;
+    void Result(const std::string& device, int exitCode, const std::string& message,
+                bool needsReplug) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;
@@ -86,12 +88,13 @@ class StationBoard final : public StationView {
 // comes or goes. Problems go to standard error.
 class StationJson final : public StationView {
   public:
-    StationJson(std::string link, std::string file, std::string sealedPath, Clock& clock);
+    // `fileCheck`: what the session's check of its file found, told at every attempt's start.
+    StationJson(std::string link, std::string file, UpdateFileCheck fileCheck, Clock& clock);
 
     void Arrived(const std::string& device) override;
     void Left(const std::string& device) override;
     std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
-    void Result(const std::string&, int, const std::string&) override {}
+    void Result(const std::string&, int, const std::string&, bool) override {}
     void Tally(const StationTally&) override {}
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;
@@ -105,7 +108,7 @@ class StationJson final : public StationView {
     JsonLines lines_{stdout};
     const std::string link_;
     const std::string file_;
-    const std::string sealedPath_;
+    const UpdateFileCheck fileCheck_;
     Clock& clock_;
     std::mutex mutex_;
     std::set<std::string> told_;  // problems already written

@@ -38,8 +38,8 @@ std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
-    const FrontEnd frontEnd{
-        {SyncRule::Kind::Window, request.syncWindowMs}, "", false, false, true, request.path};
+    const FrontEnd frontEnd{.sync = {SyncRule::Kind::Window, request.syncWindowMs},
+                            .path = request.path};
     TerminalGuidance guided(observer, nullptr, prompt);
     UpdateOutcome outcome;
     {

@@ -184,7 +184,12 @@ PageObserver UpdatePage::Observer(QWidget* stateOwner) {
 }
 
 FrontEnd UpdatePage::PageFrontEnd(SyncRule::Kind sync) const {
-    return FrontEnd{{sync, 0}, "OnButton_Program()", true, true, false, PathText()};
+    return FrontEnd{.sync = {sync, 0},
+                    .logName = "OnButton_Program()",
+                    .logsSteps = true,
+                    .asksBeforeReplug = true,
+                    .closesAfterBadFile = false,
+                    .path = PathText()};
 }
 
 void UpdatePage::ShowMessage(const std::string& text) {

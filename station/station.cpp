@@ -141,10 +141,13 @@ bool Station::RunAttempt(const StationDevice& device) {
     // with the frames it really sent; one that ended by itself meanwhile keeps its own outcome.
     const bool interrupted = cancelled_ && outcome.exitCode != 0;
     const int exitCode = interrupted ? 128 + cancelSignal_ : outcome.exitCode;
-    const std::string message = interrupted ? InterruptedMessage(cancelSignal_) : outcome.verdict;
+    const bool needsReplug = !interrupted && outcome.needsReplug;
+    const std::string message = interrupted   ? InterruptedMessage(cancelSignal_)
+                                : needsReplug ? std::string(kNeedsReplugText) + outcome.verdict
+                                              : outcome.verdict;
     recording.Finished(message, exitCode);
     Finish(attempt, exitCode, message,
-           interrupted ? AttemptState::Interrupted : AttemptState::Finished);
+           interrupted ? AttemptState::Interrupted : AttemptState::Finished, needsReplug);
     --active_;
     if (onEnded_) {
         onEnded_();
@@ -152,14 +155,14 @@ bool Station::RunAttempt(const StationDevice& device) {
     return true;
 }
 
-void Station::Finish(Attempt& attempt, int exitCode, const std::string& message,
-                     AttemptState state) {
+void Station::Finish(Attempt& attempt, int exitCode, const std::string& message, AttemptState state,
+                     bool needsReplug) {
     const std::lock_guard hold(mutex_);
-    FinishLocked(attempt, exitCode, message, state);
+    FinishLocked(attempt, exitCode, message, state, needsReplug);
 }
 
 void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& message,
-                           AttemptState state) {
+                           AttemptState state, bool needsReplug) {
     std::erase(attempts_, &attempt);
     running_.erase(attempt.device);
     if (attempt.completed) {
@@ -185,7 +188,7 @@ void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& me
         ++tally_.failed;
         exitCode_ = exitCode;
     }
-    view_.Result(attempt.device, exitCode, message);
+    view_.Result(attempt.device, exitCode, message, needsReplug);
     view_.Tally(tally_);
 }
 

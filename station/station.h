@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,9 @@
 #include "station/first_pass_yield.h"
 #include "update/update_observer.h"
 #include "update/update_steps.h"
+
+// How a recorded message begins when the device needs a replug.
+inline constexpr std::string_view kNeedsReplugText = "needs a replug: ";
 
 // What names a device on its link (serial number or slot address) and what else is known.
 struct StationDevice {
@@ -53,8 +57,10 @@ class StationView {
     virtual void Left(const std::string& device) = 0;
     // The observer that shows one attempt; it lives until the attempt has finished.
     virtual std::unique_ptr<UpdateObserver> Attempt(const std::string& device) = 0;
-    // An attempt's outcome as recorded (its message says when the device needs a replug).
-    virtual void Result(const std::string& device, int exitCode, const std::string& message) = 0;
+    // An attempt's outcome as recorded; `needsReplug`: the device must be power-cycled by hand
+    // (its message begins with kNeedsReplugText then).
+    virtual void Result(const std::string& device, int exitCode, const std::string& message,
+                        bool needsReplug) = 0;
     virtual void Tally(const StationTally& tally) = 0;
     // Something the operator must know that is no device's: a vanished bus folder, the records.
     virtual void Problem(const std::string& text) = 0;
@@ -115,9 +121,10 @@ class Station {
 
   private:
     struct Attempt;
-    void Finish(Attempt& attempt, int exitCode, const std::string& message, AttemptState state);
+    void Finish(Attempt& attempt, int exitCode, const std::string& message, AttemptState state,
+                bool needsReplug);
     void FinishLocked(Attempt& attempt, int exitCode, const std::string& message,
-                      AttemptState state);
+                      AttemptState state, bool needsReplug = false);
     // A record could not be written: no new devices; called under the lock.
     void RecordsFailed();
 

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "cli/station_window_hook.h"
+#include "station/station_window_hook.h"
 
 class QTableView;
 class SessionRecordsModel;

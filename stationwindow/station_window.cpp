@@ -233,20 +233,16 @@ void StationWindow::Progress(const std::string& device, int percent) {
 }
 
 void StationWindow::AttemptEnded(const std::string& device, int exitCode,
-                                 const std::string& message) {
+                                 const std::string& message, bool needsReplug) {
     running_ = std::max(0, running_ - 1);
     endedAtMs_.push_back(clock_.NowMs());
     StationTile& tile = TileFor(device);
     if (exitCode == 0) {
         tile.Show(TileLook::Passed, QStringLiteral("\u2714 passed"), Shown(message), 100);
     } else {
-        // The station says so when a replug would help (not for a Corvane code missing from
-        // the settings, which fails with the same code).
-        const bool replug =
-            QString::fromStdString(message).startsWith(QStringLiteral("needs a replug"));
         tile.Show(TileLook::Failed,
                   QStringLiteral("\u2718 %1 \u00b7 code %2")
-                      .arg(replug ? QStringLiteral("needs replug") : QStringLiteral("failed"))
+                      .arg(needsReplug ? QStringLiteral("needs replug") : QStringLiteral("failed"))
                       .arg(exitCode),
                   Shown(message), -1);
     }

@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
-#include "cli/station_window_hook.h"
 #include "engine/clock.h"
 #include "station/station.h"
+#include "station/station_window_hook.h"
 
 class QLabel;
 class QPushButton;
@@ -38,7 +38,8 @@ class StationWindow final : public QWidget {
     void AttemptStarted(const std::string& device);
     void Synchronising(const std::string& device);
     void Progress(const std::string& device, int percent);
-    void AttemptEnded(const std::string& device, int exitCode, const std::string& message);
+    void AttemptEnded(const std::string& device, int exitCode, const std::string& message,
+                      bool needsReplug = false);
     void TallyChanged(const StationTally& tally);
     void ProblemReported(const std::string& text);
 

@@ -6,9 +6,9 @@
 
 #include <thread>
 
-#include "cli/display_check.h"
-#include "cli/station_window_hook.h"
+#include "pages/display_check.h"
 #include "pages/ui_services.h"
+#include "station/station_window_hook.h"
 #include "stationwindow/station_window.h"
 #include "stationwindow/station_window_view.h"
 

@@ -58,10 +58,10 @@ std::unique_ptr<UpdateObserver> StationWindowView::Attempt(const std::string& de
     return std::make_unique<TileObserver>(*this, device);
 }
 
-void StationWindowView::Result(const std::string& device, int exitCode,
-                               const std::string& message) {
-    Post([device, exitCode, message](StationWindow& w) {
-        w.AttemptEnded(device, exitCode, message);
+void StationWindowView::Result(const std::string& device, int exitCode, const std::string& message,
+                               bool needsReplug) {
+    Post([device, exitCode, message, needsReplug](StationWindow& w) {
+        w.AttemptEnded(device, exitCode, message, needsReplug);
     });
 }
 

@@ -17,7 +17,8 @@ class StationWindowView final : public StationView {
     void Arrived(const std::string& device) override;
     void Left(const std::string& device) override;
     std::unique_ptr<UpdateObserver> Attempt(const std::string& device) override;
-    void Result(const std::string& device, int exitCode, const std::string& message) override;
+    void Result(const std::string& device, int exitCode, const std::string& message,
+                bool needsReplug) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
     void Plant(const PlantStatus& status) override;

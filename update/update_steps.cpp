@@ -7,6 +7,7 @@
 #include "engine/update_file.h"
 #include "log/text_format.h"
 #include "update/exit_codes.h"
+#include "update/update_file_check.h"
 
 namespace {
 
@@ -56,15 +57,15 @@ void LogStep(LogSink& log, const FrontEnd& frontEnd, const std::string& step) {
 UpdateOutcome CheckAndSendFile(UpdateObserver& observer, const LinkUpdate& link,
                                const FrontEnd& frontEnd, LogSink& log) {
     observer.Synchronised(link.info());
-    const std::optional<long long> length = UpdateFileLength(frontEnd.path);
-    if (!length || *length < 2) {
+    long long length = 0;
+    if (const int fault = UpdateFileLengthRule(frontEnd.path, length); fault != 0) {
         if (link.close && frontEnd.closesAfterBadFile) {
             link.close();
         }
-        return {length ? kExitFileTooShort : kExitFileUnreadable, "Error: no valid update file!"};
+        return {fault, "Error: no valid update file!"};
     }
     StoppableProgress progress(observer,
-                               observer.TransferStarting(static_cast<std::size_t>(*length / 2)));
+                               observer.TransferStarting(static_cast<std::size_t>(length / 2)));
     const int r = link.update(frontEnd.path, &progress);
     const bool signatureError = link.info().signatureError;
     if (link.close) {

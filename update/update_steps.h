@@ -18,11 +18,14 @@ struct UpdateOutcome {
     bool quiet = false;
     // The desktop shows it without an icon under the caption "Error".
     bool underErrorCaption = false;
+    // The device did not restart into its bootloader and must be power-cycled by hand: a front
+    // end without replug guidance (the station) says so.
+    bool needsReplug = false;
 };
 
 // What the front ends do differently, besides what their observer shows and answers.
 struct FrontEnd {
-    SyncRule sync;
+    SyncRule sync{};
     // How the debug log names the run's steps.
     const char* logName = "";
     // The pages log the steps of their run.

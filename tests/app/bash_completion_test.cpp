@@ -11,6 +11,7 @@
 #include "cli/records_command.h"
 #include "cli/station_command.h"
 #include "engine/device_types.h"
+#include "station/station_links.h"
 
 TEST(BashCompletion, OffersTheKeywordsOptionsLinksAndDeviceTypesTheProgramKnows) {
     // The words after "flashwright", and the candidates (upper case) for the last one.
@@ -19,13 +20,15 @@ TEST(BashCompletion, OffersTheKeywordsOptionsLinksAndDeviceTypesTheProgramKnows)
     for (const CommandKeyword& command : CommandKeywords()) {
         expected["''"].emplace(command.keyword);
     }
-    for (const auto& [line, options] :
-         {std::pair{"station f --", StationOptions()}, std::pair{"records --", RecordsOptions()}}) {
+    for (const auto& [line, options] : {std::pair{"station f --", StationCommandOptions()},
+                                        std::pair{"records --", RecordsOptions()}}) {
         for (const OptionSpec& option : options) {
             expected[line].insert(UpperCase(option.name));
         }
     }
-    expected["station --link ''"].insert(StationLinks().begin(), StationLinks().end());
+    for (const StationLinkRow& row : StationLinks()) {
+        expected["station --link ''"].emplace(row.keyword);
+    }
     for (const DeviceType& type : DeviceTypes()) {
         if (type.link == UpdateLink::Serial || type.link == UpdateLink::Network) {
             expected["station f --device-type ''"].insert(UpperCase(type.name));

@@ -156,8 +156,11 @@ TEST(UpdateRecipeTest, TellsTheObserverEachStepInOrder) {
         CallListObserver observer(calls, c.cancelAfter);
         RecordingLog log;
         VirtualClock clock;
-        const FrontEnd frontEnd{
-            {SyncRule::Kind::UntilCancel, 0}, "Run()", false, true, false, "/nonexistent.enc"};
+        const FrontEnd frontEnd{.sync = {SyncRule::Kind::UntilCancel, 0},
+                                .logName = "Run()",
+                                .asksBeforeReplug = true,
+                                .closesAfterBadFile = false,
+                                .path = "/nonexistent.enc"};
         const UpdateOutcome outcome =
             UpdateOverNetwork(link, "127.0.0.1", FindDeviceType(UpdateLink::Network, "Korvo"),
                               frontEnd, observer, log, clock);

@@ -19,7 +19,7 @@ TEST(StationBoard, KeepsToTheTerminalAsDevicesComeAndGo) {
     for (int i = 0; i < 80; ++i) {
         if (i < 60) {
             board.Attempt(device(i));
-            board.Result(device(i), 0, "Programming successful");
+            board.Result(device(i), 0, "Programming successful", false);
         }
         if (i >= 15 && i < 75) {
             board.Left(device(i - 15));

@@ -5,15 +5,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
 
 #include "../links/emulated_ft232r.h"
-#include "cli/station_links.h"
 #include "e2e_fixture.h"
 #include "engine/update_file.h"
 #include "sim/enc_maker.h"
 #include "sim/simulated_line.h"
+#include "station/station_links.h"
 #include "station/udev_watch.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
@@ -160,6 +162,32 @@ TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
     for (const char* bad : {"0403", "0403-6001", "0403:60011", ":6001", "0403:x"}) {
         EXPECT_EQ(ParseUsbId(bad), std::nullopt) << bad;
     }
+}
+
+// The package's udev rules give access to exactly the USB ids the station's link table takes.
+TEST(UdevRulesTest, MatchTheLinkTablesUsbIds) {
+    std::set<std::pair<unsigned, unsigned>> inTable;
+    for (const StationLinkRow& row : StationLinks()) {
+        for (const UsbId& id : row.usbIds) {
+            inTable.emplace(id.vendor, id.product);
+        }
+    }
+    std::set<std::pair<unsigned, unsigned>> inRules;
+    for (const auto& file : std::filesystem::directory_iterator(FLASHWRIGHT_UDEV_RULES)) {
+        std::ifstream rules(file.path());
+        for (std::string line; std::getline(rules, line);) {
+            unsigned vendor = 0;
+            unsigned product = 0;
+            const std::size_t at = line.find("ATTR{idVendor}==");
+            if (line.starts_with('#') || at == std::string::npos ||
+                std::sscanf(line.c_str() + at, "ATTR{idVendor}==\"%x\", ATTR{idProduct}==\"%x\"",
+                            &vendor, &product) != 2) {
+                continue;
+            }
+            EXPECT_TRUE(inRules.emplace(vendor, product).second) << line;
+        }
+    }
+    EXPECT_EQ(inRules, inTable);
 }
 
 int main(int argc, char** argv) {

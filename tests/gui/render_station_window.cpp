@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     window.resize(1280, 720);
     window.show();
     StationWindowView view(window);
-    const FrontEnd frontEnd{{}, "", false, false, true, updateFile};
+    const FrontEnd frontEnd{.path = updateFile};
     Station station(session.session, *records, view,
                     [&](const StationDevice& device, UpdateObserver& observer) {
                         const std::unique_ptr<NetworkLink> link =

@@ -61,7 +61,7 @@ class StationWindowTest : public GuiTest {
     // The whole update over the network, as the station's command gives it.
     UpdateOutcome Update(const StationDevice& device, UpdateObserver& observer) {
         const std::unique_ptr<NetworkLink> link = MakeNetworkLink(log, DefaultClock());
-        const FrontEnd frontEnd{{}, "", false, false, true, updateFile.string()};
+        const FrontEnd frontEnd{.path = updateFile.string()};
         return UpdateOverNetwork(*link, device.id, nullptr, frontEnd, observer, log,
                                  DefaultClock());
     }

@@ -55,7 +55,7 @@ class CountingView final : public StationView {
     std::unique_ptr<UpdateObserver> Attempt(const std::string&) override {
         return std::make_unique<UpdateObserver>();
     }
-    void Result(const std::string&, int, const std::string&) override { ++results; }
+    void Result(const std::string&, int, const std::string&, bool) override { ++results; }
     void Tally(const StationTally&) override {}
     void Problem(const std::string&) override {}
 };

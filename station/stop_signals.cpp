@@ -1,4 +1,4 @@
-#include "cli/stop_signals.h"
+#include "station/stop_signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "cli/display_check.h"
+#include "pages/display_check.h"
 
 #include <dlfcn.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "cli/station_window_hook.h"
+#include "station/station_window_hook.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "cli/station_links.h"
+#include "station/station_links.h"
+
+#include <QCryptographicHash>
 
 #include <array>
 #include <functional>
@@ -8,10 +10,13 @@
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "log/device_log.h"
 #include "log/text_format.h"
+#include "station/fixture_slot.h"
 #include "update/corvane_code.h"
 #include "update/exit_codes.h"
 #include "update/ftdi_update.h"
+#include "update/serial_update.h"
 #include "update/settings.h"
+#include "update/udp_update.h"
 #include "update/usbx_update.h"
 
 UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
@@ -34,9 +39,7 @@ UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& fron
                 const bool codeConfigured = ConfiguredCorvaneCode().code.has_value();
                 UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
                                                        frontEnd, observer, deviceLog, clock);
-                if (outcome.exitCode == kExitNoSwitch && codeConfigured) {
-                    outcome.verdict = "needs a replug: " + outcome.verdict;
-                }
+                outcome.needsReplug = outcome.exitCode == kExitNoSwitch && codeConfigured;
                 return outcome;
             }
         }
@@ -54,10 +57,8 @@ UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& fron
         if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
             UpdateOutcome outcome =
                 UpdateOverUsbXpress(link, i, description, frontEnd, observer, deviceLog, clock);
-            if (outcome.exitCode == kExitNoBootloader) {
-                // The device did not restart into its bootloader: someone must power-cycle it.
-                outcome.verdict = "needs a replug: " + outcome.verdict;
-            }
+            // The device did not restart into its bootloader: someone must power-cycle it.
+            outcome.needsReplug = outcome.exitCode == kExitNoBootloader;
             return outcome;
         }
     }
@@ -125,4 +126,123 @@ std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsig
         return false;
     };
     return Settle(listed, "USBXpress", device, settleMs, clock);
+}
+
+namespace {
+
+// The serial slots' line speed, the serial command's default.
+constexpr unsigned kStationBaud = 115200;
+
+UpdateOutcome UpdateFtdiRow(const StationDevice& device, const DeviceType* /*type*/,
+                            const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
+                            Clock& clock) {
+    return UpdateFtdiDevice(device, frontEnd, observer, log, clock);
+}
+
+UpdateOutcome UpdateUsbxRow(const StationDevice& device, const DeviceType* /*type*/,
+                            const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
+                            Clock& clock) {
+    return UpdateUsbxDevice(device, frontEnd, observer, log, clock);
+}
+
+UpdateOutcome UpdateSerialSlot(const StationDevice& device, const DeviceType* type,
+                               const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
+                               Clock& clock) {
+    DeviceLog deviceLog(log, device.id);
+    const std::unique_ptr<SerialLink> serial = MakeSerialLink(deviceLog, clock);
+    return UpdateOverSerial(*serial, device.id, kStationBaud, type, frontEnd, observer, deviceLog,
+                            clock);
+}
+
+UpdateOutcome UpdateNetworkSlot(const StationDevice& device, const DeviceType* type,
+                                const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
+                                Clock& clock) {
+    DeviceLog deviceLog(log, device.id);
+    const std::unique_ptr<NetworkLink> network = MakeNetworkLink(deviceLog, clock);
+    return UpdateOverNetwork(*network, device.id, type, frontEnd, observer, deviceLog, clock);
+}
+
+// A lock key for any text: a file name of its own.
+std::string HashedKey(const std::string& text) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
+        .toHex()
+        .left(16)
+        .toStdString();
+}
+
+std::string SerialSlotLock(const std::string& resolved) {
+    return "com-" + HashedKey(resolved);
+}
+
+std::string NetworkSlotLock(const std::string& resolved) {
+    return "udp-" + resolved;
+}
+
+void ServeSerialSlot(Station& station, StationView& view, const std::string& slot, LogSink& log,
+                     Clock& clock, std::function<bool()> present) {
+    ServeComSlot(
+        station, view, slot, kStationBaud, [&] { return MakeSerialLink(log, clock); }, clock,
+        std::move(present));
+}
+
+void ServeNetworkSlot(Station& station, StationView& view, const std::string& slot, LogSink& log,
+                      Clock& clock, std::function<bool()> /*present*/) {
+    ServeUdpSlot(
+        station, view, slot, [&] { return MakeNetworkLink(log, clock); }, clock);
+}
+
+constexpr std::array kStationLinks{
+    StationLinkRow{"FTDI", UpdateLink::Ftdi, StationArrival::UsbBus, kFtdiUsbIds,
+                   "FLASHWRIGHT_FTDI_BUS", UpdateFtdiRow, SettleFtdiDevice, nullptr, nullptr, false,
+                   nullptr},
+    StationLinkRow{"USBX", UpdateLink::UsbXpress, StationArrival::UsbBus, kUsbXpressUsbIds,
+                   "FLASHWRIGHT_USBXPRESS_BUS", UpdateUsbxRow, SettleUsbxDevice, nullptr, nullptr,
+                   false, nullptr},
+    StationLinkRow{"COM",
+                   UpdateLink::Serial,
+                   StationArrival::FixtureSlots,
+                   {},
+                   nullptr,
+                   UpdateSerialSlot,
+                   nullptr,
+                   SerialSlotLock,
+                   ServeSerialSlot,
+                   true,
+                   "COM needs its fixture slots (--slots LIST or @list-file) or the USB serial "
+                   "adapters to take (--match VID:PID)"},
+    StationLinkRow{"UDP",
+                   UpdateLink::Network,
+                   StationArrival::FixtureSlots,
+                   {},
+                   nullptr,
+                   UpdateNetworkSlot,
+                   nullptr,
+                   NetworkSlotLock,
+                   ServeNetworkSlot,
+                   false,
+                   "UDP needs its fixture slots: --slots LIST or @list-file"},
+};
+
+}  // namespace
+
+std::span<const StationLinkRow> StationLinks() {
+    return kStationLinks;
+}
+
+const StationLinkRow* FindStationLink(std::string_view keyword) {
+    for (const StationLinkRow& row : kStationLinks) {
+        if (row.keyword == keyword) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::string StationLinkKeywords() {
+    std::string text;
+    for (std::size_t i = 0; i < kStationLinks.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == kStationLinks.size() ? " or " : ", ";
+        text += kStationLinks[i].keyword;
+    }
+    return text;
 }
