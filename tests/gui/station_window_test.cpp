@@ -116,7 +116,9 @@ TEST_F(StationWindowTest, TilesShowEachDeviceFromArrivalToResultAndGoWhenItLeave
     EXPECT_EQ(passed.accessibleName(), QStringLiteral("Device 127.0.23.1"));
     EXPECT_EQ(shown.Running(), 0);
 
-    // The counters are the records'.
+    // The counters are the records' (the tally follows the tiles' results).
+    ASSERT_TRUE(
+        RunUntil([&] { return Counter("yield") == QStringLiteral("first-pass yield 50.0 %"); }));
     StoreError error;
     std::vector<SummaryRow> rows;
     ASSERT_EQ(RecordReader::Open(recordsPath, error)->Summary({}, rows).status, StoreStatus::Ok);
