@@ -19,23 +19,6 @@
 
 namespace {
 
-// The first listed device with the serial number (and the description, when one is given).
-std::optional<FTDI_DeviceEntry> FindDevice(CCommunication& link, const FtdiUpdateRequest& request,
-                                           int& index) {
-    if (link.Dev_UpdateDeviceList() != 0) {
-        return std::nullopt;
-    }
-    for (index = 0; index < link.Dev_GetDeviceCount(); ++index) {
-        FTDI_DeviceEntry entry;
-        link.Dev_GetDeviceEntry(index, entry);
-        if (entry.serialNumber == request.serialNumber &&
-            (request.description.empty() || entry.name == request.description)) {
-            return entry;
-        }
-    }
-    return std::nullopt;
-}
-
 // The listing names every device; the USB I page shows only the first few, so say how many
 // it leaves out.
 void NoteDevicesBeyondThePage(int count) {
@@ -59,19 +42,14 @@ int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
     UpdateOutcome outcome;
     {
         CCommunication link(log, clock, std::move(library), CCommunication::kEveryDevice);
-        int index = -1;
-        if (const std::optional<FTDI_DeviceEntry> device = FindDevice(link, request, index)) {
-            if (record != nullptr) {
-                record->description = device->name;
-                record->hardware = device->hardware;
-                record->software = device->software;
-            }
-            outcome = UpdateOverFtdi(link, index, device->name, device->serialNumber, frontEnd,
-                                     guided, log, clock);
-        } else {
-            outcome = {kExitOpenFailed,
-                       "ERROR: no FTDI device with serial number " + request.serialNumber + "!"};
-        }
+        outcome = UpdateFtdiBySerial(link, request.serialNumber, request.description, frontEnd,
+                                     guided, log, clock, [&](const FTDI_DeviceEntry& device) {
+                                         if (record != nullptr) {
+                                             record->description = device.name;
+                                             record->hardware = device.hardware;
+                                             record->software = device.software;
+                                         }
+                                     });
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
     return outcome.exitCode;

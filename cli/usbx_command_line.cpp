@@ -16,25 +16,6 @@
 #include "update/settings.h"
 #include "update/usbx_update.h"
 
-namespace {
-
-// The index of the first device with the serial number (and description, when given).
-std::optional<int> FindDevice(CSILab_USB& link, const UsbxUpdateRequest& request,
-                              std::string& description) {
-    const int count = link.Dev_GetNumDevices();
-    for (int i = 0; i < count; ++i) {
-        std::string serial;
-        if (link.Dev_Get_Description(i, serial, description) == 0 &&
-            serial == request.serialNumber &&
-            (request.description.empty() || description == request.description)) {
-            return i;
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
@@ -44,16 +25,12 @@ int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
     UpdateOutcome outcome;
     {
         CSILab_USB link(log, clock, std::move(library));
-        std::string description;
-        if (const std::optional<int> index = FindDevice(link, request, description)) {
-            if (record != nullptr) {
-                record->description = description;
-            }
-            outcome = UpdateOverUsbXpress(link, *index, description, frontEnd, guided, log, clock);
-        } else {
-            outcome = {kExitOpenFailed, "ERROR: no USBXpress device with serial number " +
-                                            request.serialNumber + "!"};
-        }
+        outcome = UpdateUsbXpressBySerial(link, request.serialNumber, request.description, frontEnd,
+                                          guided, log, clock, [&](const std::string& description) {
+                                              if (record != nullptr) {
+                                                  record->description = description;
+                                              }
+                                          });
     }
     observer.Finished(outcome.verdict, outcome.exitCode);
     return outcome.exitCode;

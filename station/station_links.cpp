@@ -19,52 +19,6 @@
 #include "update/udp_update.h"
 #include "update/usbx_update.h"
 
-UpdateOutcome UpdateFtdiDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               RecordingObserver& observer, LogSink& log, Clock& clock) {
-    DeviceLog deviceLog(log, device.id);
-    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
-    link.Dev_QueryOnly(device.id);
-    if (link.Dev_UpdateDeviceList() == 0) {
-        for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
-            FTDI_DeviceEntry entry;
-            link.Dev_GetDeviceEntry(i, entry);
-            if (entry.serialNumber == device.id) {
-                observer.Note([&](AttemptRecord& record) {
-                    record.description = entry.name;
-                    record.hardware = entry.hardware;
-                    record.software = entry.software;
-                });
-                // Without a usable enter-bootloader code the device was never told to switch:
-                // a settings error that no replug fixes, so it keeps the single command's text.
-                const bool codeConfigured = ConfiguredCorvaneCode().code.has_value();
-                UpdateOutcome outcome = UpdateOverFtdi(link, i, entry.name, entry.serialNumber,
-                                                       frontEnd, observer, deviceLog, clock);
-                outcome.needsReplug = outcome.exitCode == kExitNoSwitch && codeConfigured;
-                return outcome;
-            }
-        }
-    }
-    return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + device.id + "!"};
-}
-
-UpdateOutcome UpdateUsbxDevice(const StationDevice& device, const FrontEnd& frontEnd,
-                               UpdateObserver& observer, LogSink& log, Clock& clock) {
-    DeviceLog deviceLog(log, device.id);
-    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
-    for (int i = 0; i < link.Dev_GetNumDevices(); ++i) {
-        std::string serial;
-        std::string description;
-        if (link.Dev_Get_Description(i, serial, description) == 0 && serial == device.id) {
-            UpdateOutcome outcome =
-                UpdateOverUsbXpress(link, i, description, frontEnd, observer, deviceLog, clock);
-            // The device did not restart into its bootloader: someone must power-cycle it.
-            outcome.needsReplug = outcome.exitCode == kExitNoBootloader;
-            return outcome;
-        }
-    }
-    return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + device.id + "!"};
-}
-
 namespace {
 
 // How often the link's list is read while a device settles.
@@ -133,16 +87,43 @@ namespace {
 // The serial slots' line speed, the serial command's default.
 constexpr unsigned kStationBaud = 115200;
 
+// The device's update found by its serial number. Where it would need the replug guidance,
+// which a station does not give, the outcome says that it needs a replug; a Corvane device
+// without a usable enter-bootloader code configured does not, as a replug cannot help. Its name
+// and a Corvane device's version texts go into its record.
 UpdateOutcome UpdateFtdiRow(const StationDevice& device, const DeviceType* /*type*/,
                             const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
                             Clock& clock) {
-    return UpdateFtdiDevice(device, frontEnd, observer, log, clock);
+    DeviceLog deviceLog(log, device.id);
+    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
+    link.Dev_QueryOnly(device.id);
+    bool codeConfigured = false;
+    const auto found = [&](const FTDI_DeviceEntry& entry) {
+        observer.Note([&](AttemptRecord& record) {
+            record.description = entry.name;
+            record.hardware = entry.hardware;
+            record.software = entry.software;
+        });
+        // Without a usable enter-bootloader code the device was never told to switch: a
+        // settings error that no replug fixes, so it keeps the single command's text.
+        codeConfigured = ConfiguredCorvaneCode().code.has_value();
+    };
+    UpdateOutcome outcome =
+        UpdateFtdiBySerial(link, device.id, {}, frontEnd, observer, deviceLog, clock, found);
+    outcome.needsReplug = outcome.exitCode == kExitNoSwitch && codeConfigured;
+    return outcome;
 }
 
 UpdateOutcome UpdateUsbxRow(const StationDevice& device, const DeviceType* /*type*/,
                             const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
                             Clock& clock) {
-    return UpdateUsbxDevice(device, frontEnd, observer, log, clock);
+    DeviceLog deviceLog(log, device.id);
+    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
+    UpdateOutcome outcome =
+        UpdateUsbXpressBySerial(link, device.id, {}, frontEnd, observer, deviceLog, clock);
+    // The device did not restart into its bootloader: someone must power-cycle it.
+    outcome.needsReplug = outcome.exitCode == kExitNoBootloader;
+    return outcome;
 }
 
 UpdateOutcome UpdateSerialSlot(const StationDevice& device, const DeviceType* type,

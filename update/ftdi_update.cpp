@@ -130,3 +130,23 @@ UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string&
          [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); }, FtdiResults()},
         frontEnd, log);
 }
+
+UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial,
+                                 const std::string& name, const FrontEnd& frontEnd,
+                                 UpdateObserver& observer, LogSink& log, Clock& clock,
+                                 const FtdiDeviceFound& found) {
+    if (link.Dev_UpdateDeviceList() == 0) {
+        for (int index = 0; index < link.Dev_GetDeviceCount(); ++index) {
+            FTDI_DeviceEntry entry;
+            link.Dev_GetDeviceEntry(index, entry);
+            if (entry.serialNumber == serial && (name.empty() || entry.name == name)) {
+                if (found) {
+                    found(entry);
+                }
+                return UpdateOverFtdi(link, index, entry.name, entry.serialNumber, frontEnd,
+                                      observer, log, clock);
+            }
+        }
+    }
+    return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + serial + "!"};
+}

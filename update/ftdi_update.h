@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 
@@ -12,6 +13,15 @@
 UpdateOutcome UpdateOverFtdi(CCommunication& link, int index, const std::string& name,
                              const std::string& serial, const FrontEnd& frontEnd,
                              UpdateObserver& observer, LogSink& log, Clock& clock);
+
+// Finds the first device of the link's list with the serial number `serial` (and the name
+// `name`, when not empty) and updates it, after telling `found` its entry; when none is listed,
+// the outcome says so.
+using FtdiDeviceFound = std::function<void(const FTDI_DeviceEntry&)>;
+UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial,
+                                 const std::string& name, const FrontEnd& frontEnd,
+                                 UpdateObserver& observer, LogSink& log, Clock& clock,
+                                 const FtdiDeviceFound& found = {});
 
 // What the FTDI link's update results mean.
 std::span<const ResultMeaning> FtdiResults();

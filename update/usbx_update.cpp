@@ -69,3 +69,23 @@ UpdateOutcome UpdateOverUsbXpress(CSILab_USB& link, int index, const std::string
          [&] { return link.GetBootloaderInfo(); }, [&] { link.Dev_Close(); }, SilabsResults()},
         frontEnd, log);
 }
+
+UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& serial,
+                                      const std::string& description, const FrontEnd& frontEnd,
+                                      UpdateObserver& observer, LogSink& log, Clock& clock,
+                                      const UsbXpressDeviceFound& found) {
+    const int count = link.Dev_GetNumDevices();
+    for (int index = 0; index < count; ++index) {
+        std::string listedSerial;
+        std::string listedDescription;
+        if (link.Dev_Get_Description(index, listedSerial, listedDescription) == 0 &&
+            listedSerial == serial && (description.empty() || listedDescription == description)) {
+            if (found) {
+                found(listedDescription);
+            }
+            return UpdateOverUsbXpress(link, index, listedDescription, frontEnd, observer, log,
+                                       clock);
+        }
+    }
+    return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + serial + "!"};
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 
@@ -12,6 +13,15 @@
 UpdateOutcome UpdateOverUsbXpress(CSILab_USB& link, int index, const std::string& description,
                                   const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
                                   Clock& clock);
+
+// Finds the first device the link lists with the serial number `serial` (and the description
+// `description`, when not empty) and updates it, after telling `found` its description; when
+// none is listed, the outcome says so.
+using UsbXpressDeviceFound = std::function<void(const std::string& description)>;
+UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& serial,
+                                      const std::string& description, const FrontEnd& frontEnd,
+                                      UpdateObserver& observer, LogSink& log, Clock& clock,
+                                      const UsbXpressDeviceFound& found = {});
 
 // What the USBXpress link's update results mean.
 std::span<const ResultMeaning> SilabsResults();
