@@ -2,6 +2,8 @@
 // Corvane switch and its code, the synchronisation window and the exit codes.
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -55,6 +57,8 @@ struct Case {
 TEST(FtdiCommandLine, FindsTheDeviceSwitchesCorvaneAndEndsWithItsExitCode) {
     TempDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);  // no settings file of the user's
+    // Qt reads the variable once per process: an earlier test in this one may have done so.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.Path().c_str());
     std::filesystem::create_directory(dir.Path() / "flashwright");
     const std::string file = dir.Write("u.enc", "000311223300014400024455");
     const Bytes switched{0xBF, 0x00, 0x01, 0x00, 0xFF};
