@@ -1,7 +1,5 @@
 #include "station/station_links.h"
 
-#include <QCryptographicHash>
-
 #include <array>
 #include <functional>
 
@@ -11,6 +9,7 @@
 #include "log/device_log.h"
 #include "log/text_format.h"
 #include "station/fixture_slot.h"
+#include "station/station_lock.h"
 #include "update/corvane_code.h"
 #include "update/exit_codes.h"
 #include "update/ftdi_update.h"
@@ -143,16 +142,8 @@ UpdateOutcome UpdateNetworkSlot(const StationDevice& device, const DeviceType* t
     return UpdateOverNetwork(*network, device.id, type, frontEnd, observer, deviceLog, clock);
 }
 
-// A lock key for any text: a file name of its own.
-std::string HashedKey(const std::string& text) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
-        .toHex()
-        .left(16)
-        .toStdString();
-}
-
 std::string SerialSlotLock(const std::string& resolved) {
-    return "com-" + HashedKey(resolved);
+    return "com-" + HashedLockKey(resolved);
 }
 
 std::string NetworkSlotLock(const std::string& resolved) {

@@ -9,12 +9,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QCryptographicHash>
+
 std::string StationLockFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') {
         return std::string(runtime) + "/flashwright";
     }
     return "/tmp/flashwright-" + std::to_string(::getuid());
+}
+
+std::string HashedLockKey(const std::string& text) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
+        .toHex()
+        .left(16)
+        .toStdString();
 }
 
 bool StationLock::Take(const std::string& key, const std::string& what, std::string& error) {

@@ -17,5 +17,9 @@ class StationLock {
     UniqueFd fd_;
 };
 
+// A lock key for any text (a resolved port, a folder's real path): a short file name of its own,
+// the first 16 hexadecimal digits of the text's SHA-256.
+std::string HashedLockKey(const std::string& text);
+
 // The folder of the lock files: $XDG_RUNTIME_DIR/flashwright, else /tmp/flashwright-<uid>.
 std::string StationLockFolder();

@@ -42,18 +42,10 @@ void Tell(const std::string& text) {
     std::fprintf(stderr, "flashwright station: %s\n", text.c_str());
 }
 
-// A lock key for any text: a file name of its own.
-std::string HashedKey(const std::string& text) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
-        .toHex()
-        .left(16)
-        .toStdString();
-}
-
 // A lock key for a path: its real path, so two spellings of one file are one key.
 std::string PathKey(const std::string& path) {
     std::error_code ec;
-    return HashedKey(std::filesystem::weakly_canonical(path, ec).string());
+    return HashedLockKey(std::filesystem::weakly_canonical(path, ec).string());
 }
 
 std::string EnvOr(const char* name, const std::string& otherwise) {
