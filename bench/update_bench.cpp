@@ -214,7 +214,7 @@ bool MeasureFtdi(const std::string& file, const std::filesystem::path& folder, s
 
 // The USBXpress case: a simulated device on a bus folder with 115200 baud modelled; the link
 // does not wait after a frame either, so the floor is that of the FTDI case.
-bool MeasureUsbx(const std::string& file, const std::filesystem::path& folder, std::size_t frames,
+bool MeasureUsbXpress(const std::string& file, const std::filesystem::path& folder, std::size_t frames,
                  int runs) {
     const std::filesystem::path bus = folder / "usb-bus";
     std::filesystem::create_directories(bus);
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
     const bool udpMeasured = single && MeasureFleet(file, single->wallMs, runs);
     const bool serialMeasured = udpMeasured && MeasureSerial(file, frames, runs);
     const bool ftdiMeasured = serialMeasured && MeasureFtdi(file, folder, frames, runs);
-    const bool usbxMeasured = ftdiMeasured && MeasureUsbx(file, folder, frames, runs);
+    const bool usbxMeasured = ftdiMeasured && MeasureUsbXpress(file, folder, frames, runs);
     std::filesystem::remove_all(folder);
     return usbxMeasured ? 0 : 1;
 }

@@ -9,18 +9,18 @@
 #include "cli/check_command.h"
 #include "cli/device_request.h"
 #include "cli/ftdi_command_line.h"
-#include "cli/network_update.h"
+#include "cli/network_command_line.h"
 #include "cli/operands.h"
 #include "cli/records_command.h"
 #include "cli/serial_command_line.h"
 #include "cli/station_command.h"
-#include "cli/usbx_command_line.h"
+#include "cli/usbxpress_command_line.h"
 
 namespace {
 
-std::optional<int> CheckUdp(std::span<const std::string> tokens) {
-    UdpUpdateRequest request;
-    return ParseUdpRequest(tokens, request);
+std::optional<int> CheckNetwork(std::span<const std::string> tokens) {
+    NetworkUpdateRequest request;
+    return ParseNetworkRequest(tokens, request);
 }
 
 std::optional<int> CheckCom(std::span<const std::string> tokens) {
@@ -37,7 +37,7 @@ std::optional<int> CheckFtdi(std::span<const std::string> tokens) {
     return ParseDeviceRequest(tokens, "FTDI", request);
 }
 
-std::optional<int> CheckUsbx(std::span<const std::string> tokens) {
+std::optional<int> CheckUsbXpress(std::span<const std::string> tokens) {
     DeviceUpdateRequest request;
     return ParseDeviceRequest(tokens, "USBX", request);
 }
@@ -64,11 +64,11 @@ std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
 
 // The windowless commands. A new link's command adds its line here.
 constexpr std::array kCommands{
-    CommandKeyword{"UDP", CheckUdp, RunUdpCommand},
+    CommandKeyword{"UDP", CheckNetwork, RunNetworkCommand},
     CommandKeyword{"COM", CheckCom, RunComCommand},
     CommandKeyword{"--LIST-PORTS", CheckListPorts, RunListPortsCommand},
     CommandKeyword{"FTDI", CheckFtdi, RunFtdiCommand},
-    CommandKeyword{"USBX", CheckUsbx, RunUsbxCommand},
+    CommandKeyword{"USBX", CheckUsbXpress, RunUsbXpressCommand},
     CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
     CommandKeyword{"STATION", CheckStation, RunStationCommand},

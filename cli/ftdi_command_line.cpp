@@ -11,7 +11,7 @@
 #include "cli/operands.h"
 #include "cli/terminal_progress.h"
 #include "cli/terminal_replug_prompt.h"
-#include "cli/usbx_command_line.h"
+#include "cli/usbxpress_command_line.h"
 #include "links/ftdi/communication_ftdi.h"
 #include "log/escaped_text.h"
 #include "update/exit_codes.h"

@@ -13,7 +13,7 @@
 #include "cli/command_line.h"
 #include "cli/command_records.h"
 #include "cli/fleet.h"
-#include "cli/network_update.h"
+#include "cli/network_command_line.h"
 #include "cli/operands.h"
 #include "cli/same_device.h"
 #include "cli/target_list.h"

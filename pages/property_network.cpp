@@ -6,7 +6,7 @@
 #include "engine/device_types.h"
 #include "log/text_format.h"
 #include "pages/ip_address_edit.h"
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 CProperty_NETWORK::CProperty_NETWORK(PageContext& context, QWidget* parent,
                                      std::unique_ptr<NetworkLink> link)

@@ -7,7 +7,7 @@
 #include "links/usbxpress/usbxpress_vendor.h"
 #include "pages/device_list.h"
 #include "update/settings.h"
-#include "update/usbx_update.h"
+#include "update/usbxpress_update.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "station/slot_visit.h"
 #include "update/serial_update.h"
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void ServeSlot(Station& station, StationView& view, const std::string& slot, con
     }
 }
 
-void ServeUdpSlot(Station& station, StationView& view, const std::string& address,
+void ServeNetworkSlot(Station& station, StationView& view, const std::string& address,
                   const std::function<std::unique_ptr<NetworkLink>()>& makeLink, Clock& clock) {
     std::unique_ptr<NetworkLink> link;
     const SlotProbe probe{[&] {

@@ -32,7 +32,7 @@ void ServeSlot(Station& station, StationView& view, const std::string& slot, con
                Clock& clock);
 
 // A slot at a network address.
-void ServeUdpSlot(Station& station, StationView& view, const std::string& address,
+void ServeNetworkSlot(Station& station, StationView& view, const std::string& address,
                   const std::function<std::unique_ptr<NetworkLink>()>& makeLink, Clock& clock);
 
 // A slot on a serial port, opened at `baud`; one udev reported is served while `present` holds.

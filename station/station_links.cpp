@@ -15,8 +15,8 @@
 #include "update/ftdi_update.h"
 #include "update/serial_update.h"
 #include "update/settings.h"
-#include "update/udp_update.h"
-#include "update/usbx_update.h"
+#include "update/network_update.h"
+#include "update/usbxpress_update.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsig
     return Settle(listed, "FTDI", device, settleMs, clock);
 }
 
-std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
+std::optional<UpdateOutcome> SettleUsbXpressDevice(const StationDevice& device, unsigned settleMs,
                                               Clock& clock) {
     const UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
     if (!choice.unavailable.empty()) {
@@ -113,7 +113,7 @@ UpdateOutcome UpdateFtdiRow(const StationDevice& device, const DeviceType* /*typ
     return outcome;
 }
 
-UpdateOutcome UpdateUsbxRow(const StationDevice& device, const DeviceType* /*type*/,
+UpdateOutcome UpdateUsbXpressRow(const StationDevice& device, const DeviceType* /*type*/,
                             const FrontEnd& frontEnd, RecordingObserver& observer, LogSink& log,
                             Clock& clock) {
     DeviceLog deviceLog(log, device.id);
@@ -159,7 +159,7 @@ void ServeSerialSlot(Station& station, StationView& view, const std::string& slo
 
 void ServeNetworkSlot(Station& station, StationView& view, const std::string& slot, LogSink& log,
                       Clock& clock, std::function<bool()> /*present*/) {
-    ServeUdpSlot(
+    ServeNetworkSlot(
         station, view, slot, [&] { return MakeNetworkLink(log, clock); }, clock);
 }
 
@@ -168,7 +168,7 @@ constexpr std::array kStationLinks{
                    "FLASHWRIGHT_FTDI_BUS", UpdateFtdiRow, SettleFtdiDevice, nullptr, nullptr, false,
                    nullptr},
     StationLinkRow{"USBX", UpdateLink::UsbXpress, StationArrival::UsbBus, kUsbXpressUsbIds,
-                   "FLASHWRIGHT_USBXPRESS_BUS", UpdateUsbxRow, SettleUsbxDevice, nullptr, nullptr,
+                   "FLASHWRIGHT_USBXPRESS_BUS", UpdateUsbXpressRow, SettleUsbXpressDevice, nullptr, nullptr,
                    false, nullptr},
     StationLinkRow{"COM",
                    UpdateLink::Serial,

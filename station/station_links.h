@@ -21,7 +21,7 @@ inline constexpr unsigned kDeviceSettleMs = 5000;
 // again and again meanwhile; otherwise the attempt's outcome: the device did not settle.
 std::optional<UpdateOutcome> SettleFtdiDevice(const StationDevice& device, unsigned settleMs,
                                               Clock& clock);
-std::optional<UpdateOutcome> SettleUsbxDevice(const StationDevice& device, unsigned settleMs,
+std::optional<UpdateOutcome> SettleUsbXpressDevice(const StationDevice& device, unsigned settleMs,
                                               Clock& clock);
 
 // How the devices of a link arrive at a station.

@@ -8,8 +8,8 @@
 #include "update/exit_codes.h"
 #include "update/ftdi_update.h"
 #include "update/serial_update.h"
-#include "update/udp_update.h"
-#include "update/usbx_update.h"
+#include "update/network_update.h"
+#include "update/usbxpress_update.h"
 #include "update/verdict.h"
 
 TEST(CommandLine, WithoutACommandKeywordTheDialogIsShown) {

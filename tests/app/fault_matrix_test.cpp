@@ -37,8 +37,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-enum class Link { kUdp, kCom, kFtdi, kUsbx };
-constexpr std::array kLinks{Link::kUdp, Link::kCom, Link::kFtdi, Link::kUsbx};
+enum class Link { kNetwork, kCom, kFtdi, kUsbXpress };
+constexpr std::array kLinks{Link::kNetwork, Link::kCom, Link::kFtdi, Link::kUsbXpress};
 
 const char* LinkName(Link link) {
     constexpr std::array kNames{"UDP", "COM", "FTDI", "USBX"};
@@ -198,7 +198,7 @@ Row DeviceRow(std::string name, SimOptions device, std::array<Outcome, kLinks.si
 
 std::vector<Row> MakeRows() {
     const Outcome signature{kExitSignatureError, "~{U} - done"};
-    const Outcome signatureUsbx{kExitSignatureError, "Dev_UpdateAVR() - Signature error"};
+    const Outcome signatureUsbXpress{kExitSignatureError, "Dev_UpdateAVR() - Signature error"};
     std::vector<Row> rows{
         DeviceRow("CrcErrorThreeTimesThenAccepted", Faults({{2, BL_CRC_ERROR, 3}}),
                   Everywhere(Done("{U} - CRC error")), {0, 1, 2, 2, 2, 2, 3, 4, 5}, kAllSix),
@@ -219,9 +219,9 @@ std::vector<Row> MakeRows() {
                   Everywhere({kExitNotReady, "{U} - bootloader not ready"}), {0, 1}, {0}),
         // Only the USBXpress link logs the signature error itself.
         DeviceRow("SignatureErrorOnTheFirstFrame", Faults({{0, BL_SIGNATURE_ERROR, 1}}),
-                  {signature, signature, signature, signatureUsbx}, kAllSix, kAllSix),
+                  {signature, signature, signature, signatureUsbXpress}, kAllSix, kAllSix),
         DeviceRow("SignatureErrorOnTheLastFrame", Faults({{5, BL_SIGNATURE_ERROR, 1}}),
-                  {signature, signature, signature, signatureUsbx}, kAllSix, kAllSix),
+                  {signature, signature, signature, signatureUsbXpress}, kAllSix, kAllSix),
         // Seeds whose scripts end in each of the four ways: not ready, too many errors,
         // signature error and success.
         RandomReplies(3),
@@ -319,7 +319,7 @@ class Device {
         std::string error;
         bool started = false;
         switch (link) {
-            case Link::kUdp:
+            case Link::kNetwork:
                 if (row.deviceGone) {
                     started = StartProcess(o);
                 } else {
@@ -336,7 +336,7 @@ class Device {
                 started = Start(std::make_unique<FtdiSimServer>(bus, ftdi), error);
                 break;
             }
-            case Link::kUsbx: {
+            case Link::kUsbXpress: {
                 UsbXpressSimOptions usbx;
                 usbx.serial = kSerialNumber;
                 usbx.bootloader = o;
@@ -350,7 +350,7 @@ class Device {
     // The keyword and the operand that names the device.
     std::vector<std::string> Target() const {
         switch (link_) {
-            case Link::kUdp:
+            case Link::kNetwork:
                 return {"UDP", address_};
             case Link::kCom:
                 return {"COM", std::get<std::unique_ptr<PtySimServer>>(server_)->Path()};

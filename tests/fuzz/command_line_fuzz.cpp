@@ -16,7 +16,7 @@
 #include "cli/command_line.h"
 #include "cli/debug_log_switch.h"
 #include "cli/device_request.h"
-#include "cli/network_update.h"
+#include "cli/network_command_line.h"
 #include "cli/operands.h"
 #include "cli/serial_command_line.h"
 #include "fuzz_support.h"
@@ -141,8 +141,8 @@ void CheckRequests(const Tokens& tokens) {
                   "the baud is the default or a number given");
         FuzzCheck(WholeSecondsWindow(serial.syncWindowMs), "the window is whole seconds");
     }
-    UdpUpdateRequest network;
-    if (!ParseUdpRequest(tokens, network)) {
+    NetworkUpdateRequest network;
+    if (!ParseNetworkRequest(tokens, network)) {
         FuzzCheck(network.addresses == std::vector<std::string>{""} ||
                       NamedDevices(tokens, network.addresses),
                   "the addresses come from the arguments, each once");

@@ -22,7 +22,7 @@
 #include "stationwindow/station_tile.h"
 #include "stationwindow/station_window.h"
 #include "stationwindow/station_window_view.h"
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 namespace {
 

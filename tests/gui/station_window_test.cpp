@@ -26,7 +26,7 @@
 #include "stationwindow/station_window_view.h"
 #include "stationwindow/tile_grid.h"
 #include "update/exit_codes.h"
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 namespace {
 

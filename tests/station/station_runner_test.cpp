@@ -85,7 +85,7 @@ TEST(StationSlotTest, ASlotIsFreeAgainOnlyAfterItsBootloaderWasSilentForThreeSec
         CountingView view;
         Station station({}, records, view,
                         [](const StationDevice&, UpdateObserver&) { return UpdateOutcome{}; });
-        ServeUdpSlot(
+        ServeNetworkSlot(
             station, view, "slot",
             [&] {
                 return std::make_unique<ScriptedSlot>(

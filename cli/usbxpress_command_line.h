@@ -14,19 +14,19 @@
 #include "update/update_observer.h"
 
 // What the USBXpress command line asks for.
-using UsbxUpdateRequest = DeviceUpdateRequest;
+using UsbXpressUpdateRequest = DeviceUpdateRequest;
 
 // The windowless USBXpress update: finds the device, opens it at 115200, sends a Pellix-USB
 // device its firmware-update command and opens it again, synchronises for the window (the
 // power-cycle request goes to `prompt` first, when given), checks the file, sends it and
 // returns the exit code (update/exit_codes.h).
 // With `record`, the device found gives it its description.
-int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
+int RunUsbXpressUpdate(const UsbXpressUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record = nullptr);
 
 // "USBX <serial-number> <file> [--description TEXT] [--wait SECONDS]".
-int RunUsbxCommand(std::span<const std::string> operands, LogSink& log);
+int RunUsbXpressCommand(std::span<const std::string> operands, LogSink& log);
 
 // The USBXpress lines of --list-devices; says on standard error when no library is there.
 void ListUsbXpressDevices(LogSink& log);

@@ -22,7 +22,7 @@ UsbXpressSimOptions Device(const char* description, const char* serial, bool pel
     return o;
 }
 
-class UsbxUpdateTest : public ::testing::Test {
+class UsbXpressUpdateTest : public ::testing::Test {
   protected:
     UsbXpressSimServer& Plug(const UsbXpressSimOptions& options) {
         device_ = std::make_unique<UsbXpressSimServer>(usbBus_.Path().string(), options);
@@ -45,7 +45,7 @@ class UsbxUpdateTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(UsbxUpdateTest, DevicesAreUpdatedAPellixDeviceAfterItsCommand) {
+TEST_F(UsbXpressUpdateTest, DevicesAreUpdatedAPellixDeviceAfterItsCommand) {
     struct Case {
         const char* what;
         UsbXpressSimOptions device;
@@ -79,7 +79,7 @@ TEST_F(UsbxUpdateTest, DevicesAreUpdatedAPellixDeviceAfterItsCommand) {
     }
 }
 
-TEST_F(UsbxUpdateTest, ListingShowsFtdiAndUsbXpressDevicesSideBySide) {
+TEST_F(UsbXpressUpdateTest, ListingShowsFtdiAndUsbXpressDevicesSideBySide) {
     Plug(Device("Pellix-USB", "PX0001", true));
     FtdiSimOptions ftdi;
     ftdi.description = "FT232R USB UART";

@@ -16,7 +16,7 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
                      Clock& clock, UpdateObserver& observer);
 
 // What the network command line asks for.
-struct UdpUpdateRequest {
+struct NetworkUpdateRequest {
     // The devices' addresses or host names: one, several separated by commas, or those of a
     // list file ("@file").
     std::vector<std::string> addresses;
@@ -29,9 +29,9 @@ struct UdpUpdateRequest {
 // operands are ignored; a missing one is a usage error with an option given, and empty
 // without (the original form). Nothing when the request can be carried out;
 // otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
-std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request);
+std::optional<int> ParseNetworkRequest(std::span<const std::string> tokens, NetworkUpdateRequest& request);
 
 // "UDP <address> <file>": the operands after the keyword; a missing one is empty, further
 // ones are ignored; an option (there are none but --help) is a usage error. Shows the
 // terminal display when standard error is a terminal.
-int RunUdpCommand(std::span<const std::string> operands, LogSink& log);
+int RunNetworkCommand(std::span<const std::string> operands, LogSink& log);

@@ -1,4 +1,4 @@
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 #include <array>
 

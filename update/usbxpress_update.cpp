@@ -1,4 +1,4 @@
-#include "update/usbx_update.h"
+#include "update/usbxpress_update.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "cli/network_update.h"
+#include "cli/network_command_line.h"
 
 #include <array>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "update/exit_codes.h"
-#include "update/udp_update.h"
+#include "update/network_update.h"
 
 int RunNetworkUpdate(const std::string& address, const std::string& path, LogSink& log,
                      Clock& clock, UpdateObserver& observer) {
@@ -26,7 +26,7 @@ int RunNetworkUpdate(const std::string& address, const std::string& path, LogSin
     return outcome.exitCode;
 }
 
-std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdateRequest& request) {
+std::optional<int> ParseNetworkRequest(std::span<const std::string> tokens, NetworkUpdateRequest& request) {
     static constexpr std::array kOptions{OptionSpec{"--json", false},
                                          OptionSpec{"--records", true}};
     std::string error;
@@ -64,9 +64,9 @@ std::optional<int> ParseUdpRequest(std::span<const std::string> tokens, UdpUpdat
     return std::nullopt;
 }
 
-int RunUdpCommand(std::span<const std::string> tokens, LogSink& log) {
-    UdpUpdateRequest request;
-    if (const std::optional<int> code = ParseUdpRequest(tokens, request)) {
+int RunNetworkCommand(std::span<const std::string> tokens, LogSink& log) {
+    NetworkUpdateRequest request;
+    if (const std::optional<int> code = ParseNetworkRequest(tokens, request)) {
         return *code;
     }
     if (const std::string twice = SameDeviceTwice(request.addresses, NetworkDeviceKey);

@@ -1,4 +1,4 @@
-#include "cli/usbx_command_line.h"
+#include "cli/usbxpress_command_line.h"
 
 #include <array>
 #include <optional>
@@ -14,9 +14,9 @@
 #include "log/escaped_text.h"
 #include "update/exit_codes.h"
 #include "update/settings.h"
-#include "update/usbx_update.h"
+#include "update/usbxpress_update.h"
 
-int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
+int RunUsbXpressUpdate(const UsbXpressUpdateRequest& request, LogSink& log, Clock& clock,
                   UpdateObserver& observer, std::FILE* prompt,
                   std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
     const FrontEnd frontEnd{.sync = {SyncRule::Kind::Window, request.syncWindowMs},
@@ -36,8 +36,8 @@ int RunUsbxUpdate(const UsbxUpdateRequest& request, LogSink& log, Clock& clock,
     return outcome.exitCode;
 }
 
-int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
-    UsbxUpdateRequest request;
+int RunUsbXpressCommand(std::span<const std::string> tokens, LogSink& log) {
+    UsbXpressUpdateRequest request;
     if (const std::optional<int> code = ParseDeviceRequest(tokens, "USBX", request)) {
         return *code;
     }
@@ -52,7 +52,7 @@ int RunUsbxCommand(std::span<const std::string> tokens, LogSink& log) {
             return WithRecords(
                 records.get(), request.serialNumber, shown,
                 [&](UpdateObserver& observer, AttemptRecord* record) {
-                    return RunUsbxUpdate(
+                    return RunUsbXpressUpdate(
                         request, log, DefaultClock(), observer, terminal ? stderr : nullptr,
                         MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library, record);
                 });
