@@ -9,12 +9,14 @@
 #include "cli/check_command.h"
 #include "cli/device_request.h"
 #include "cli/ftdi_command_line.h"
+#include "cli/list_devices_command.h"
 #include "cli/network_command_line.h"
 #include "cli/operands.h"
 #include "cli/records_command.h"
 #include "cli/serial_command_line.h"
 #include "cli/station_command.h"
 #include "cli/usbxpress_command_line.h"
+#include "update/link_table.h"
 
 namespace {
 
@@ -62,18 +64,41 @@ std::optional<int> CheckListDevices(std::span<const std::string> tokens) {
     return ParseNoOperands(tokens, "--list-devices");
 }
 
-// The windowless commands. A new link's command adds its line here.
-constexpr std::array kCommands{
-    CommandKeyword{"UDP", CheckNetwork, RunNetworkCommand},
-    CommandKeyword{"COM", CheckCom, RunComCommand},
+// Each link's command line, named by the link's keyword in the link table. A new link's
+// command adds its line here.
+struct LinkCommand {
+    UpdateLink link;
+    std::optional<int> (*check)(std::span<const std::string> operands);
+    int (*run)(std::span<const std::string> operands, LogSink& log);
+};
+constexpr std::array kLinkCommands{
+    LinkCommand{UpdateLink::Network, CheckNetwork, RunNetworkCommand},
+    LinkCommand{UpdateLink::Serial, CheckCom, RunComCommand},
+    LinkCommand{UpdateLink::Ftdi, CheckFtdi, RunFtdiCommand},
+    LinkCommand{UpdateLink::UsbXpress, CheckUsbXpress, RunUsbXpressCommand},
+};
+
+// The windowless commands besides the links'.
+constexpr std::array kOtherCommands{
     CommandKeyword{"--LIST-PORTS", CheckListPorts, RunListPortsCommand},
-    CommandKeyword{"FTDI", CheckFtdi, RunFtdiCommand},
-    CommandKeyword{"USBX", CheckUsbXpress, RunUsbXpressCommand},
     CommandKeyword{"--LIST-DEVICES", CheckListDevices, RunListDevicesCommand},
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
     CommandKeyword{"STATION", CheckStation, RunStationCommand},
     CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
 };
+
+// The links' commands, then the others.
+const std::vector<CommandKeyword>& AllCommands() {
+    static const std::vector<CommandKeyword> commands = [] {
+        std::vector<CommandKeyword> all;
+        for (const LinkCommand& command : kLinkCommands) {
+            all.push_back({FindLink(command.link).keyword, command.check, command.run});
+        }
+        all.insert(all.end(), kOtherCommands.begin(), kOtherCommands.end());
+        return all;
+    }();
+    return commands;
+}
 
 // The usage, in pieces: the station and records commands print their own form and text.
 constexpr std::string_view kUsageForms = R"(Usage:
@@ -334,7 +359,7 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
 // The command the first token names, or nothing.
 const CommandKeyword* FindCommand(std::string_view word) {
     const std::string keyword = UpperCase(word);
-    for (const CommandKeyword& command : kCommands) {
+    for (const CommandKeyword& command : AllCommands()) {
         if (command.keyword == keyword) {
             return &command;
         }
@@ -344,15 +369,8 @@ const CommandKeyword* FindCommand(std::string_view word) {
 
 }  // namespace
 
-std::string UpperCase(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper;
-}
-
 std::span<const CommandKeyword> CommandKeywords() {
-    return kCommands;
+    return AllCommands();
 }
 
 std::string_view CommandLineUsage() {
@@ -382,7 +400,7 @@ std::optional<std::string> SuggestKeyword(std::string_view word) {
     const std::string upper = UpperCase(word);
     // Every command keyword, and the two options that stand alone.
     std::vector<std::string_view> words;
-    for (const CommandKeyword& command : kCommands) {
+    for (const CommandKeyword& command : AllCommands()) {
         words.push_back(command.keyword);
     }
     words.insert(words.end(), {"--HELP", "--VERSION"});

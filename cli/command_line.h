@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/text_format.h"
+
 #include <optional>
 #include <span>
 #include <string>
@@ -38,9 +40,6 @@ std::string_view CommandLineUsage();
 int PrintUsage(bool json = false, std::string_view command = {});
 // The windowless command forms, one a line, for a user who cannot open the dialog.
 std::string_view CommandForms();
-
-// `text` in upper case (ASCII), as command keywords and link names are compared.
-std::string UpperCase(std::string_view text);
 
 // The command keyword a first word was probably meant to be ("upd": "UDP"), or nothing when
 // it is close to none.

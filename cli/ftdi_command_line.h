@@ -28,8 +28,3 @@ int RunFtdiUpdate(const FtdiUpdateRequest& request, LogSink& log, Clock& clock,
 
 // "FTDI <serial-number> <file> [--description TEXT]": the operands after the keyword.
 int RunFtdiCommand(std::span<const std::string> operands, LogSink& log);
-
-// "--list-devices": every attached device, one a line: link, index, description, serial
-// number, and a Corvane device's hardware and software versions; on standard error, how many
-// of them the USB I page leaves out.
-int RunListDevicesCommand(std::span<const std::string> operands, LogSink& log);

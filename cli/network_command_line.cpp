@@ -8,7 +8,7 @@
 #include "cli/command_records.h"
 #include "cli/fleet.h"
 #include "cli/operands.h"
-#include "cli/same_device.h"
+#include "update/same_device.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "update/exit_codes.h"

@@ -15,7 +15,7 @@
 #include "cli/fleet.h"
 #include "cli/network_command_line.h"
 #include "cli/operands.h"
-#include "cli/same_device.h"
+#include "update/same_device.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "engine/device_types.h"

@@ -10,7 +10,6 @@
 
 #include "cli/command_line.h"
 #include "cli/operands.h"
-#include "cli/same_device.h"
 #include "cli/station_view.h"
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
@@ -21,6 +20,7 @@
 #include "station/fixture_slot.h"
 #include "station/station_window_hook.h"
 #include "update/exit_codes.h"
+#include "update/same_device.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ constexpr std::array kStationOptions{
     OptionSpec{"--window", false}};
 
 // The device type of that name (in any case) on a slot link; none when it has no such type.
-const DeviceType* SlotDeviceType(const StationLinkRow& row, const std::string& name) {
-    if (row.arrival != StationArrival::FixtureSlots) {
+const DeviceType* SlotDeviceType(const LinkRow& row, const std::string& name) {
+    if (row.arrival != LinkArrival::FixtureSlots) {
         return nullptr;
     }
     for (const DeviceType& type : DeviceTypes()) {
@@ -46,12 +46,11 @@ const DeviceType* SlotDeviceType(const StationLinkRow& row, const std::string& n
 
 // Resolves every slot before anything opens: a name that can never be a device, or two names
 // of one device (which two slot threads would update at once), is a usage error.
-std::optional<int> ResolveSlots(const StationLinkRow& row, StationOptions& options) {
+std::optional<int> ResolveSlots(const LinkRow& row, StationOptions& options) {
     const std::vector<std::string>& names = options.slotAddresses;
-    const auto slotKey = row.link == UpdateLink::Network ? NetworkSlotKey : SerialSlotKey;
     for (const std::string& slot : names) {
         std::string error;
-        const std::optional<std::string> key = slotKey(slot, error);
+        const std::optional<std::string> key = row.slotKey(slot, error);
         if (!error.empty()) {
             return UsageError("station", "--slots: " + error);
         }
@@ -67,9 +66,9 @@ std::optional<int> ResolveSlots(const StationLinkRow& row, StationOptions& optio
 }
 
 // --slots and --match: where the devices of a slot link are.
-std::optional<int> ParseSlotsAndMatch(const Operands& operands, const StationLinkRow& row,
+std::optional<int> ParseSlotsAndMatch(const Operands& operands, const LinkRow& row,
                                       StationOptions& options) {
-    const bool slotLink = row.arrival == StationArrival::FixtureSlots;
+    const bool slotLink = row.arrival == LinkArrival::FixtureSlots;
     if (const std::optional<std::string> slotList = operands.Option("--slots")) {
         if (!slotLink) {
             return UsageError("station", "--slots is for --link UDP or COM");
@@ -182,12 +181,12 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     options.path = operands->positional[0];
     options.link = UpperCase(operands->Option("--link").value_or(""));
     if (options.link.empty()) {
-        return UsageError("station", "--link " + StationLinkKeywords() + " is missing");
+        return UsageError("station", "--link " + LinkKeywords() + " is missing");
     }
-    const StationLinkRow* row = FindStationLink(options.link);
+    const LinkRow* row = FindLink(options.link);
     if (row == nullptr) {
         return UsageError("station", "--link " + EscapedText(*operands->Option("--link")) +
-                                         " is unknown: use " + StationLinkKeywords());
+                                         " is unknown: use " + LinkKeywords());
     }
     if (const std::optional<int> code = ParseSlotsAndMatch(*operands, *row, options)) {
         return code;

@@ -17,8 +17,8 @@
 #include "update/usbxpress_update.h"
 
 int RunUsbXpressUpdate(const UsbXpressUpdateRequest& request, LogSink& log, Clock& clock,
-                  UpdateObserver& observer, std::FILE* prompt,
-                  std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
+                       UpdateObserver& observer, std::FILE* prompt,
+                       std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record) {
     const FrontEnd frontEnd{.sync = {SyncRule::Kind::Window, request.syncWindowMs},
                             .path = request.path};
     TerminalGuidance guided(observer, nullptr, prompt);
@@ -57,24 +57,4 @@ int RunUsbXpressCommand(std::span<const std::string> tokens, LogSink& log) {
                         MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library, record);
                 });
         });
-}
-
-void ListUsbXpressDevices(LogSink& log) {
-    UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
-    if (!choice.unavailable.empty()) {
-        std::fprintf(stderr, "flashwright: no USBXpress devices: %s\n", choice.unavailable.c_str());
-        return;
-    }
-    CSILab_USB link(log, DefaultClock(), std::move(choice.library));
-    const int count = link.Dev_GetNumDevices();
-    for (int i = 0; i < count; ++i) {
-        std::string serial;
-        std::string description;
-        if (link.Dev_Get_Description(i, serial, description) == 0) {
-            std::printf("USBX  %d  %s  %s\n", i, EscapedText(description).c_str(),
-                        EscapedText(serial).c_str());
-        } else {
-            std::printf("USBX  %d  (its description cannot be read)\n", i);
-        }
-    }
 }

@@ -22,11 +22,8 @@ using UsbXpressUpdateRequest = DeviceUpdateRequest;
 // returns the exit code (update/exit_codes.h).
 // With `record`, the device found gives it its description.
 int RunUsbXpressUpdate(const UsbXpressUpdateRequest& request, LogSink& log, Clock& clock,
-                  UpdateObserver& observer, std::FILE* prompt,
-                  std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record = nullptr);
+                       UpdateObserver& observer, std::FILE* prompt,
+                       std::unique_ptr<UsbXpressLibrary> library, AttemptRecord* record = nullptr);
 
 // "USBX <serial-number> <file> [--description TEXT] [--wait SECONDS]".
 int RunUsbXpressCommand(std::span<const std::string> operands, LogSink& log);
-
-// The USBXpress lines of --list-devices; says on standard error when no library is there.
-void ListUsbXpressDevices(LogSink& log);

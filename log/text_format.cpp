@@ -1,5 +1,7 @@
 #include "log/text_format.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
@@ -42,4 +44,11 @@ void Logf(LogSink& log, int level, int source, const char* format, ...) {
     const std::string text = VStrPrintf(format, args);
     va_end(args);
     log.Log(level, text, source);
+}
+
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "log/log_sink.h"
 
@@ -10,3 +11,6 @@ std::string StrPrintf(const char* format, ...) __attribute__((format(printf, 1, 
 // Formats and logs a line only when the sink wants that level.
 void Logf(LogSink& log, int level, int source, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
+
+// The text in upper case (ASCII letters only): keywords are taken in any case.
+std::string UpperCase(std::string_view text);

@@ -5,6 +5,7 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <array>
+#include <optional>
 
 #include "pages/dialog_units.h"
 #include "pages/property_com_port.h"
@@ -12,6 +13,7 @@
 #include "pages/property_usb_ftdi.h"
 #include "pages/property_usb_silabs.h"
 #include "pages/version_page.h"
+#include "update/link_table.h"
 
 namespace {
 
@@ -25,18 +27,23 @@ QWidget* MakeVersionPage(PageContext& context, QWidget* parent) {
 }
 
 struct Tab {
-    const char* text;
+    std::optional<UpdateLink> link;  // a link's page, titled as the link table names it
+    const char* text;                // the title of a page that is no link's
     QWidget* (*make)(PageContext& context, QWidget* parent);
 };
 
 // The tabs in their order, each with its page; a new link's page adds its line here.
 constexpr std::array kTabs{
-    Tab{"COM Port", MakePage<CProperty_COM_port>},
-    Tab{"USB I", MakePage<CProperty_USB_FTDI>},
-    Tab{"USB II", MakePage<CProperty_USB_SILABS>},
-    Tab{"Network", MakePage<CProperty_NETWORK>},
-    Tab{"Version", MakeVersionPage},
+    Tab{UpdateLink::Serial, nullptr, MakePage<CProperty_COM_port>},
+    Tab{UpdateLink::Ftdi, nullptr, MakePage<CProperty_USB_FTDI>},
+    Tab{UpdateLink::UsbXpress, nullptr, MakePage<CProperty_USB_SILABS>},
+    Tab{UpdateLink::Network, nullptr, MakePage<CProperty_NETWORK>},
+    Tab{std::nullopt, "Version", MakeVersionPage},
 };
+
+const char* TabText(const Tab& tab) {
+    return tab.link ? FindLink(*tab.link).pageTitle : tab.text;
+}
 
 }  // namespace
 
@@ -49,7 +56,7 @@ CTabCtrl_new::CTabCtrl_new(PageContext& context, QWidget* parent)
     bar_->setDrawBase(false);
     bar_->setExpanding(false);
     for (int i = 0; i < PageCount(); ++i) {
-        const char* text = kTabs[static_cast<std::size_t>(i)].text;
+        const char* text = TabText(kTabs[static_cast<std::size_t>(i)]);
         if (bar_->insertTab(i, QString::fromLatin1(text)) != i) {
             context.ui.ShowMessage(
                 this,

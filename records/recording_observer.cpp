@@ -74,6 +74,16 @@ int RecordingObserver::GuideReplug(const std::function<int(ReplugPrompt&)>& rest
     return shown_.GuideReplug(restart);
 }
 
+void RecordingObserver::DeviceFound(std::string_view name, std::string_view hardware,
+                                    std::string_view software) {
+    Note([&](AttemptRecord& r) {
+        r.description = name;
+        r.hardware = hardware;
+        r.software = software;
+    });
+    shown_.DeviceFound(name, hardware, software);
+}
+
 void RecordingObserver::Finished(std::string_view verdict, int exitCode) {
     Note([&](AttemptRecord& r) {
         r.resultCode = exitCode;

@@ -27,6 +27,8 @@ class RecordingObserver final : public UpdateObserver {
     bool Confirm(std::string_view question) override;
     bool CanGuideReplug() const override;
     int GuideReplug(const std::function<int(ReplugPrompt&)>& restart) override;
+    void DeviceFound(std::string_view name, std::string_view hardware,
+                     std::string_view software) override;
     void Finished(std::string_view verdict, int exitCode) override;
 
     // Changes the record under the guard, when there is one: for what the update learns of the

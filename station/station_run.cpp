@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -22,9 +23,10 @@
 #include "log/unique_fd.h"
 #include "records/attempt_origin.h"
 #include "station/bus_watch.h"
-#include "station/station_links.h"
+#include "station/fixture_slot.h"
 #include "station/station_records.h"
 #include "update/exit_codes.h"
+#include "update/link_table.h"
 #include "update/update_file_check.h"
 
 namespace {
@@ -69,9 +71,17 @@ std::string UsbIdText(const UsbId& id) {
 
 // What the station takes from udev: USB devices by their link's USB ids, or USB serial
 // adapters by the ids of --match, leaving the ports of --slots to their slots.
-UdevFilter StationUdevFilter(const StationLinkRow& row, const StationOptions& options) {
+// The start of the names of the locks on a link's slots: "udp-", "com-".
+std::string LockPrefix(const LinkRow& row) {
+    std::string prefix(row.keyword);
+    std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return prefix + "-";
+}
+
+UdevFilter StationUdevFilter(const LinkRow& row, const StationOptions& options) {
     UdevFilter filter;
-    if (row.arrival == StationArrival::UsbBus) {
+    if (row.arrival == LinkArrival::UsbBus) {
         filter.ids.assign(row.usbIds.begin(), row.usbIds.end());
     } else {
         filter.usbDevice = false;
@@ -84,10 +94,7 @@ UdevFilter StationUdevFilter(const StationLinkRow& row, const StationOptions& op
 }  // namespace
 
 StationRun::StationRun(StationOptions options, LogSink& log, Clock& clock)
-    : options_(std::move(options)),
-      row_(*FindStationLink(options_.link)),
-      log_(log),
-      clock_(clock) {}
+    : options_(std::move(options)), row_(*FindLink(options_.link)), log_(log), clock_(clock) {}
 
 StationRun::~StationRun() = default;
 
@@ -97,8 +104,7 @@ std::optional<int> StationRun::Open() {
     if (row_.busVariable != nullptr) {
         folder_ = EnvOr(row_.busVariable, "");
     }
-    fromUdev_ =
-        (folder_.empty() && row_.arrival == StationArrival::UsbBus) || !options_.match.empty();
+    fromUdev_ = (folder_.empty() && row_.arrival == LinkArrival::UsbBus) || !options_.match.empty();
     // A folder missing at the start is likelier a typo than a bus yet to come.
     if (std::error_code ec; !folder_.empty() && !std::filesystem::is_directory(folder_, ec)) {
         std::fprintf(stderr, "flashwright station: the bus folder %s (%s) is no folder\n",
@@ -173,19 +179,20 @@ std::optional<int> StationRun::LoadFile() {
 // link's devices on USB.
 bool StationRun::TakeLocks(std::string& error) {
     const StationOptions& o = options_;
-    if (row_.arrival == StationArrival::FixtureSlots) {
+    if (row_.arrival == LinkArrival::FixtureSlots) {
         locks_.resize(o.slotAddresses.size() + o.match.size());
         for (std::size_t i = 0; i < o.slotAddresses.size(); ++i) {
             // Keyed on what the slot resolves to: two spellings of one device are one lock.
             const std::string& slot = o.slotAddresses[i];
             const std::string& resolved = o.slotKeys[i].empty() ? slot : o.slotKeys[i];
-            if (!locks_[i].Take(row_.slotLock(resolved), "the slot " + slot, error)) {
+            if (!locks_[i].Take(LockPrefix(row_) + HashedLockKey(resolved), "the slot " + slot,
+                                error)) {
                 return false;
             }
         }
         for (std::size_t i = 0; i < o.match.size(); ++i) {
             const std::string id = UsbIdText(o.match[i]);
-            if (!locks_[o.slotAddresses.size() + i].Take("com-usb-" + id,
+            if (!locks_[o.slotAddresses.size() + i].Take(LockPrefix(row_) + "usb-" + id,
                                                          "the USB serial adapters " + id, error)) {
                 return false;
             }
@@ -201,12 +208,13 @@ bool StationRun::TakeLocks(std::string& error) {
 
 UpdateOutcome StationRun::Update(const StationDevice& device, RecordingObserver& observer) const {
     if (row_.settle != nullptr && fromUdev_) {
-        if (std::optional<UpdateOutcome> unsettled = row_.settle(device, kDeviceSettleMs, clock_)) {
+        if (std::optional<UpdateOutcome> unsettled =
+                row_.settle(device.id, kDeviceSettleMs, clock_)) {
             return *unsettled;
         }
     }
     const FrontEnd frontEnd{.path = sealedPath_};
-    return row_.update(device, options_.deviceType, frontEnd, observer, log_, clock_);
+    return row_.update(device.id, options_.deviceType, frontEnd, observer, log_, clock_);
 }
 
 // The serve loop of one session: the slots' threads, the USB serial adapters udev reported,
@@ -261,7 +269,8 @@ class StationRun::Loop {
 };
 
 void StationRun::Loop::ServeSlotThread(const std::string& slot, std::function<bool()> present) {
-    run_.row_.serveSlot(station_, view_, slot, run_.log_, run_.clock_, std::move(present));
+    ServeSlot(station_, view_, slot,
+              run_.row_.probeSlot(slot, run_.log_, run_.clock_, std::move(present)), run_.clock_);
     Wake(wake_.Get());
 }
 
@@ -310,7 +319,7 @@ void StationRun::Loop::ListUdev() {
     for (const std::string& p : problems) {
         view_.Problem(p);
     }
-    if (run_.row_.arrival == StationArrival::FixtureSlots) {
+    if (run_.row_.arrival == LinkArrival::FixtureSlots) {
         ServePorts(devices, removed);
     } else {
         station_.BusListing(devices, removed);

@@ -12,7 +12,7 @@
 #include "records/attempt_records.h"
 #include "station/sealed_file.h"
 #include "station/station.h"
-#include "station/station_links.h"
+#include "update/link_table.h"
 #include "station/station_lock.h"
 #include "station/stop_signals.h"
 #include "station/udev_watch.h"
@@ -74,7 +74,7 @@ class StationRun {
     UpdateOutcome Update(const StationDevice& device, RecordingObserver& observer) const;
 
     StationOptions options_;
-    const StationLinkRow& row_;
+    const LinkRow& row_;
     LogSink& log_;
     Clock& clock_;
     std::string folder_;     // the simulated bus folder, when the link's devices arrive there

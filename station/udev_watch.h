@@ -11,19 +11,7 @@
 #include <vector>
 
 #include "station/station.h"
-
-// A USB vendor and product id.
-struct UsbId {
-    std::uint16_t vendor = 0;
-    std::uint16_t product = 0;
-    bool operator==(const UsbId&) const = default;
-};
-
-// The FTDI chips the FTDI link finds and the udev rules give access to (vendor 0x0403).
-inline constexpr UsbId kFtdiUsbIds[] = {
-    {0x0403, 0x6001}, {0x0403, 0x6010}, {0x0403, 0x6011}, {0x0403, 0x6014}, {0x0403, 0x6015}};
-// The USBXpress devices (vendor 0x10C4, product 0xEA61), as the udev rules list them.
-inline constexpr UsbId kUsbXpressUsbIds[] = {{0x10C4, 0xEA61}};
+#include "update/link_table.h"
 
 // "VID:PID" in hex ("0403:6001"); nothing when the text is not one.
 std::optional<UsbId> ParseUsbId(const std::string& text);

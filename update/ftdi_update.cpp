@@ -5,8 +5,12 @@
 
 #include "engine/device_types.h"
 #include "engine/link_profiles.h"
+#include "log/device_log.h"
+#include "log/escaped_text.h"
+#include "log/text_format.h"
 #include "update/corvane_code.h"
 #include "update/exit_codes.h"
+#include "update/settle_device.h"
 
 namespace {
 
@@ -149,4 +153,78 @@ UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial
         }
     }
     return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + serial + "!"};
+}
+
+UpdateOutcome UpdateFtdiDevice(const std::string& serial, const DeviceType* /*type*/,
+                               const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
+                               Clock& clock) {
+    DeviceLog deviceLog(log, serial);
+    CCommunication link(deviceLog, clock, MakeFtdiLibrary(), CCommunication::kEveryDevice);
+    link.Dev_QueryOnly(serial);
+    bool codeConfigured = false;
+    const auto found = [&](const FTDI_DeviceEntry& entry) {
+        observer.DeviceFound(entry.name, entry.hardware, entry.software);
+        // Without a usable enter-bootloader code the device was never told to switch: a
+        // settings error that no replug fixes, so it keeps the single command's text.
+        codeConfigured = ConfiguredCorvaneCode().code.has_value();
+    };
+    UpdateOutcome outcome =
+        UpdateFtdiBySerial(link, serial, {}, frontEnd, observer, deviceLog, clock, found);
+    // Where it would need the replug guidance, which this update does not give, it needs a
+    // replug; a Corvane device without a usable code configured does not, as a replug cannot
+    // help.
+    outcome.needsReplug = outcome.exitCode == kExitNoSwitch && codeConfigured;
+    return outcome;
+}
+
+std::optional<UpdateOutcome> SettleFtdiDevice(const std::string& serial, unsigned settleMs,
+                                              Clock& clock) {
+    // The driver library alone: listing through the link would query known devices.
+    const std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary();
+    return SettleDevice(
+        [&] {
+            std::uint32_t count = 0;
+            std::array<char, 64> found{};
+            for (std::uint32_t i = 0; library->CountDevices(count) == kFtdiOk && i < count; ++i) {
+                if (library->SerialNumberByIndex(i, found) == kFtdiOk && serial == found.data()) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        "FTDI", serial, settleMs, clock);
+}
+
+DeviceListing ListFtdiDevices(LogSink& log) {
+    DeviceListing listing;
+    CCommunication link(log, DefaultClock(), MakeFtdiLibrary(), CCommunication::kEveryDevice);
+    if (link.Dev_UpdateDeviceList() != 0) {
+        listing.notes.emplace_back("the FTDI devices cannot be listed");
+        listing.exitCode = kExitOpenFailed;
+        return listing;
+    }
+    for (int i = 0; i < link.Dev_GetDeviceCount(); ++i) {
+        FTDI_DeviceEntry e;
+        link.Dev_GetDeviceEntry(i, e);
+        if (e.name.empty() && e.serialNumber.empty()) {
+            // The library sees the chip but may not read its strings: no access to it.
+            listing.lines.push_back(
+                StrPrintf("FTDI  %d  (no access: install the udev rule, see the README)", i));
+            continue;
+        }
+        std::string line = StrPrintf("FTDI  %d  %s  %s", i, EscapedText(e.name).c_str(),
+                                     EscapedText(e.serialNumber).c_str());
+        if (!e.hardware.empty() || !e.software.empty()) {
+            line += StrPrintf("  hardware %s  software %s", EscapedText(e.hardware).c_str(),
+                              EscapedText(e.software).c_str());
+        }
+        listing.lines.push_back(std::move(line));
+    }
+    const int count = link.Dev_GetDeviceCount();
+    if (count > CCommunication::kMaxDevices) {
+        listing.notes.push_back(StrPrintf(
+            "%d FTDI devices attached: the USB I page shows the first %d, not the other %d", count,
+            CCommunication::kMaxDevices, count - CCommunication::kMaxDevices));
+    }
+    return listing;
 }

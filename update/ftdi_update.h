@@ -4,7 +4,9 @@
 #include <span>
 #include <string>
 
+#include <optional>
 #include "links/ftdi/communication_ftdi.h"
+#include "update/link_table.h"
 #include "update/update_steps.h"
 
 // The update of the FTDI device at `index` of the link's list, named `name` with the serial
@@ -25,3 +27,12 @@ UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial
 
 // What the FTDI link's update results mean.
 std::span<const ResultMeaning> FtdiResults();
+
+// The link's row (update/link_table.h): the device with the serial number updated without any
+// dialog; whether its link lists it yet; the attached devices.
+UpdateOutcome UpdateFtdiDevice(const std::string& serial, const DeviceType* type,
+                               const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
+                               Clock& clock);
+std::optional<UpdateOutcome> SettleFtdiDevice(const std::string& serial, unsigned settleMs,
+                                              Clock& clock);
+DeviceListing ListFtdiDevices(LogSink& log);

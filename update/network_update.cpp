@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "log/device_log.h"
 #include "update/exit_codes.h"
 #include "update/restart_steps.h"
 
@@ -41,4 +42,17 @@ UpdateOutcome UpdateOverNetwork(NetworkLink& link, const std::string& address,
         steps.restart = [&] { link.ResetDevice(type->restartText); };
     }
     return RunRestartSteps(steps, frontEnd, observer, log, clock);
+}
+
+UpdateOutcome UpdateNetworkDevice(const std::string& address, const DeviceType* type,
+                                  const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
+                                  Clock& clock) {
+    DeviceLog deviceLog(log, address);
+    const std::unique_ptr<NetworkLink> network = MakeNetworkLink(deviceLog, clock);
+    return UpdateOverNetwork(*network, address, type, frontEnd, observer, deviceLog, clock);
+}
+
+SlotProbe ProbeNetworkSlot(const std::string& address, LogSink& log, Clock& clock,
+                           std::function<bool()> /*present*/) {
+    return NetworkSlotProbe(address, [&log, &clock] { return MakeNetworkLink(log, clock); });
 }

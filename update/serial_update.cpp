@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "log/device_log.h"
 #include "update/exit_codes.h"
 #include "update/restart_steps.h"
 
@@ -44,4 +45,25 @@ UpdateOutcome UpdateOverSerial(SerialLink& link, const std::string& port, unsign
         steps.restart = [&] { link.SendBuffer(type->restartBytes); };  // the device restarts
     }
     return RunRestartSteps(steps, frontEnd, observer, log, clock);
+}
+
+namespace {
+
+// The fixture slots' line speed, the serial command's default.
+constexpr unsigned kSlotBaud = 115200;
+
+}  // namespace
+
+UpdateOutcome UpdateSerialDevice(const std::string& port, const DeviceType* type,
+                                 const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
+                                 Clock& clock) {
+    DeviceLog deviceLog(log, port);
+    const std::unique_ptr<SerialLink> serial = MakeSerialLink(deviceLog, clock);
+    return UpdateOverSerial(*serial, port, kSlotBaud, type, frontEnd, observer, deviceLog, clock);
+}
+
+SlotProbe ProbeSerialSlot(const std::string& port, LogSink& log, Clock& clock,
+                          std::function<bool()> present) {
+    return SerialSlotProbe(
+        port, kSlotBaud, [&log, &clock] { return MakeSerialLink(log, clock); }, std::move(present));
 }

@@ -67,6 +67,11 @@ class UpdateObserver {
     // is no guidance.
     virtual int GuideReplug(const std::function<int(ReplugPrompt&)>& /*restart*/) { return -1; }
 
+    // The update found its device: its name, and the version texts it reports (a Corvane
+    // device's), for the attempt's record.
+    virtual void DeviceFound(std::string_view /*name*/, std::string_view /*hardware*/,
+                             std::string_view /*software*/) {}
+
     // The outcome: the final message and the exit code.
     virtual void Finished(std::string_view /*verdict*/, int /*exitCode*/) {}
 };

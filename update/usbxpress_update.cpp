@@ -3,7 +3,13 @@
 #include <array>
 
 #include "engine/device_types.h"
+#include "links/usbxpress/usbxpress_vendor.h"
+#include "log/device_log.h"
+#include "log/escaped_text.h"
+#include "log/text_format.h"
 #include "update/exit_codes.h"
+#include "update/settings.h"
+#include "update/settle_device.h"
 
 namespace {
 
@@ -88,4 +94,62 @@ UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& seria
         }
     }
     return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + serial + "!"};
+}
+
+UpdateOutcome UpdateUsbXpressDevice(const std::string& serial, const DeviceType* /*type*/,
+                                    const FrontEnd& frontEnd, UpdateObserver& observer,
+                                    LogSink& log, Clock& clock) {
+    DeviceLog deviceLog(log, serial);
+    CSILab_USB link(deviceLog, clock, MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary()).library);
+    UpdateOutcome outcome =
+        UpdateUsbXpressBySerial(link, serial, {}, frontEnd, observer, deviceLog, clock);
+    // The device did not restart into its bootloader: someone must power-cycle it.
+    outcome.needsReplug = outcome.exitCode == kExitNoBootloader;
+    return outcome;
+}
+
+std::optional<UpdateOutcome> SettleUsbXpressDevice(const std::string& serial, unsigned settleMs,
+                                                   Clock& clock) {
+    const UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
+    if (!choice.unavailable.empty()) {
+        return std::nullopt;  // no device can be reached: the update says why
+    }
+    return SettleDevice(
+        [&] {
+            std::uint32_t count = 0;
+            std::array<char, kSiMaxDeviceStrlen> found{};
+            for (std::uint32_t i = 0;
+                 choice.library->GetNumDevices(count) == kSiSuccess && i < count; ++i) {
+                if (choice.library->GetProductString(i, found, kSiReturnSerialNumber) ==
+                        kSiSuccess &&
+                    serial == found.data()) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        "USBXpress", serial, settleMs, clock);
+}
+
+DeviceListing ListUsbXpressDevices(LogSink& log) {
+    DeviceListing listing;
+    UsbXpressChoice choice = MakeUsbXpressLibrary(ConfiguredUsbXpressLibrary());
+    if (!choice.unavailable.empty()) {
+        listing.notes.push_back("no USBXpress devices: " + choice.unavailable);
+        return listing;
+    }
+    CSILab_USB link(log, DefaultClock(), std::move(choice.library));
+    const int count = link.Dev_GetNumDevices();
+    for (int i = 0; i < count; ++i) {
+        std::string serial;
+        std::string description;
+        if (link.Dev_Get_Description(i, serial, description) == 0) {
+            listing.lines.push_back(StrPrintf("USBX  %d  %s  %s", i,
+                                              EscapedText(description).c_str(),
+                                              EscapedText(serial).c_str()));
+        } else {
+            listing.lines.push_back(StrPrintf("USBX  %d  (its description cannot be read)", i));
+        }
+    }
+    return listing;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "links/usbxpress/communication_silabs.h"
+#include "update/link_table.h"
 #include "update/update_steps.h"
 
 // The update of the USBXpress device at `index`, described as `description`: a device of a
@@ -25,3 +27,11 @@ UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& seria
 
 // What the USBXpress link's update results mean.
 std::span<const ResultMeaning> SilabsResults();
+
+// The link's row (update/link_table.h), as the FTDI link's.
+UpdateOutcome UpdateUsbXpressDevice(const std::string& serial, const DeviceType* type,
+                                    const FrontEnd& frontEnd, UpdateObserver& observer,
+                                    LogSink& log, Clock& clock);
+std::optional<UpdateOutcome> SettleUsbXpressDevice(const std::string& serial, unsigned settleMs,
+                                                   Clock& clock);
+DeviceListing ListUsbXpressDevices(LogSink& log);

@@ -11,7 +11,7 @@
 #include "cli/records_command.h"
 #include "cli/station_command.h"
 #include "engine/device_types.h"
-#include "station/station_links.h"
+#include "update/link_table.h"
 
 TEST(BashCompletion, OffersTheKeywordsOptionsLinksAndDeviceTypesTheProgramKnows) {
     // The words after "flashwright", and the candidates (upper case) for the last one.
@@ -26,7 +26,7 @@ TEST(BashCompletion, OffersTheKeywordsOptionsLinksAndDeviceTypesTheProgramKnows)
             expected[line].insert(UpperCase(option.name));
         }
     }
-    for (const StationLinkRow& row : StationLinks()) {
+    for (const LinkRow& row : Links()) {
         expected["station --link ''"].emplace(row.keyword);
     }
     for (const DeviceType& type : DeviceTypes()) {

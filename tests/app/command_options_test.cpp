@@ -7,7 +7,7 @@
 #include "cli/command_line.h"
 #include "cli/debug_log_switch.h"
 #include "cli/operands.h"
-#include "cli/same_device.h"
+#include "update/same_device.h"
 #include "log/debug_log.h"
 #include "pages/display_check.h"
 #include "support/recording_log.h"

@@ -15,10 +15,11 @@
 #include "engine/update_file.h"
 #include "sim/enc_maker.h"
 #include "sim/simulated_line.h"
-#include "station/station_links.h"
 #include "station/udev_watch.h"
 #include "support/virtual_clock.h"
 #include "update/exit_codes.h"
+#include "update/ftdi_update.h"
+#include "update/link_table.h"
 
 namespace {
 
@@ -116,13 +117,12 @@ TEST(UdevStationTest, ChipsUdevAnnouncesAreUpdatedThroughLibftdiOncePerVisit) {
 TEST(UdevStationTest, ADeviceTheLinkNeverListsDidNotSettle) {
     VirtualClock clock;
     const std::uint64_t start = clock.NowMs();
-    const std::optional<UpdateOutcome> outcome =
-        SettleFtdiDevice({"UD0404", {}}, kDeviceSettleMs, clock);
+    const std::optional<UpdateOutcome> outcome = SettleFtdiDevice("UD0404", kDeviceSettleMs, clock);
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->exitCode, kExitOpenFailed);
     EXPECT_NE(outcome->verdict.find("UD0404 did not settle"), std::string::npos);
     EXPECT_EQ(clock.NowMs() - start, kDeviceSettleMs);
-    EXPECT_EQ(SettleFtdiDevice({"UD0001", {}}, kDeviceSettleMs, clock), std::nullopt);
+    EXPECT_EQ(SettleFtdiDevice("UD0001", kDeviceSettleMs, clock), std::nullopt);
 }
 
 TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
@@ -167,7 +167,7 @@ TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
 // The package's udev rules give access to exactly the USB ids the station's link table takes.
 TEST(UdevRulesTest, MatchTheLinkTablesUsbIds) {
     std::set<std::pair<unsigned, unsigned>> inTable;
-    for (const StationLinkRow& row : StationLinks()) {
+    for (const LinkRow& row : Links()) {
         for (const UsbId& id : row.usbIds) {
             inTable.emplace(id.vendor, id.product);
         }

@@ -85,15 +85,15 @@ TEST(StationSlotTest, ASlotIsFreeAgainOnlyAfterItsBootloaderWasSilentForThreeSec
         CountingView view;
         Station station({}, records, view,
                         [](const StationDevice&, UpdateObserver&) { return UpdateOutcome{}; });
-        ServeNetworkSlot(
-            station, view, "slot",
-            [&] {
-                return std::make_unique<ScriptedSlot>(
-                    clock, station,
-                    std::vector<std::pair<std::uint64_t, std::uint64_t>>{
-                        {0, 500}, {500 + c.silence, 1000 + c.silence}});
-            },
-            clock);
+        ServeSlot(station, view, "slot",
+                  NetworkSlotProbe("slot",
+                                   [&] {
+                                       return std::make_unique<ScriptedSlot>(
+                                           clock, station,
+                                           std::vector<std::pair<std::uint64_t, std::uint64_t>>{
+                                               {0, 500}, {500 + c.silence, 1000 + c.silence}});
+                                   }),
+                  clock);
         EXPECT_EQ(records.begun, c.attempts);
         EXPECT_EQ(view.arrived, c.attempts);
         EXPECT_EQ(view.left, c.attempts);

@@ -1,4 +1,4 @@
-#include "cli/same_device.h"
+#include "update/same_device.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <map>
 
-#include "cli/command_line.h"
 #include "links/udp/communication_udp.h"
 #include "links/udp/udp_socket.h"
 #include "log/escaped_text.h"

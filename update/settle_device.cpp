@@ -1,0 +1,29 @@
+#include "update/settle_device.h"
+
+#include "log/text_format.h"
+#include "update/exit_codes.h"
+
+namespace {
+
+// How often the link's list is read while a device settles.
+constexpr unsigned kSettlePollMs = 100;
+
+}  // namespace
+
+std::optional<UpdateOutcome> SettleDevice(const std::function<bool()>& listed, const char* link,
+                                          const std::string& serial, unsigned settleMs,
+                                          Clock& clock) {
+    const std::uint64_t start = clock.NowMs();
+    while (!listed()) {
+        if (clock.NowMs() - start >= settleMs) {
+            return UpdateOutcome{
+                kExitOpenFailed,
+                StrPrintf("ERROR: the %s device with serial number %s did not settle: its link "
+                          "does not list it %u s after it arrived (no access, or its driver is "
+                          "still binding)!",
+                          link, serial.c_str(), settleMs / 1000)};
+        }
+        clock.Sleep(kSettlePollMs);
+    }
+    return std::nullopt;
+}
