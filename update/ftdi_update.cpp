@@ -155,6 +155,12 @@ UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial
     return {kExitOpenFailed, "ERROR: no FTDI device with serial number " + serial + "!"};
 }
 
+namespace {
+
+// The FTDI chips the FTDI link finds and the udev rules give access to (vendor 0x0403).
+constexpr UsbId kFtdiUsbIds[] = {
+    {0x0403, 0x6001}, {0x0403, 0x6010}, {0x0403, 0x6011}, {0x0403, 0x6014}, {0x0403, 0x6015}};
+
 UpdateOutcome UpdateFtdiDevice(const std::string& serial, const DeviceType* /*type*/,
                                const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
                                Clock& clock) {
@@ -181,18 +187,15 @@ std::optional<UpdateOutcome> SettleFtdiDevice(const std::string& serial, unsigne
                                               Clock& clock) {
     // The driver library alone: listing through the link would query known devices.
     const std::unique_ptr<FtdiLibrary> library = MakeFtdiLibrary();
-    return SettleDevice(
-        [&] {
-            std::uint32_t count = 0;
-            std::array<char, 64> found{};
-            for (std::uint32_t i = 0; library->CountDevices(count) == kFtdiOk && i < count; ++i) {
-                if (library->SerialNumberByIndex(i, found) == kFtdiOk && serial == found.data()) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        "FTDI", serial, settleMs, clock);
+    const SerialNumberList list{
+        [&](std::uint32_t& count) { return library->CountDevices(count) == kFtdiOk; },
+        [&](std::uint32_t i, std::string& found) {
+            std::array<char, 64> text{};
+            const bool read = library->SerialNumberByIndex(i, text) == kFtdiOk;
+            found = text.data();
+            return read;
+        }};
+    return SettleDevice(list, "FTDI", serial, settleMs, clock);
 }
 
 DeviceListing ListFtdiDevices(LogSink& log) {
@@ -228,3 +231,15 @@ DeviceListing ListFtdiDevices(LogSink& log) {
     }
     return listing;
 }
+
+}  // namespace
+
+constinit const LinkRow kFtdiLink{.keyword = "FTDI",
+                                  .pageTitle = "USB I",
+                                  .link = UpdateLink::Ftdi,
+                                  .arrival = LinkArrival::UsbBus,
+                                  .usbIds = kFtdiUsbIds,
+                                  .busVariable = "FLASHWRIGHT_FTDI_BUS",
+                                  .update = UpdateFtdiDevice,
+                                  .settle = SettleFtdiDevice,
+                                  .listDevices = ListFtdiDevices};

@@ -28,11 +28,5 @@ UpdateOutcome UpdateFtdiBySerial(CCommunication& link, const std::string& serial
 // What the FTDI link's update results mean.
 std::span<const ResultMeaning> FtdiResults();
 
-// The link's row (update/link_table.h): the device with the serial number updated without any
-// dialog; whether its link lists it yet; the attached devices.
-UpdateOutcome UpdateFtdiDevice(const std::string& serial, const DeviceType* type,
-                               const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
-                               Clock& clock);
-std::optional<UpdateOutcome> SettleFtdiDevice(const std::string& serial, unsigned settleMs,
-                                              Clock& clock);
-DeviceListing ListFtdiDevices(LogSink& log);
+// The FTDI link's row of the link table (update/link_table.h).
+extern const LinkRow kFtdiLink;

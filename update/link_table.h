@@ -39,34 +39,35 @@ struct DeviceListing {
 };
 
 // One row per link: all that the command line, the dialog and the station do differently for
-// it. A new link is a row here, its recipe in update/, its backends in links/, its command line
-// and its page.
+// it. Each link defines its row beside its recipe (update/<link>_update.cpp); the table lists
+// them.
 struct LinkRow {
-    std::string_view keyword;  // the command's keyword and the station's --link, upper case
-    const char* pageTitle;     // the dialog's tab
-    UpdateLink link;           // its device types
-    LinkArrival arrival;
-    std::span<const UsbId> usbIds;  // UsbBus: the ids udev reports its devices by
-    const char* busVariable;        // UsbBus: the simulated bus folder's variable
+    std::string_view keyword;    // the command's keyword and the station's --link, upper case
+    const char* pageTitle = "";  // the dialog's tab
+    UpdateLink link{};           // its device types
+    LinkArrival arrival{};
+    std::span<const UsbId> usbIds = {};  // UsbBus: the ids udev reports its devices by
+    const char* busVariable = nullptr;   // UsbBus: the simulated bus folder's variable
     // Finds the device (by serial number, address or port) and updates it with the link's
     // recipe, without any dialog: what would need the replug guidance says it needs a replug.
     UpdateOutcome (*update)(const std::string& device, const DeviceType* type,
                             const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
-                            Clock& clock);
+                            Clock& clock) = nullptr;
     // UsbBus through udev: nothing once the link lists the device udev reported, within
     // `settleMs`; otherwise the outcome that it did not settle. nullptr for the others.
     std::optional<UpdateOutcome> (*settle)(const std::string& device, unsigned settleMs,
-                                           Clock& clock);
+                                           Clock& clock) = nullptr;
     // The attached devices for --list-devices; nullptr for a link whose devices are not listed.
-    DeviceListing (*listDevices)(LogSink& log);
+    DeviceListing (*listDevices)(LogSink& log) = nullptr;
     // FixtureSlots: how a slot is asked for its bootloader (`present`: whether a port udev
     // reported is still there), and what its name resolves to, for its lock (see
     // update/same_device.h); nullptr for the others.
     SlotProbe (*probeSlot)(const std::string& slot, LogSink& log, Clock& clock,
-                           std::function<bool()> present);
-    std::optional<std::string> (*slotKey)(const std::string& name, std::string& error);
-    bool takesSerialAdapters;    // the station's --match VID:PID
-    const char* withoutDevices;  // FixtureSlots: the usage error without --slots (or --match)
+                           std::function<bool()> present) = nullptr;
+    std::optional<std::string> (*slotKey)(const std::string& name, std::string& error) = nullptr;
+    bool takesSerialAdapters = false;  // the station's --match VID:PID
+    const char* withoutDevices =
+        nullptr;  // FixtureSlots: the usage error without --slots (or --match)
 };
 
 std::span<const LinkRow> Links();

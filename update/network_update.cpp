@@ -5,6 +5,7 @@
 #include "log/device_log.h"
 #include "update/exit_codes.h"
 #include "update/restart_steps.h"
+#include "update/same_device.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ UpdateOutcome UpdateOverNetwork(NetworkLink& link, const std::string& address,
     return RunRestartSteps(steps, frontEnd, observer, log, clock);
 }
 
+namespace {
+
 UpdateOutcome UpdateNetworkDevice(const std::string& address, const DeviceType* type,
                                   const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
                                   Clock& clock) {
@@ -56,3 +59,15 @@ SlotProbe ProbeNetworkSlot(const std::string& address, LogSink& log, Clock& cloc
                            std::function<bool()> /*present*/) {
     return NetworkSlotProbe(address, [&log, &clock] { return MakeNetworkLink(log, clock); });
 }
+
+}  // namespace
+
+constinit const LinkRow kNetworkLink{
+    .keyword = "UDP",
+    .pageTitle = "Network",
+    .link = UpdateLink::Network,
+    .arrival = LinkArrival::FixtureSlots,
+    .update = UpdateNetworkDevice,
+    .probeSlot = ProbeNetworkSlot,
+    .slotKey = NetworkSlotKey,
+    .withoutDevices = "UDP needs its fixture slots: --slots LIST or @list-file"};

@@ -5,6 +5,7 @@
 #include "log/device_log.h"
 #include "update/exit_codes.h"
 #include "update/restart_steps.h"
+#include "update/same_device.h"
 
 namespace {
 
@@ -52,8 +53,6 @@ namespace {
 // The fixture slots' line speed, the serial command's default.
 constexpr unsigned kSlotBaud = 115200;
 
-}  // namespace
-
 UpdateOutcome UpdateSerialDevice(const std::string& port, const DeviceType* type,
                                  const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
                                  Clock& clock) {
@@ -67,3 +66,18 @@ SlotProbe ProbeSerialSlot(const std::string& port, LogSink& log, Clock& clock,
     return SerialSlotProbe(
         port, kSlotBaud, [&log, &clock] { return MakeSerialLink(log, clock); }, std::move(present));
 }
+
+}  // namespace
+
+constinit const LinkRow kSerialLink{
+    .keyword = "COM",
+    .pageTitle = "COM Port",
+    .link = UpdateLink::Serial,
+    .arrival = LinkArrival::FixtureSlots,
+    .update = UpdateSerialDevice,
+    .probeSlot = ProbeSerialSlot,
+    .slotKey = SerialSlotKey,
+    .takesSerialAdapters = true,
+    .withoutDevices =
+        "COM needs its fixture slots (--slots LIST or @list-file) or the USB serial "
+        "adapters to take (--match VID:PID)"};

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <functional>
 #include <span>
 #include <string>
 
 #include "engine/device_types.h"
+#include "update/link_table.h"
 #include "update/serial_link.h"
-#include "update/slot_probe.h"
 #include "update/update_steps.h"
 
 // The update over a serial port: open it, send the type's restart bytes (a device of no known
@@ -21,10 +20,5 @@ RepeatRule SerialRepeat();
 // What the serial link's update results mean.
 std::span<const ResultMeaning> SerialResults();
 
-// The link's row (update/link_table.h): the device on the port updated at the serial command's
-// default line speed, and a fixture slot on a port.
-UpdateOutcome UpdateSerialDevice(const std::string& port, const DeviceType* type,
-                                 const FrontEnd& frontEnd, UpdateObserver& observer, LogSink& log,
-                                 Clock& clock);
-SlotProbe ProbeSerialSlot(const std::string& port, LogSink& log, Clock& clock,
-                          std::function<bool()> present);
+// The serial link's row of the link table (update/link_table.h).
+extern const LinkRow kSerialLink;

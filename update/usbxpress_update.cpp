@@ -96,6 +96,11 @@ UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& seria
     return {kExitOpenFailed, "ERROR: no USBXpress device with serial number " + serial + "!"};
 }
 
+namespace {
+
+// The USBXpress devices (vendor 0x10C4, product 0xEA61), as the udev rules list them.
+constexpr UsbId kUsbXpressUsbIds[] = {{0x10C4, 0xEA61}};
+
 UpdateOutcome UpdateUsbXpressDevice(const std::string& serial, const DeviceType* /*type*/,
                                     const FrontEnd& frontEnd, UpdateObserver& observer,
                                     LogSink& log, Clock& clock) {
@@ -114,21 +119,16 @@ std::optional<UpdateOutcome> SettleUsbXpressDevice(const std::string& serial, un
     if (!choice.unavailable.empty()) {
         return std::nullopt;  // no device can be reached: the update says why
     }
-    return SettleDevice(
-        [&] {
-            std::uint32_t count = 0;
-            std::array<char, kSiMaxDeviceStrlen> found{};
-            for (std::uint32_t i = 0;
-                 choice.library->GetNumDevices(count) == kSiSuccess && i < count; ++i) {
-                if (choice.library->GetProductString(i, found, kSiReturnSerialNumber) ==
-                        kSiSuccess &&
-                    serial == found.data()) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        "USBXpress", serial, settleMs, clock);
+    const SerialNumberList list{
+        [&](std::uint32_t& count) { return choice.library->GetNumDevices(count) == kSiSuccess; },
+        [&](std::uint32_t i, std::string& found) {
+            std::array<char, kSiMaxDeviceStrlen> text{};
+            const bool read =
+                choice.library->GetProductString(i, text, kSiReturnSerialNumber) == kSiSuccess;
+            found = text.data();
+            return read;
+        }};
+    return SettleDevice(list, "USBXpress", serial, settleMs, clock);
 }
 
 DeviceListing ListUsbXpressDevices(LogSink& log) {
@@ -153,3 +153,15 @@ DeviceListing ListUsbXpressDevices(LogSink& log) {
     }
     return listing;
 }
+
+}  // namespace
+
+constinit const LinkRow kUsbXpressLink{.keyword = "USBX",
+                                       .pageTitle = "USB II",
+                                       .link = UpdateLink::UsbXpress,
+                                       .arrival = LinkArrival::UsbBus,
+                                       .usbIds = kUsbXpressUsbIds,
+                                       .busVariable = "FLASHWRIGHT_USBXPRESS_BUS",
+                                       .update = UpdateUsbXpressDevice,
+                                       .settle = SettleUsbXpressDevice,
+                                       .listDevices = ListUsbXpressDevices};

@@ -28,10 +28,5 @@ UpdateOutcome UpdateUsbXpressBySerial(CSILab_USB& link, const std::string& seria
 // What the USBXpress link's update results mean.
 std::span<const ResultMeaning> SilabsResults();
 
-// The link's row (update/link_table.h), as the FTDI link's.
-UpdateOutcome UpdateUsbXpressDevice(const std::string& serial, const DeviceType* type,
-                                    const FrontEnd& frontEnd, UpdateObserver& observer,
-                                    LogSink& log, Clock& clock);
-std::optional<UpdateOutcome> SettleUsbXpressDevice(const std::string& serial, unsigned settleMs,
-                                                   Clock& clock);
-DeviceListing ListUsbXpressDevices(LogSink& log);
+// The USBXpress link's row of the link table (update/link_table.h).
+extern const LinkRow kUsbXpressLink;

@@ -117,12 +117,12 @@ TEST(UdevStationTest, ChipsUdevAnnouncesAreUpdatedThroughLibftdiOncePerVisit) {
 TEST(UdevStationTest, ADeviceTheLinkNeverListsDidNotSettle) {
     VirtualClock clock;
     const std::uint64_t start = clock.NowMs();
-    const std::optional<UpdateOutcome> outcome = SettleFtdiDevice("UD0404", kDeviceSettleMs, clock);
+    const std::optional<UpdateOutcome> outcome = kFtdiLink.settle("UD0404", kDeviceSettleMs, clock);
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->exitCode, kExitOpenFailed);
     EXPECT_NE(outcome->verdict.find("UD0404 did not settle"), std::string::npos);
     EXPECT_EQ(clock.NowMs() - start, kDeviceSettleMs);
-    EXPECT_EQ(SettleFtdiDevice("UD0001", kDeviceSettleMs, clock), std::nullopt);
+    EXPECT_EQ(kFtdiLink.settle("UD0001", kDeviceSettleMs, clock), std::nullopt);
 }
 
 TEST(UdevMatchTest, TakesTheLinksDevicesByIdsAndNamesThemAsTheLinkFindsThem) {
