@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/device_request.h"
 #include "cli/ftdi_command_line.h"
+#include "cli/job_command.h"
 #include "cli/network_command_line.h"
 #include "cli/operands.h"
 #include "cli/records_command.h"
@@ -48,6 +49,12 @@ std::optional<int> CheckFileCheck(std::span<const std::string> tokens) {
     return ParseCheckRequest(tokens, path, json);
 }
 
+std::optional<int> CheckJobCommand(std::span<const std::string> tokens) {
+    std::string path;
+    bool json = false;
+    return ParseJobRequest(tokens, path, json);
+}
+
 std::optional<int> CheckStation(std::span<const std::string> tokens) {
     StationRequest request;
     return ParseStationRequest(tokens, request);
@@ -73,6 +80,7 @@ constexpr std::array kCommands{
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
     CommandKeyword{"STATION", CheckStation, RunStationCommand},
     CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
+    CommandKeyword{"JOB", CheckJobCommand, RunJobCommand},
 };
 
 // The usage, in pieces: the station and records commands print their own form and text.
@@ -97,12 +105,16 @@ constexpr std::string_view kUsageForms = R"(Usage:
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
+  flashwright job check <job-file> [--json]
+                                       check a production job without any device
 )";
 constexpr std::string_view kStationForm =
     R"(  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
               [--records PATH] [--json | --window]
                                        update every device that arrives, once per visit
+  flashwright station --job <job-file> [--operator NAME] [--station NAME] [--records PATH]
+              [--json | --window]      the same with the settings of a production job
 )";
 constexpr std::string_view kRecordsForm =
     R"(  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
