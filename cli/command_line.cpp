@@ -164,6 +164,15 @@ check: reads and walks an update file as an update would, without any device, an
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
 L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
 
+job check: checks a production job (a TOML file) without any device: every table and key
+(an unknown key or a wrong type is named with its line and column), that the job file and its
+hook program can be changed by no one but their owner (you or root) and root, that the hook
+program exists and is executable, the update file as check checks it, and its SHA-256 against
+job.sha256. Exit status 0 when the job can run, 80 for a job file or hook others can change,
+78 for any other fault of the job, the file codes below, 79 for an update file that is not the
+approved one. station --job FILE runs the job, refusing to start as job check would; the
+options the job sets (the file, --link, --slots, --match, --device-type) cannot be given too.
+
 )";
 constexpr std::string_view kStationText =
     R"(station: reads and checks the file once and keeps exactly those bytes for the session, then

@@ -54,25 +54,27 @@ const DeviceType* SlotDeviceType(const StationLinkRow& row, const std::string& n
 }
 
 // Resolves every slot before anything opens: a name that can never be a device, or two names
-// of one device (which two slot threads would update at once), is a usage error.
-std::optional<int> ResolveSlots(const StationLinkRow& row, StationOptions& options) {
+// of one device (which two slot threads would update at once), is an error; what is wrong, or
+// nothing. `source` names where the slots come from: "--slots".
+std::optional<std::string> SlotError(const StationLinkRow& row, StationOptions& options,
+                                     std::string_view source) {
     const std::vector<std::string>& names = options.slotAddresses;
     const auto slotKey = row.link == UpdateLink::Network ? NetworkSlotKey : SerialSlotKey;
     for (const std::string& slot : names) {
         std::string error;
         const std::optional<std::string> key = slotKey(slot, error);
         if (!error.empty()) {
-            return UsageError("station", "--slots: " + error);
+            return std::string(source) + ": " + error;
         }
         options.slotKeys.push_back(key.value_or(""));
     }
-    const std::string twice =
+    std::string twice =
         SameDeviceTwice(names, [&](const std::string& name) -> std::optional<std::string> {
             const std::string& key =
                 options.slotKeys[std::find(names.begin(), names.end(), name) - names.begin()];
             return key.empty() ? std::nullopt : std::optional(key);
         });
-    return twice.empty() ? std::nullopt : std::optional(UsageError("station", twice));
+    return twice.empty() ? std::nullopt : std::optional(std::move(twice));
 }
 
 // --slots and --match: where the devices of a slot link are.
@@ -89,8 +91,8 @@ std::optional<int> ParseSlotsAndMatch(const Operands& operands, const StationLin
         }
         options.slotAddresses = std::move(list.targets);
     }
-    if (const std::optional<int> code = ResolveSlots(row, options)) {
-        return code;
+    if (const std::optional<std::string> error = SlotError(row, options, "--slots")) {
+        return UsageError("station", *error);
     }
     if (const std::optional<std::string> matchList = operands.Option("--match")) {
         if (!row.takesSerialAdapters) {
@@ -210,7 +212,13 @@ std::optional<int> ApplyJob(StationRequest& request) {
     options.match = job.match;
     options.deviceType = job.deviceType;
     options.job = load.job;
-    return ResolveSlots(*FindStationLink(job.link), options);
+    // A slot that names no device makes the job unusable, as an unknown link does.
+    if (const std::optional<std::string> error =
+            SlotError(*FindStationLink(job.link), options, job.path + ": \"station.slots\"")) {
+        std::fprintf(stderr, "flashwright station: %s\n", EscapedText(*error).c_str());
+        return kExitJobInvalid;
+    }
+    return std::nullopt;
 }
 
 }  // namespace

@@ -278,23 +278,24 @@ class JobReader {
         if (!text) {
             return;
         }
-        // As the device reports it: two hexadecimal bytes, "1.05" for 0x01 0x05.
+        // As the device reports it ("%X.%.2X"): "1.05" for 0x01 0x05. Two digits after the dot,
+        // so "1.5" is not taken for 1.05 when 1.50 was meant.
         const std::size_t dot = text->find('.');
-        const auto hexByte = [](std::string_view digits) -> std::optional<std::uint8_t> {
-            if (digits.empty() || digits.size() > 2 ||
-                !std::all_of(digits.begin(), digits.end(), [](char c) {
+        const auto hexByte = [](std::string_view digits, std::size_t least) {
+            std::optional<std::uint8_t> byte;
+            if (digits.size() >= least && digits.size() <= 2 &&
+                std::all_of(digits.begin(), digits.end(), [](char c) {
                     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
                 })) {
-                return std::nullopt;
+                byte = static_cast<std::uint8_t>(std::stoul(std::string(digits), nullptr, 16));
             }
-            return static_cast<std::uint8_t>(std::stoul(std::string(digits), nullptr, 16));
+            return byte;
         };
+        const std::string_view version(*text);
         const std::optional<std::uint8_t> high =
-            dot == std::string::npos ? std::nullopt
-                                     : hexByte(std::string_view(*text).substr(0, dot));
+            dot == std::string::npos ? std::nullopt : hexByte(version.substr(0, dot), 1);
         const std::optional<std::uint8_t> low =
-            dot == std::string::npos ? std::nullopt
-                                     : hexByte(std::string_view(*text).substr(dot + 1));
+            dot == std::string::npos ? std::nullopt : hexByte(version.substr(dot + 1), 2);
         if (!high || !low) {
             Error(Node(root, "expect", "bootloader_min")->source(),
                   "\"expect.bootloader_min\" must be a version such as \"1.05\"");
