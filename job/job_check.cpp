@@ -1,7 +1,5 @@
 #include "job/job_check.h"
 
-#include <QCryptographicHash>
-
 #include "station/sealed_file.h"
 #include "update/exit_codes.h"
 
@@ -24,12 +22,7 @@ JobCheck CheckJob(const std::string& path) {
         check.load.exitCode = kExitFileUnreadable;
         return check;
     }
-    check.fileSha256 =
-        QCryptographicHash::hash(
-            QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-            QCryptographicHash::Sha256)
-            .toHex()
-            .toStdString();
+    check.fileSha256 = Sha256Hex(bytes);
     if (check.fileSha256 != job.fileSha256) {
         check.load.errors.push_back(JobFileMismatch(job, check.fileSha256));
         check.load.exitCode = kExitJobFileMismatch;

@@ -366,14 +366,6 @@ class JobReader {
     bool unsafe_ = false;
 };
 
-std::string Sha256Hex(const std::string& bytes) {
-    return QCryptographicHash::hash(
-               QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
-
 // The job file's bytes, read from one open file whose safety is judged on that same file.
 bool ReadJobFile(const std::string& path, std::string& bytes, JobLoad& load) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -404,6 +396,14 @@ bool ReadJobFile(const std::string& path, std::string& bytes, JobLoad& load) {
 }
 
 }  // namespace
+
+std::string Sha256Hex(std::string_view bytes) {
+    return QCryptographicHash::hash(
+               QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+               QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
 
 JobLoad LoadJob(const std::string& path) {
     JobLoad load;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/device_types.h"
@@ -71,6 +72,9 @@ struct JobLoad {
 // file's safety, and the hook program's (it must exist, be executable and be safe). The update
 // file is not looked at. Never throws.
 JobLoad LoadJob(const std::string& path);
+
+// The SHA-256 of `bytes` in lower-case hexadecimal, as records and jobs write it.
+std::string Sha256Hex(std::string_view bytes);
 
 // "app.enc: its SHA-256 is <actual>, the job expects <job.sha256> (job.sha256)". Inline: the
 // station's start says it too, without linking the job's parser.
