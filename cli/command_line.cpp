@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/device_request.h"
 #include "cli/ftdi_command_line.h"
+#include "cli/job_command.h"
 #include "cli/list_devices_command.h"
 #include "cli/network_command_line.h"
 #include "cli/operands.h"
@@ -50,6 +51,12 @@ std::optional<int> CheckFileCheck(std::span<const std::string> tokens) {
     return ParseCheckRequest(tokens, path, json);
 }
 
+std::optional<int> CheckJobCommand(std::span<const std::string> tokens) {
+    std::string path;
+    bool json = false;
+    return ParseJobRequest(tokens, path, json);
+}
+
 std::optional<int> CheckStation(std::span<const std::string> tokens) {
     StationRequest request;
     return ParseStationRequest(tokens, request);
@@ -85,6 +92,7 @@ constexpr std::array kOtherCommands{
     CommandKeyword{"CHECK", CheckFileCheck, RunCheckCommand},
     CommandKeyword{"STATION", CheckStation, RunStationCommand},
     CommandKeyword{"RECORDS", CheckRecords, RunRecordsCommand},
+    CommandKeyword{"JOB", CheckJobCommand, RunJobCommand},
 };
 
 // The links' commands, then the others.
@@ -122,12 +130,16 @@ constexpr std::string_view kUsageForms = R"(Usage:
                                        update the USBXpress device with that serial number
   flashwright --list-devices           list the FTDI and USBXpress devices attached
   flashwright check <file> [--json]    check an update file without any device
+  flashwright job check <job-file> [--json]
+                                       check a production job without any device
 )";
 constexpr std::string_view kStationForm =
     R"(  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
               [--records PATH] [--json | --window]
                                        update every device that arrives, once per visit
+  flashwright station --job <job-file> [--operator NAME] [--station NAME] [--records PATH]
+              [--json | --window]      the same with the settings of a production job
 )";
 constexpr std::string_view kRecordsForm =
     R"(  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
@@ -176,6 +188,15 @@ seconds, framesSent, retries). Ctrl-C or SIGTERM ends every device under way wit
 check: reads and walks an update file as an update would, without any device, and prints
 its size, frames, smallest and largest L, and "valid" or the first malformed frame (offset,
 L, reason). Exit status 0 for a valid file, otherwise the file codes -12, -13 or -14 below.
+
+job check: checks a production job (a TOML file) without any device: every table and key
+(an unknown key or a wrong type is named with its line and column), that the job file and its
+hook program can be changed by no one but their owner (you or root) and root, that the hook
+program exists and is executable, the update file as check checks it, and its SHA-256 against
+job.sha256. Exit status 0 when the job can run, 80 for a job file or hook others can change,
+78 for any other fault of the job, the file codes below, 79 for an update file that is not the
+approved one. station --job FILE runs the job, refusing to start as job check would; the
+options the job sets (the file, --link, --slots, --match, --device-type) cannot be given too.
 
 )";
 constexpr std::string_view kStationText =

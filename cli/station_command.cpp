@@ -14,6 +14,7 @@
 #include "cli/target_list.h"
 #include "cli/terminal_progress.h"
 #include "engine/device_types.h"
+#include "job/job_file.h"
 #include "log/escaped_text.h"
 #include "records/attempt_origin.h"
 #include "records/utc_time.h"
@@ -29,7 +30,15 @@ constexpr std::array kStationOptions{
     OptionSpec{"--device-type", true}, OptionSpec{"--station", true},
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
     OptionSpec{"--json", false},       OptionSpec{"--match", true},
-    OptionSpec{"--window", false}};
+    OptionSpec{"--window", false},     OptionSpec{"--job", true}};
+
+// What a job sets, and may not be given again beside it: the option and the job's key.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kSetByJob{{
+    {"--link", "station.link"},
+    {"--slots", "station.slots"},
+    {"--match", "station.match"},
+    {"--device-type", "station.device_type"},
+}};
 
 // The device type of that name (in any case) on a slot link; none when it has no such type.
 const DeviceType* SlotDeviceType(const LinkRow& row, const std::string& name) {
@@ -45,24 +54,26 @@ const DeviceType* SlotDeviceType(const LinkRow& row, const std::string& name) {
 }
 
 // Resolves every slot before anything opens: a name that can never be a device, or two names
-// of one device (which two slot threads would update at once), is a usage error.
-std::optional<int> ResolveSlots(const LinkRow& row, StationOptions& options) {
+// of one device (which two slot threads would update at once), is an error; what is wrong, or
+// nothing. `source` names where the slots come from: "--slots".
+std::optional<std::string> SlotError(const LinkRow& row, StationOptions& options,
+                                     std::string_view source) {
     const std::vector<std::string>& names = options.slotAddresses;
     for (const std::string& slot : names) {
         std::string error;
         const std::optional<std::string> key = row.slotKey(slot, error);
         if (!error.empty()) {
-            return UsageError("station", "--slots: " + error);
+            return std::string(source) + ": " + error;
         }
         options.slotKeys.push_back(key.value_or(""));
     }
-    const std::string twice =
+    std::string twice =
         SameDeviceTwice(names, [&](const std::string& name) -> std::optional<std::string> {
             const std::string& key =
                 options.slotKeys[std::find(names.begin(), names.end(), name) - names.begin()];
             return key.empty() ? std::nullopt : std::optional(key);
         });
-    return twice.empty() ? std::nullopt : std::optional(UsageError("station", twice));
+    return twice.empty() ? std::nullopt : std::optional(std::move(twice));
 }
 
 // --slots and --match: where the devices of a slot link are.
@@ -79,8 +90,8 @@ std::optional<int> ParseSlotsAndMatch(const Operands& operands, const LinkRow& r
         }
         options.slotAddresses = std::move(list.targets);
     }
-    if (const std::optional<int> code = ResolveSlots(row, options)) {
-        return code;
+    if (const std::optional<std::string> error = SlotError(row, options, "--slots")) {
+        return UsageError("station", *error);
     }
     if (const std::optional<std::string> matchList = operands.Option("--match")) {
         if (!row.takesSerialAdapters) {
@@ -158,6 +169,57 @@ int ServeIn(StationRun& run, StationView& view, StationBoard* board, StationWind
     return status;
 }
 
+// "--job FILE": the settings the job locks cannot be given again.
+std::optional<int> ParseJobOperands(const Operands& operands, const std::string& job,
+                                    StationRequest& request) {
+    if (job.empty()) {
+        return UsageError("station", "--job needs a job file");
+    }
+    if (!operands.positional.empty()) {
+        return UsageError("station", "the update file is set by the job (job.file)");
+    }
+    for (const auto& [option, key] : kSetByJob) {
+        if (operands.Option(option)) {
+            return UsageError(
+                "station", std::string(option) + " is set by the job (" + std::string(key) + ")");
+        }
+    }
+    request.jobPath = job;
+    return std::nullopt;
+}
+
+// Loads the job and takes the station's settings from it; nothing when the station can start,
+// otherwise its exit status (the job's problems told as "job check" tells them).
+std::optional<int> ApplyJob(StationRequest& request) {
+    const JobLoad load = LoadJob(request.jobPath);
+    for (const std::string& error : load.errors) {
+        std::fprintf(stderr, "flashwright station: %s\n", EscapedText(error).c_str());
+    }
+    if (!load.job) {
+        return load.exitCode;
+    }
+    const Job& job = *load.job;
+    if (job.operatorRequired && !request.operatorGiven) {
+        return UsageError("station",
+                          "the job requires the operator's name (operator.required): "
+                          "give --operator NAME");
+    }
+    StationOptions& options = request.options;
+    options.path = job.file;
+    options.link = job.link;
+    options.slotAddresses = job.slotAddresses;
+    options.match = job.match;
+    options.deviceType = job.deviceType;
+    options.job = load.job;
+    // A slot that names no device makes the job unusable, as an unknown link does.
+    if (const std::optional<std::string> error =
+            SlotError(*FindLink(job.link), options, job.path + ": \"station.slots\"")) {
+        std::fprintf(stderr, "flashwright station: %s\n", EscapedText(*error).c_str());
+        return kExitJobInvalid;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::span<const OptionSpec> StationCommandOptions() {
@@ -174,10 +236,22 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     if (operands->help) {
         return PrintHelp(*operands, "station");
     }
+    StationOptions& options = request.options;
+    options.station = operands->Option("--station").value_or(DefaultStationName());
+    options.operatorName = operands->Option("--operator").value_or(DefaultOperatorName());
+    request.operatorGiven = !operands->Option("--operator").value_or("").empty();
+    options.records = operands->Option("--records").value_or("");
+    request.json = operands->Option("--json").has_value();
+    request.window = operands->Option("--window").has_value();
+    if (request.json && request.window) {
+        return UsageError("station", "--json and --window exclude each other");
+    }
+    if (const std::optional<std::string> job = operands->Option("--job")) {
+        return ParseJobOperands(*operands, *job, request);
+    }
     if (const std::optional<int> code = MissingOperand("station", *operands, {"update file"})) {
         return code;
     }
-    StationOptions& options = request.options;
     options.path = operands->positional[0];
     options.link = UpperCase(operands->Option("--link").value_or(""));
     if (options.link.empty()) {
@@ -199,14 +273,6 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
                               "--device-type " + deviceType + " is not known for " + options.link);
         }
     }
-    options.station = operands->Option("--station").value_or(DefaultStationName());
-    options.operatorName = operands->Option("--operator").value_or(DefaultOperatorName());
-    options.records = operands->Option("--records").value_or("");
-    request.json = operands->Option("--json").has_value();
-    request.window = operands->Option("--window").has_value();
-    if (request.json && request.window) {
-        return UsageError("station", "--json and --window exclude each other");
-    }
     return std::nullopt;
 }
 
@@ -214,6 +280,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     StationRequest request;
     if (const std::optional<int> code = ParseStationRequest(tokens, request)) {
         return *code;
+    }
+    if (!request.jobPath.empty()) {
+        if (const std::optional<int> code = ApplyJob(request)) {
+            return *code;
+        }
     }
     Clock& clock = DefaultClock();
     StationRun run(request.options, log, clock);

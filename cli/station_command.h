@@ -11,10 +11,14 @@
 #include "station/station_run.h"
 
 // "station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file] [--match VID:PID,...]
-// [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json|--window]":
+// [--device-type T] [--station NAME] [--operator NAME] [--records PATH] [--json|--window]",
+// or "station --job FILE [--station NAME] [--operator NAME] [--records PATH] [--json|--window]":
 // waits for devices and updates each one once per visit, the moment it arrives.
 struct StationRequest {
     StationOptions options;
+    // "--job FILE": the job sets the file, the link, the slots and the device type.
+    std::string jobPath;
+    bool operatorGiven = false;  // a non-empty --operator
     bool json = false;
     bool window = false;  // shown in the station window instead of on the terminal
 };

@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "job/job_file.h"
 #include "log/escaped_text.h"
 #include "log/text_format.h"
 #include "log/unique_fd.h"
@@ -165,6 +166,11 @@ std::optional<int> StationRun::LoadFile() {
             QCryptographicHash::Sha256)
             .toHex()
             .toStdString();
+    // The bytes sealed are the bytes served: only those are compared with the approved hash.
+    if (options_.job && sha256 != options_.job->fileSha256) {
+        Tell(EscapedText(JobFileMismatch(*options_.job, sha256)));
+        return kExitJobFileMismatch;
+    }
     session_ = {options_.station,
                 options_.operatorName,
                 options_.link,

@@ -18,7 +18,9 @@
 #include "station/udev_watch.h"
 #include "update/update_file_check.h"
 
-// How a station session is set up, as its command line asked for it.
+struct Job;
+
+// How a station session is set up, as its command line (or its job) asked for it.
 struct StationOptions {
     std::string path;  // the update file
     std::string link;  // upper case
@@ -31,6 +33,9 @@ struct StationOptions {
     std::string station;
     std::string operatorName;
     std::string records;
+    // The production job the station runs, when it runs one: its file, link, slots and device
+    // type are the fields above; the session refuses an update file that is not the job's.
+    std::shared_ptr<const Job> job;
 };
 
 // One session of the station: the file loaded and sealed, the locks on what it serves, the

@@ -28,16 +28,6 @@ std::string Text(const char* value) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::optional<std::uint16_t> ParseHex16(std::string_view text) {
-    std::uint16_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    if (text.empty() || text.size() > 4 || error != std::errc() ||
-        end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // The facts of a device as udev lists it or reports it in an event: a USB device's ids and
 // serial number are its sysfs attributes (udev's properties where sysfs has none).
 UdevFacts FactsOf(udev_device* d) {
@@ -82,20 +72,6 @@ bool ServedBySlot(const UdevFacts& f, const std::vector<std::string>& slots) {
 }
 
 }  // namespace
-
-std::optional<UsbId> ParseUsbId(const std::string& text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string::npos) {
-        return std::nullopt;
-    }
-    const std::optional<std::uint16_t> vendor = ParseHex16(std::string_view(text).substr(0, colon));
-    const std::optional<std::uint16_t> product =
-        ParseHex16(std::string_view(text).substr(colon + 1));
-    if (!vendor || !product) {
-        return std::nullopt;
-    }
-    return UsbId{*vendor, *product};
-}
 
 std::optional<StationDevice> MatchUdevDevice(const UdevFacts& facts, const UdevFilter& filter,
                                              std::string& problem) {

@@ -13,9 +13,6 @@
 #include "station/station.h"
 #include "update/link_table.h"
 
-// "VID:PID" in hex ("0403:6001"); nothing when the text is not one.
-std::optional<UsbId> ParseUsbId(const std::string& text);
-
 // Which devices a station takes from udev.
 struct UdevFilter {
     // A USB device (subsystem usb, devtype usb_device) with one of `ids`, named by its serial

@@ -1,6 +1,7 @@
 #include "update/link_table.h"
 
 #include <array>
+#include <charconv>
 
 #include "log/text_format.h"
 #include "update/ftdi_update.h"
@@ -49,4 +50,28 @@ std::string LinkKeywords() {
         text += rows[i].keyword;
     }
     return text;
+}
+
+std::optional<std::uint16_t> ParseHex16(std::string_view text) {
+    std::uint16_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (text.empty() || text.size() > 4 || error != std::errc() ||
+        end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<UsbId> ParseUsbId(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint16_t> vendor = ParseHex16(std::string_view(text).substr(0, colon));
+    const std::optional<std::uint16_t> product =
+        ParseHex16(std::string_view(text).substr(colon + 1));
+    if (!vendor || !product) {
+        return std::nullopt;
+    }
+    return UsbId{*vendor, *product};
 }

@@ -20,6 +20,11 @@ struct UsbId {
     bool operator==(const UsbId&) const = default;
 };
 
+// Four hex digits at most ("6001"); nothing when the text is not such a number.
+std::optional<std::uint16_t> ParseHex16(std::string_view text);
+// "VID:PID" in hex ("0403:6001"); nothing when the text is not one.
+std::optional<UsbId> ParseUsbId(const std::string& text);
+
 // How the devices of a link arrive at a station.
 enum class LinkArrival {
     // USB devices named by their serial number: listed in a simulated bus folder when its

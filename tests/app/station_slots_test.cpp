@@ -2,9 +2,12 @@
 // before anything opens; one device is never served by two slots or by two stations.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+
 #include <csignal>
 
 #include "e2e_fixture.h"
+#include "job/job_file.h"
 #include "sim/enc_maker.h"
 #include "update/exit_codes.h"
 
@@ -27,6 +30,36 @@ struct StationStart {
     TempDir files;
     const std::string file = (files.Path() / "app.enc").string();
 };
+
+// A job for the update file beside it, with one of its texts replaced; its path.
+std::string WriteJob(const StationStart& start, const std::string& from = "",
+                     const std::string& to = "",
+                     std::filesystem::perms mode = std::filesystem::perms(0644)) {
+    std::string text =
+        "[job]\nname = \"rev C\"\nfile = \"app.enc\"\nsha256 = \"{sha}\"\n"
+        "[station]\nlink = \"UDP\"\nslots = [\"127.0.102.1\"]\n"
+        "[lot]\nsize = 3\n[operator]\nrequired = true\n"
+        "[hook]\non_result = [\"hook.sh\", \"--label\"]\n";
+    if (!from.empty()) {
+        text.replace(text.find(from), from.size(), to);
+    }
+    const std::string sha =
+        QCryptographicHash::hash(QByteArray::fromStdString(start.files.Read("app.enc")),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    if (const std::size_t at = text.find("{sha}"); at != std::string::npos) {
+        text.replace(at, 5, sha);
+    }
+    for (const auto& [name, perms] : {std::pair{"hook.sh", std::filesystem::perms(0755)},
+                                      {"plain.sh", std::filesystem::perms(0644)},
+                                      {"open.sh", std::filesystem::perms(0777)}}) {
+        std::filesystem::permissions(start.files.Write(name, "#!/bin/sh\n"), perms);
+    }
+    const std::string path = start.files.Write("job.toml", text);
+    std::filesystem::permissions(path, mode);
+    return path;
+}
 
 }  // namespace
 
@@ -90,4 +123,115 @@ TEST(StationStartTest, ASecondStationOnAnotherSpellingOfASlotIsRefused) {
         << second.err;
     first.Signal(SIGTERM);
     EXPECT_EQ(first.Wait(), 0);
+}
+
+TEST(StationStartTest, AJobThatCannotBeUsedIsRefusedByJobCheckAndByTheStation) {
+    StationStart start;
+    const std::filesystem::perms unsafe = std::filesystem::perms(0666);
+    const struct {
+        std::string from, to;
+        int status;
+        std::string message;  // "{sha}": the update file's SHA-256
+        std::filesystem::perms mode = std::filesystem::perms(0644);
+    } rows[] = {
+        {"", "", 0, "\nvalid\n"},
+        {"size", "sise", kExitJobInvalid, "job.toml:9:1: unknown key \"lot.sise\""},
+        {"3", "\"3\"", kExitJobInvalid, "job.toml:9:8: \"lot.size\" must be an integer, not a st"},
+        {"[job]", "[job", kExitJobInvalid, "job.toml:1:5: "},
+        {"name = \"rev C\"", "", kExitJobInvalid, "job.toml: missing key \"job.name\""},
+        {"\"UDP\"", "\"USB\"", kExitJobInvalid, "\"station.link\" USB is unknown: use FTDI, USBX"},
+        {"{sha}", std::string(64, 'A'), kExitJobFileMismatch,
+         "app.enc: its SHA-256 is {sha}, the job expects " + std::string(64, 'a')},
+        {"", "", kExitJobUnsafe,
+         "job.toml can be changed by users other than its owner (mode 0666)"
+         ": chmod go-w ",
+         unsafe},
+        {"hook.sh", "gone.sh", kExitJobInvalid, "/gone.sh does not exist"},
+        {"hook.sh", "plain.sh", kExitJobInvalid, "/plain.sh is not executable: chmod +x /"},
+        {"hook.sh", "open.sh", kExitJobUnsafe,
+         "/open.sh can be changed by users other than its "
+         "owner (mode 0777): chmod go-w /"},
+    };
+    for (const auto& row : rows) {
+        const std::string job = WriteJob(start, row.from, row.to, row.mode);
+        std::string message = row.message;
+        if (const std::size_t at = message.find("{sha}"); at != std::string::npos) {
+            std::string bytes = start.files.Read("app.enc");
+            message.replace(at, 5,
+                            QCryptographicHash::hash(QByteArray::fromStdString(bytes),
+                                                     QCryptographicHash::Sha256)
+                                .toHex()
+                                .toStdString());
+        }
+        const ChildResult check = RunChild(FlashwrightProgram(), {"job", "check", job});
+        EXPECT_EQ(check.status, row.status) << row.message << ": " << check.out;
+        EXPECT_NE(check.out.find(message), std::string::npos) << check.out;
+        if (row.status == 0) {
+            continue;  // a usable job's station would start serving
+        }
+        const ChildResult station = RunChild(
+            FlashwrightProgram(), {"station", "--job", job, "--operator", "ann"}, start.Options());
+        EXPECT_EQ(station.status, row.status) << row.message << ": " << station.err;
+        EXPECT_NE(station.err.find(message), std::string::npos) << station.err;
+    }
+}
+
+TEST(StationStartTest, AJobsSettingsCannotBeGivenAgainAndItsOperatorMustBeNamed) {
+    StationStart start;
+    const std::string job = WriteJob(start);
+    const std::string operatorRequired = "the job requires the operator's name (operator.required)";
+    const struct {
+        std::vector<std::string> options;
+        std::string message;
+    } rows[] = {
+        {{"--operator", "ann", "--link", "UDP"}, "--link is set by the job (station.link)"},
+        {{"--operator", "ann", "--slots=127.0.102.9"}, "--slots is set by the job (station.slots)"},
+        {{"--operator", "ann", start.file}, "the update file is set by the job (job.file)"},
+        {{}, operatorRequired},
+        {{"--operator", ""}, operatorRequired},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args{"station", "--job", job};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const ChildResult result = RunChild(FlashwrightProgram(), args, start.Options());
+        EXPECT_EQ(result.status, kExitUsage) << row.message << ": " << result.err;
+        EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+    }
+    // Named, the operator starts the job's station: the job's file goes to the job's slot.
+    UdpSimServer device({}, "127.0.102.1");
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", "--job", job, "--operator", "ann", "--json"},
+                            start.Options());
+    const std::optional<std::string> result =
+        station.WaitForLine("\"event\":\"result\"", std::chrono::seconds(20));
+    ASSERT_TRUE(result);
+    EXPECT_NE(result->find("\"code\":0"), std::string::npos) << *result;
+    station.Signal(SIGTERM);
+    EXPECT_EQ(station.Wait(), 0);
+}
+
+TEST(JobFileTest, EveryKeyOfAJobIsReadAsTheEngineerWroteIt) {
+    StationStart start;
+    const std::string job =
+        WriteJob(start, "[lot]\n",
+                 "device_type = \"korvo\"\n[expect]\ndevice_id = 7\nbootloader_min = \"1.0A\"\n"
+                 "[lot]\nid = \"L1\"\nstop_below_yield = { percent = 90, after = 50 }\n");
+    const JobLoad load = LoadJob(job);
+    ASSERT_TRUE(load.job) << testing::PrintToString(load.errors);
+    const Job& j = *load.job;
+    EXPECT_EQ(j.file, start.file);
+    EXPECT_EQ(j.slotAddresses, std::vector<std::string>{"127.0.102.1"});
+    ASSERT_NE(j.deviceType, nullptr);
+    EXPECT_EQ(j.deviceType->name, "Korvo");
+    EXPECT_EQ(j.deviceId, 7);
+    ASSERT_TRUE(j.bootloaderMin);
+    EXPECT_EQ(j.bootloaderMin->high * 256 + j.bootloaderMin->low, 0x010A);
+    EXPECT_EQ(j.lotSize, 3);
+    EXPECT_EQ(j.stopBelowYield->after, 50);
+    EXPECT_TRUE(j.operatorRequired);
+    EXPECT_EQ(j.hookArgv,
+              (std::vector<std::string>{(start.files.Path() / "hook.sh").string(), "--label"}));
+    EXPECT_EQ(j.sha256.size(), 64u);
 }
