@@ -1,13 +1,12 @@
 #include "cli/json_events.h"
 
-#include <QJsonDocument>
-
 #include <algorithm>
 #include <csignal>
 #include <cstring>
 
 #include "engine/device_identity.h"
 #include "log/text_format.h"
+#include "records/record_json.h"
 
 namespace {
 
@@ -29,9 +28,8 @@ void JsonLines::WriteLocked(const QJsonObject& object) {
     if (interrupted_) {
         return;  // the interruption wrote every result: nothing may follow them
     }
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out_);
-    std::fputc('\n', out_);
+    const std::string line = CompactJson(object) + "\n";
+    std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
 }
 

@@ -17,9 +17,9 @@
 
 class JsonUpdateEvents;
 
-// JSON Lines on a stream: one object a line, flushed at once. Several devices' threads may
-// write through one. It knows the updates under way, so that an interrupted run still ends
-// each with its result line.
+// JSON Lines on a stream: one object a line (DEL and C1 controls escaped, as in the records'
+// JSON), flushed at once. Several devices' threads may write through one. It knows the updates
+// under way, so that an interrupted run still ends each with its result line.
 class JsonLines {
   public:
     explicit JsonLines(std::FILE* out) : out_(out) {}

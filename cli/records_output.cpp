@@ -1,6 +1,5 @@
 #include "cli/records_output.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 
 #include "log/escaped_text.h"
 #include "log/text_format.h"
+#include "records/record_json.h"
 #include "records/record_schema.h"
 #include "station/first_pass_yield.h"
 
@@ -49,46 +49,6 @@ std::size_t Characters(std::string_view text) {
         text.begin(), text.end(), [](unsigned char c) { return (c & 0xC0) != 0x80; }));
 }
 
-// The JSON value of a field: numbers as numbers, an empty optional field as null. A stored
-// result code that is not a number stays the text it is.
-QJsonValue JsonField(std::string_view name, const std::string& text) {
-    static constexpr std::array<std::string_view, 6> kNumbers{
-        "id", "device_id", "file_size", "frames_sent", "retries", "result_code"};
-    if (std::find(kNumbers.begin(), kNumbers.end(), name) != kNumbers.end()) {
-        if (text.empty()) {
-            return QJsonValue();
-        }
-        if (IsWholeNumber(text)) {
-            return QJsonValue(static_cast<qint64>(std::stoll(text)));
-        }
-    }
-    if (name == "ended_utc" && text.empty()) {
-        return QJsonValue();
-    }
-    return QString::fromStdString(text);
-}
-
-// One JSON line. DEL and the C1 controls U+0080 to U+009F (a lone CSI among them), which
-// JSON allows raw, are escaped as well, so a line shown on a terminal cannot act on it.
-std::string JsonLine(const QJsonObject& object) {
-    const std::string json = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
-    std::string line;
-    line.reserve(json.size() + 1);
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(json[i]);
-        const bool c1 =
-            byte == 0xC2 && i + 1 < json.size() && static_cast<unsigned char>(json[i + 1]) <= 0x9F;
-        if (byte == 0x7F || c1) {
-            line +=
-                StrPrintf("\\u%04x",
-                          static_cast<unsigned>(c1 ? static_cast<unsigned char>(json[++i]) : byte));
-        } else {
-            line += json[i];
-        }
-    }
-    return line + "\n";
-}
-
 }  // namespace
 
 RecordsPrinter::RecordsPrinter(std::FILE* out, RecordsFormat format) : out_(out), format_(format) {
@@ -125,19 +85,13 @@ void RecordsPrinter::Measure(std::int64_t id, const AttemptRecord& record) {
 }
 
 void RecordsPrinter::Record(std::int64_t id, const AttemptRecord& record) {
-    const std::vector<std::string> fields = RecordFields(id, record);
     if (format_ == RecordsFormat::Json) {
-        const std::vector<std::string> header = RecordHeader();
-        QJsonObject object;
-        for (std::size_t i = 0; i < header.size(); ++i) {
-            object.insert(QString::fromStdString(header[i]), JsonField(header[i], fields[i]));
-        }
-        Emit(JsonLine(object));
+        Emit(RecordJson(id, record) + "\n");
         return;
     }
     EmitHeaderOnce();
     if (format_ == RecordsFormat::Csv) {
-        Emit(CsvLine(fields));
+        Emit(CsvLine(RecordFields(id, record)));
     } else {
         EmitRow(TableRow(id, record));
     }
@@ -169,7 +123,7 @@ void RecordsPrinter::Summary(std::span<const SummaryRow> rows) {
                 object.insert(name, i < 2 ? QJsonValue(QString::fromStdString(fields[i]))
                                           : QJsonValue(std::stod(fields[i])));
             }
-            Emit(JsonLine(object));
+            Emit(CompactJson(object) + "\n");
         } else {
             table.push_back({EscapedText(r.day), EscapedText(r.fileSha256), fields[2], fields[3],
                              fields[4], FirstPassYieldText(r.firstPassDevices, r.devices)});
