@@ -225,6 +225,8 @@ message appear there. The outcome is the exit code:
     -16   240    the bootloader reported a signature error: the update does not fit the device
     -17   239    the bootloader is not ready
     -18   238    a Corvane device did not switch into its bootloader
+    -20   236    the device is not the one expected (its id or bootloader version): no
+                 frame was sent
   -100-r         any other result r of the link's update (-1, not connected, gives -99)
 
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).
