@@ -39,7 +39,7 @@ struct FrontEnd {
     std::string path;
     // Whether the bootloader that answered is the device expected: empty takes any device;
     // otherwise the verdict for a device that does not match, none for one that does.
-    std::function<std::optional<std::string>(const BootloaderInfo&)> expectDevice;
+    std::function<std::optional<std::string>(const BootloaderInfo&)> expectDevice = {};
 };
 
 // The last steps of an update once the bootloader answered, as a link carries them out.
