@@ -16,11 +16,11 @@ class SqlConnection;
 
 // Which records to read; an empty field does not filter.
 struct RecordFilter {
-    std::string since;         // "YYYY-MM-DD": attempts started on that UTC day or later
-    std::string device;        // exactly this device
-    std::string sha256Prefix;  // hexadecimal, any case: files whose SHA-256 starts so
-    std::string station = {};  // exactly this station
-    std::string lot = {};      // exactly this production lot
+    std::string since = {};         // "YYYY-MM-DD": attempts started on that UTC day or later
+    std::string device = {};        // exactly this device
+    std::string sha256Prefix = {};  // hexadecimal, any case: files whose SHA-256 starts so
+    std::string station = {};       // exactly this station
+    std::string lot = {};           // exactly this production lot
 };
 
 // What the summary counts per: UTC day and file (the default), or production lot.
