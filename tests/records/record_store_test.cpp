@@ -210,7 +210,6 @@ TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
 TEST_F(RecordStoreTest, ALotsTallyAndAHookOutcomeThatArrivesAfterItsRecord) {
     const auto store = OpenStore();
     store->ForwardTo("plant");
-    // FTDI devices are known by serial number, a UDP slot's attempts are not.
     using A = std::tuple<const char*, const char*, int, const char*>;  // link, device, code, lot
     int minute = 10;
     std::string last;
@@ -225,7 +224,7 @@ TEST_F(RecordStoreTest, ALotsTallyAndAHookOutcomeThatArrivesAfterItsRecord) {
     }
     const LotTally t = store->Tally("L1").value();
     EXPECT_EQ(std::tuple(t.attempts, t.passed, t.devices, t.firstPassDevices, t.failuresInARow),
-              std::tuple(6, 3, 5, 2, 2));  // S1 failed first; the slot's last two failed
+              std::tuple(6, 3, 5, 2, 2));  // each slot attempt a device; S1 failed first
     // The hook's outcome changes a forwarded record: it is forwarded again, with the outcome.
     std::vector<RecordStore::Waiting> sent, again;
     std::int64_t total = 0;
