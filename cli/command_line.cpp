@@ -193,13 +193,14 @@ changing it, also while another program writes it, and prints a table of the att
 first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
 the device with exactly that address, port or serial number, --station NAME those of exactly
 that station, --file-sha256 PREFIX those with a file whose SHA-256 starts with the hexadecimal
-PREFIX (any case), --lot ID those of exactly that production lot. --csv prints CSV (RFC 4180: a header row, CRLF line ends; a field that
-begins with =, +, -, @, a tab or CR gets a ' before it, so a spreadsheet runs no formula, and
-control characters are escaped), --json one JSON object a line with the CSV header's names.
---summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
-interrupted: the program ended first), and the first-pass yield, the share of the devices
-whose first attempt that day with that file passed. --by lot counts per production lot
-instead (its first-pass yield over the devices of the lot).
+PREFIX (any case), --lot ID those of exactly that production lot. --csv prints CSV (RFC
+4180: a header row, CRLF line ends; a field that begins with =, +, -, @, a tab or CR gets a '
+before it, so a spreadsheet runs no formula, and control characters are escaped), --json one
+JSON object a line with the CSV header's names. --summary counts per UTC day and file:
+attempts, passed (code 0), failed (another code, or interrupted: the program ended first),
+and the first-pass yield, the share of the devices whose first attempt that day with that
+file passed. --summary --by lot counts per production lot instead, its first-pass yield over
+the devices of the lot.
 )";
 constexpr std::string_view kUsageRest = R"(
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
