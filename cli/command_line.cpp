@@ -143,7 +143,8 @@ constexpr std::string_view kStationForm =
 )";
 constexpr std::string_view kRecordsForm =
     R"(  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
-                      [--file-sha256 PREFIX] [--csv | --json] [--summary]
+                      [--file-sha256 PREFIX] [--lot ID] [--csv | --json]
+                      [--summary [--by lot]]
                                        print the recorded update attempts
 )";
 constexpr std::string_view kUsageAfterForms =
@@ -238,12 +239,14 @@ changing it, also while another program writes it, and prints a table of the att
 first. --since DATE keeps the attempts from that UTC day (YYYY-MM-DD) on, --device ID those of
 the device with exactly that address, port or serial number, --station NAME those of exactly
 that station, --file-sha256 PREFIX those with a file whose SHA-256 starts with the hexadecimal
-PREFIX (any case). --csv prints CSV (RFC 4180: a header row, CRLF line ends; a field that
-begins with =, +, -, @, a tab or CR gets a ' before it, so a spreadsheet runs no formula, and
-control characters are escaped), --json one JSON object a line with the CSV header's names.
---summary counts per UTC day and file: attempts, passed (code 0), failed (another code, or
-interrupted: the program ended first), and the first-pass yield, the share of the devices
-whose first attempt that day with that file passed.
+PREFIX (any case), --lot ID those of exactly that production lot. --csv prints CSV (RFC
+4180: a header row, CRLF line ends; a field that begins with =, +, -, @, a tab or CR gets a '
+before it, so a spreadsheet runs no formula, and control characters are escaped), --json one
+JSON object a line with the CSV header's names. --summary counts per UTC day and file:
+attempts, passed (code 0), failed (another code, or interrupted: the program ended first),
+and the first-pass yield, the share of the devices whose first attempt that day with that
+file passed. --summary --by lot counts per production lot instead, its first-pass yield over
+the devices of the lot.
 )";
 constexpr std::string_view kUsageRest = R"(
 Options may stand anywhere after the keyword ("--device-type=mirabel" also works); "--"
@@ -271,6 +274,8 @@ message appear there. The outcome is the exit code:
     -16   240    the bootloader reported a signature error: the update does not fit the device
     -17   239    the bootloader is not ready
     -18   238    a Corvane device did not switch into its bootloader
+    -20   236    the device is not the one expected (its id or bootloader version): no
+                 frame was sent
   -100-r         any other result r of the link's update (-1, not connected, gives -99)
 
 On POSIX systems the exit status is the code modulo 256 (-10 gives 246).

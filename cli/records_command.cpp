@@ -19,7 +19,8 @@ constexpr std::size_t kSha256HexDigits = 64;
 constexpr std::array kRecordsOptions{
     OptionSpec{"--records", true}, OptionSpec{"--since", true},       OptionSpec{"--device", true},
     OptionSpec{"--station", true}, OptionSpec{"--file-sha256", true}, OptionSpec{"--csv", false},
-    OptionSpec{"--json", false},   OptionSpec{"--summary", false}};
+    OptionSpec{"--json", false},   OptionSpec{"--summary", false},    OptionSpec{"--lot", true},
+    OptionSpec{"--by", true}};
 
 bool IsDay(const std::string& text) {
     return text.size() == 10 &&
@@ -55,6 +56,19 @@ std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
     }
     request.format = csv ? RecordsFormat::Csv : json ? RecordsFormat::Json : RecordsFormat::Table;
     request.summary = operands->Option("--summary").has_value();
+    if (const std::optional<std::string> by = operands->Option("--by")) {
+        if (*by != "lot") {
+            return UsageError("records", "--by: expected lot, got \"" + EscapedText(*by) + "\"");
+        }
+        if (!request.summary) {
+            return UsageError("records", "--by lot needs --summary");
+        }
+        request.summaryBy = SummaryBy::Lot;
+    }
+    request.filter.lot = operands->Option("--lot").value_or(std::string());
+    if (operands->Option("--lot") && request.filter.lot.empty()) {
+        return UsageError("records", "--lot: the lot id is empty");
+    }
     request.path = operands->Option("--records").value_or(std::string());
     if (operands->Option("--records") && request.path.empty()) {
         return UsageError("records", "--records: the path is empty");
@@ -93,8 +107,8 @@ int RunRecordsCommand(std::span<const std::string> tokens, LogSink&) {
     if (reader != nullptr) {
         if (request.summary) {
             std::vector<SummaryRow> rows;
-            error = reader->Summary(request.filter, rows);
-            printer.Summary(rows);
+            error = reader->Summary(request.filter, rows, request.summaryBy);
+            printer.Summary(rows, request.summaryBy);
         } else {
             // The table measures every record in a first pass, the other formats need none;
             // both passes read one snapshot of the database.

@@ -15,14 +15,16 @@ struct RecordsRequest {
     RecordFilter filter;
     RecordsFormat format = RecordsFormat::Table;
     bool summary = false;
+    SummaryBy summaryBy = SummaryBy::DayAndFile;
 };
 
 // The options of "flashwright records", as its command line knows them.
 std::span<const OptionSpec> RecordsOptions();
 
 // "[--records PATH] [--since DATE] [--device ID] [--station NAME] [--file-sha256 PREFIX]
-// [--csv | --json] [--summary]" after the keyword RECORDS. Nothing when the request can be carried
-// out; otherwise the exit code to end with (a usage error's, or 0 after --help printed the usage).
+// [--lot ID] [--csv | --json] [--summary [--by lot]]" after the keyword RECORDS. Nothing when the
+// request can be carried out; otherwise the exit code to end with (a usage error's, or 0 after
+// --help printed the usage).
 std::optional<int> ParseRecordsRequest(std::span<const std::string> tokens,
                                        RecordsRequest& request);
 

@@ -23,6 +23,11 @@ constexpr std::array<std::string_view, 6> kSummaryTableColumns{
 constexpr std::array<std::string_view, 8> kSummaryColumns{
     "day",    "file_sha256", "attempts",           "passed",
     "failed", "devices",     "first_pass_devices", "first_pass_yield"};
+// By lot: the lot's id in place of the day and the file.
+constexpr std::array<std::string_view, 5> kLotSummaryTableColumns{"LOT", "ATTEMPTS", "PASSED",
+                                                                  "FAILED", "FIRST-PASS YIELD"};
+constexpr std::array<std::string_view, 7> kLotSummaryColumns{
+    "lot", "attempts", "passed", "failed", "devices", "first_pass_devices", "first_pass_yield"};
 // A record's cells in the table, escaped for the terminal.
 std::vector<std::string> TableRow(std::int64_t id, const AttemptRecord& r) {
     const std::string result = !r.resultText.empty() ? EscapedText(r.resultText)
@@ -97,43 +102,52 @@ void RecordsPrinter::Record(std::int64_t id, const AttemptRecord& record) {
     }
 }
 
-void RecordsPrinter::Summary(std::span<const SummaryRow> rows) {
+void RecordsPrinter::Summary(std::span<const SummaryRow> rows, SummaryBy by) {
     headerDone_ = true;  // the summary's own
-    std::vector<std::vector<std::string>> table{
-        {kSummaryTableColumns.begin(), kSummaryTableColumns.end()}};
+    const bool byLot = by == SummaryBy::Lot;
+    // The columns that name a row's group: the day and file, or the lot.
+    const std::size_t keys = byLot ? 1 : 2;
+    const std::span<const std::string_view> tableColumns =
+        byLot ? std::span<const std::string_view>(kLotSummaryTableColumns) : kSummaryTableColumns;
+    const std::span<const std::string_view> columns =
+        byLot ? std::span<const std::string_view>(kLotSummaryColumns) : kSummaryColumns;
+    std::vector<std::vector<std::string>> table{{tableColumns.begin(), tableColumns.end()}};
     if (format_ == RecordsFormat::Csv) {
-        Emit(CsvLine(std::vector<std::string>(kSummaryColumns.begin(), kSummaryColumns.end())));
+        Emit(CsvLine(std::vector<std::string>(columns.begin(), columns.end())));
     }
     for (const SummaryRow& r : rows) {
-        std::vector<std::string> fields{r.day,
-                                        r.fileSha256,
-                                        std::to_string(r.attempts),
-                                        std::to_string(r.passed),
-                                        std::to_string(r.failed),
-                                        std::to_string(r.devices),
-                                        std::to_string(r.firstPassDevices),
-                                        StrPrintf("%.4f", r.FirstPassYield())};
+        std::vector<std::string> fields =
+            byLot ? std::vector<std::string>{r.lot} : std::vector<std::string>{r.day, r.fileSha256};
+        for (const std::int64_t count :
+             {r.attempts, r.passed, r.failed, r.devices, r.firstPassDevices}) {
+            fields.push_back(std::to_string(count));
+        }
+        fields.push_back(StrPrintf("%.4f", r.FirstPassYield()));
         if (format_ == RecordsFormat::Csv) {
             Emit(CsvLine(fields));
         } else if (format_ == RecordsFormat::Json) {
             QJsonObject object;
-            for (std::size_t i = 0; i < kSummaryColumns.size(); ++i) {
-                const QString name =
-                    QString::fromLatin1(kSummaryColumns[i].data(), kSummaryColumns[i].size());
-                object.insert(name, i < 2 ? QJsonValue(QString::fromStdString(fields[i]))
-                                          : QJsonValue(std::stod(fields[i])));
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const QString name = QString::fromLatin1(columns[i].data(), columns[i].size());
+                object.insert(name, i < keys ? QJsonValue(QString::fromStdString(fields[i]))
+                                             : QJsonValue(std::stod(fields[i])));
             }
             Emit(CompactJson(object) + "\n");
         } else {
-            table.push_back({EscapedText(r.day), EscapedText(r.fileSha256), fields[2], fields[3],
-                             fields[4], FirstPassYieldText(r.firstPassDevices, r.devices)});
+            std::vector<std::string> cells;
+            for (std::size_t i = 0; i < keys; ++i) {
+                cells.push_back(EscapedText(fields[i]));
+            }
+            cells.insert(cells.end(), {fields[keys], fields[keys + 1], fields[keys + 2],
+                                       FirstPassYieldText(r.firstPassDevices, r.devices)});
+            table.push_back(std::move(cells));
         }
     }
     if (format_ != RecordsFormat::Table) {
         return;
     }
-    // One row a day and file: few enough to gather.
-    widths_.assign(kSummaryTableColumns.size(), 0);
+    // One row a group: few enough to gather.
+    widths_.assign(tableColumns.size(), 0);
     for (const auto& row : table) {
         for (std::size_t i = 0; i < row.size(); ++i) {
             widths_[i] = std::max(widths_[i], Characters(row[i]));

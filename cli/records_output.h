@@ -23,7 +23,7 @@ class RecordsPrinter {
     void Measure(std::int64_t id, const AttemptRecord& record);
     // Writes the record, in a table with the widths measured so far.
     void Record(std::int64_t id, const AttemptRecord& record);
-    void Summary(std::span<const SummaryRow> rows);
+    void Summary(std::span<const SummaryRow> rows, SummaryBy by = SummaryBy::DayAndFile);
     // Writes the header of a table or CSV that had no record.
     void Finish();
 

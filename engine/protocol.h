@@ -28,3 +28,5 @@ struct BootloaderInfo {
 
 // "Bootloader version %X.%.2X": answer bytes 0x01 0x05 read "Bootloader version 1.05".
 std::string BootloaderVersionText(const BootloaderInfo& info);
+// The version alone, as that text writes it: "1.05".
+std::string BootloaderVersionDigits(std::uint8_t high, std::uint8_t low);

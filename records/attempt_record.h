@@ -36,6 +36,15 @@ struct AttemptRecord {
     std::string resultText;
     std::string message;
     AttemptState state = AttemptState::Running;
+    // The production job the attempt ran under: its name, the job file's SHA-256 and its lot;
+    // empty without a job.
+    std::string job;
+    std::string jobSha256;
+    std::string lot;
+    // What the job's hook did after the attempt's record was written ("exit 0", "exit 3",
+    // "killed after 10 s (timed out)", "signal 9", "could not start: ..."); empty when no hook
+    // ran (yet).
+    std::string hook;
 };
 
 // Where a front end writes its attempts. Both calls may come from any thread; each write is a
@@ -43,8 +52,8 @@ struct AttemptRecord {
 class AttemptLog {
   public:
     virtual ~AttemptLog() = default;
-    // Writes the row of an attempt that starts; its id, or none when the write failed (then
-    // the attempt must not run).
+    // Writes the row of an attempt that starts (with the record's uuid, or a new one when it
+    // has none); its id, or none when the write failed (then the attempt must not run).
     virtual std::optional<std::int64_t> Begin(const AttemptRecord& record) = 0;
     // Completes the row `id` with the attempt's end; false when the write failed.
     virtual bool Complete(std::int64_t id, const AttemptRecord& record) = 0;

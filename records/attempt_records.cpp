@@ -77,6 +77,14 @@ bool AttemptRecords::Complete(std::int64_t id, const AttemptRecord& record) {
     return written;
 }
 
+bool AttemptRecords::SetHook(const std::string& uuid, const std::string& hook) {
+    const bool written = store_->SetHook(uuid, hook);
+    if (forwarder_ != nullptr) {
+        forwarder_->Wake();
+    }
+    return written;
+}
+
 std::int64_t AttemptRecords::Finish(std::string& notice, std::chrono::milliseconds limit) {
     if (forwarder_ == nullptr) {
         return 0;

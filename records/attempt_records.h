@@ -33,6 +33,11 @@ class AttemptRecords final : public AttemptLog {
     std::optional<std::int64_t> Begin(const AttemptRecord& record) override;
     bool Complete(std::int64_t id, const AttemptRecord& record) override;
 
+    // The hook's outcome of the attempt `uuid`, stored with its record and forwarded again.
+    bool SetHook(const std::string& uuid, const std::string& hook);
+    // The lot's tally from the local store, where every attempt is written first.
+    std::optional<LotTally> Tally(const std::string& lot) { return store_->Tally(lot); }
+
     // The local store's path.
     const std::string& Path() const { return store_->Path(); }
     // The plant database's forwarder; none without a plant database.

@@ -24,8 +24,11 @@ constexpr int kKeepaliveIdleS = 10;
 constexpr int kKeepaliveIntervalS = 5;
 constexpr int kKeepaliveCount = 3;
 // The plant database's layout: the records' columns without what only the local store keeps
-// (which plant database an attempt is meant for, its revision).
-constexpr int kPlantLayout = 2;
+// (which plant database an attempt is meant for, its revision). Its versions follow the local
+// store's for the record's columns: 2 holds those of layout 1, 4 adds the job's (there is no
+// plant layout 3).
+constexpr int kPlantFirstLayout = 2;
+constexpr int kPlantLayout = kJobLayout;
 // The advisory lock stations take while one of them creates the layout.
 constexpr qlonglong kLayoutLock = 0x466c617368;
 
@@ -253,9 +256,11 @@ StoreError PlantConnection::CheckLayout(bool write) {
         return {StoreStatus::Missing, "the plant database " + url_.shown + " holds no records"};
     }
     if (tables == 0) {
-        if (!CreateLayout(query, kPostgresDialect, kPlantLeading, kPlantLayout)) {
+        if (!CreateLayout(query, kPostgresDialect, kPlantLeading, kPlantFirstLayout) ||
+            !AddLayoutStep(query, kPostgresDialect, kJobLayoutStep)) {
             return fail(ErrorOf(query.lastError()));
         }
+        layout_ = kPlantLayout;
     } else if (tables != 2) {
         return fail(NotRecords(url_.shown));
     } else {
@@ -267,8 +272,17 @@ StoreError PlantConnection::CheckLayout(bool write) {
             later.status != StoreStatus::Ok) {
             return fail(later);
         }
-        if (version < kPlantLayout) {
+        if (version < kPlantFirstLayout) {
             return fail(NotRecords(url_.shown));
+        }
+        layout_ = version;
+        // A writer takes an earlier layout to this one, under the lock; a reader reads it as
+        // it is.
+        if (write && version < kPlantLayout) {
+            if (!AddLayoutStep(query, kPostgresDialect, kJobLayoutStep)) {
+                return fail(ErrorOf(query.lastError()));
+            }
+            layout_ = kPlantLayout;
         }
     }
     if (write && !db.commit()) {

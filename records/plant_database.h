@@ -65,6 +65,8 @@ class PlantConnection {
     // What a failed call stands for, with the database in its message.
     StoreError ErrorOf(const QSqlError& error) const;
     const PlantUrl& Url() const { return url_; }
+    // The version of the layout found when it opened (a reader reads an earlier one as it is).
+    int Layout() const { return layout_; }
 
   private:
     StoreError CheckLayout(bool write);
@@ -74,4 +76,5 @@ class PlantConnection {
     const PlantUrl url_;
     std::unique_ptr<SqlConnection> connection_;
     PlantWatchdog watchdog_;
+    int layout_ = 0;
 };

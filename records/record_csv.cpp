@@ -78,7 +78,11 @@ std::vector<std::string> RecordFields(std::int64_t id, const AttemptRecord& r) {
             std::to_string(r.framesSent),
             std::to_string(r.retries),
             r.resultText.empty() ? Optional(r.resultCode) : r.resultText,
-            WithoutLineEnd(r.message)};
+            WithoutLineEnd(r.message),
+            r.job,
+            r.jobSha256,
+            r.lot,
+            r.hook};
 }
 
 std::vector<std::string> RecordHeader() {

@@ -13,6 +13,7 @@
 #include <cctype>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 #include "log/unique_fd.h"
 #include "records/database_url.h"
@@ -43,9 +44,17 @@ bool WriterPresent(const std::string& path) {
     return false;
 }
 
+// The lot column in a layout that may predate it.
+QString LotColumn(int layout) {
+    return layout >= kJobLayout ? QStringLiteral("lot") : QStringLiteral("NULL");
+}
+
 // The WHERE clause of a filter, its values bound by Bind.
-QString Where(const RecordFilter& filter) {
+QString Where(const RecordFilter& filter, int layout) {
     QStringList terms;
+    if (!filter.lot.empty()) {
+        terms << LotColumn(layout) + QStringLiteral(" = :lot");
+    }
     if (!filter.since.empty()) {
         terms << QStringLiteral("started_utc >= :since");
     }
@@ -64,6 +73,9 @@ QString Where(const RecordFilter& filter) {
 }
 
 void Bind(QSqlQuery& query, const RecordFilter& filter) {
+    if (!filter.lot.empty()) {
+        query.bindValue(QStringLiteral(":lot"), QString::fromStdString(filter.lot));
+    }
     if (!filter.since.empty()) {
         query.bindValue(QStringLiteral(":since"), QString::fromStdString(filter.since));
     }
@@ -83,21 +95,35 @@ void Bind(QSqlQuery& query, const RecordFilter& filter) {
 
 // The summary in PostgreSQL, which has no bare columns: the device's first attempt is the one
 // numbered 1 in its order of starts.
+// %1 is the filter, %2 what the counts are per (k1, k2), %3 their expressions.
 constexpr const char* kPlantSummary = R"(
         WITH a AS (
-            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, link, device,
+            SELECT %2, link, device,
                    CASE WHEN state = 'finished' AND result_code = 0 THEN 1 ELSE 0 END AS passed,
                    CASE WHEN state = 'interrupted' OR (state = 'finished' AND result_code <> 0)
                         THEN 1 ELSE 0 END AS failed,
-                   ROW_NUMBER() OVER (PARTITION BY substr(started_utc, 1, 10), file_sha256, link,
-                                      device ORDER BY started_utc, id) AS n
+                   ROW_NUMBER() OVER (PARTITION BY %3, link, device ORDER BY started_utc, id) AS n
             FROM attempts%1),
         d AS (
-            SELECT day, sha, COUNT(*) AS attempts, SUM(passed) AS passed, SUM(failed) AS failed,
+            SELECT k1, k2, COUNT(*) AS attempts, SUM(passed) AS passed, SUM(failed) AS failed,
                    MAX(CASE WHEN n = 1 THEN passed ELSE 0 END) AS first_passed
-            FROM a GROUP BY day, sha, link, device)
-        SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
-        FROM d GROUP BY day, sha ORDER BY day, sha)";
+            FROM a GROUP BY k1, k2, link, device)
+        SELECT k1, k2, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
+        FROM d GROUP BY k1, k2 ORDER BY k1, k2)";
+
+// The same in SQLite. With exactly one MIN() in a grouped query SQLite takes the bare column
+// first_passed from the row with that minimum: the device's first attempt there.
+constexpr const char* kSqliteSummary = R"(
+        WITH d AS (
+            SELECT %2, COUNT(*) AS attempts,
+                   SUM(state = 'finished' AND result_code = 0) AS passed,
+                   SUM(state = 'interrupted' OR (state = 'finished' AND result_code <> 0))
+                       AS failed,
+                   MIN(started_utc) AS first,
+                   (state = 'finished' AND result_code = 0) AS first_passed
+            FROM attempts%1 GROUP BY k1, k2, link, device)
+        SELECT k1, k2, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
+        FROM d GROUP BY k1, k2 ORDER BY k1, k2)";
 
 // A result code stored as text, a fraction or beyond an int (SQLite keeps what it is given)
 // is kept as it was stored instead of being read as a number it is not.
@@ -111,14 +137,6 @@ void ReadResultCode(const QVariant& stored, AttemptRecord& record) {
         record.resultCode.reset();
         record.resultText = stored.toString().toStdString();
     }
-}
-
-QString ColumnList() {
-    QStringList names;
-    for (const std::string_view column : kRecordColumns) {
-        names << QString::fromLatin1(column.data(), column.size());
-    }
-    return names.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -135,7 +153,10 @@ std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreE
         if (error.status != StoreStatus::Ok) {
             return nullptr;
         }
-        return std::unique_ptr<RecordReader>(new RecordReader(path, nullptr, std::move(plant)));
+        const int layout = plant->Layout();
+        std::unique_ptr<RecordReader> reader(new RecordReader(path, nullptr, std::move(plant)));
+        reader->layout_ = layout;
+        return reader;
     }
     if (std::optional<StoreError> unsupported = UnsupportedDatabaseUrl(path)) {
         error = std::move(*unsupported);
@@ -169,14 +190,17 @@ std::unique_ptr<RecordReader> RecordReader::Open(const std::string& path, StoreE
         }
         return nullptr;
     }
-    error = CheckSchema(connection->Db(), path, false);
+    int layout = 0;
+    error = CheckSchema(connection->Db(), path, false, &layout);
     if (error.status == StoreStatus::Unwritable) {
         error.status = StoreStatus::Corrupt;
     }
     if (error.status != StoreStatus::Ok) {
         return nullptr;
     }
-    return std::unique_ptr<RecordReader>(new RecordReader(path, std::move(connection), nullptr));
+    std::unique_ptr<RecordReader> reader(new RecordReader(path, std::move(connection), nullptr));
+    reader->layout_ = layout;
+    return reader;
 }
 
 RecordReader::RecordReader(std::string path, std::unique_ptr<SqlConnection> connection,
@@ -216,7 +240,7 @@ StoreError RecordReader::ForEach(
     QSqlQuery query(Db());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT id, %1 FROM attempts%2 ORDER BY started_utc, id")
-                      .arg(ColumnList(), Where(filter)));
+                      .arg(RecordColumnList(layout_), Where(filter, layout_)));
     Bind(query, filter);
     if (!query.exec()) {
         return Failed(query.lastError());
@@ -232,22 +256,18 @@ StoreError RecordReader::ForEach(
     return query.lastError().isValid() ? Failed(query.lastError()) : StoreError{};
 }
 
-StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows) {
-    // First per day, file and device, then per day and file. With exactly one MIN() in a
-    // grouped query SQLite takes the bare column first_passed from the row with that minimum:
-    // the device's first attempt there. Passed and failed as SummaryRow tells.
-    const QString statement = QString::fromLatin1(plant_ ? kPlantSummary : R"(
-        WITH d AS (
-            SELECT substr(started_utc, 1, 10) AS day, file_sha256 AS sha, COUNT(*) AS attempts,
-                   SUM(state = 'finished' AND result_code = 0) AS passed,
-                   SUM(state = 'interrupted' OR (state = 'finished' AND result_code <> 0))
-                       AS failed,
-                   MIN(started_utc) AS first,
-                   (state = 'finished' AND result_code = 0) AS first_passed
-            FROM attempts%1 GROUP BY day, sha, link, device)
-        SELECT day, sha, SUM(attempts), SUM(passed), SUM(failed), COUNT(*), SUM(first_passed)
-        FROM d GROUP BY day, sha ORDER BY day, sha)")
-                                  .arg(Where(filter));
+StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows,
+                                 SummaryBy by) {
+    // First per key and device, then per key. Passed and failed as SummaryRow tells.
+    const QString day = QStringLiteral("substr(started_utc, 1, 10)");
+    const QString lot = QStringLiteral("COALESCE(%1, '')").arg(LotColumn(layout_));
+    const QString keys =
+        by == SummaryBy::Lot ? lot + QStringLiteral(", ''") : day + QStringLiteral(", file_sha256");
+    const QString named = by == SummaryBy::Lot ? lot + QStringLiteral(" AS k1, '' AS k2")
+                                               : day + QStringLiteral(" AS k1, file_sha256 AS k2");
+    const QString where = Where(filter, layout_);
+    const QString statement = plant_ ? QString::fromLatin1(kPlantSummary).arg(where, named, keys)
+                                     : QString::fromLatin1(kSqliteSummary).arg(where, named);
     QSqlQuery query(Db());
     query.setForwardOnly(true);
     query.prepare(statement);
@@ -256,10 +276,18 @@ StoreError RecordReader::Summary(const RecordFilter& filter, std::vector<Summary
         return Failed(query.lastError());
     }
     while (query.next()) {
-        rows.push_back({query.value(0).toString().toStdString(),
-                        query.value(1).toString().toStdString(), query.value(2).toLongLong(),
-                        query.value(3).toLongLong(), query.value(4).toLongLong(),
-                        query.value(5).toLongLong(), query.value(6).toLongLong()});
+        SummaryRow row{query.value(0).toString().toStdString(),
+                       query.value(1).toString().toStdString(),
+                       query.value(2).toLongLong(),
+                       query.value(3).toLongLong(),
+                       query.value(4).toLongLong(),
+                       query.value(5).toLongLong(),
+                       query.value(6).toLongLong()};
+        if (by == SummaryBy::Lot) {
+            row.lot = std::exchange(row.day, {});
+            row.fileSha256.clear();
+        }
+        rows.push_back(std::move(row));
     }
     return query.lastError().isValid() ? Failed(query.lastError()) : StoreError{};
 }

@@ -16,14 +16,18 @@ class SqlConnection;
 
 // Which records to read; an empty field does not filter.
 struct RecordFilter {
-    std::string since;         // "YYYY-MM-DD": attempts started on that UTC day or later
-    std::string device;        // exactly this device
-    std::string sha256Prefix;  // hexadecimal, any case: files whose SHA-256 starts so
-    std::string station = {};  // exactly this station
+    std::string since = {};         // "YYYY-MM-DD": attempts started on that UTC day or later
+    std::string device = {};        // exactly this device
+    std::string sha256Prefix = {};  // hexadecimal, any case: files whose SHA-256 starts so
+    std::string station = {};       // exactly this station
+    std::string lot = {};           // exactly this production lot
 };
 
-// The attempts of one UTC day with one file. Passed are the attempts that ended with code 0;
-// failed those that ended otherwise (a stored code that is not a number included) or were
+// What the summary counts per: UTC day and file (the default), or production lot.
+enum class SummaryBy { DayAndFile, Lot };
+
+// The attempts of one UTC day with one file, or of one lot. Passed are the attempts that ended with
+// code 0; failed those that ended otherwise (a stored code that is not a number included) or were
 // interrupted; attempts still running are neither.
 struct SummaryRow {
     std::string day;  // "YYYY-MM-DD"
@@ -33,6 +37,7 @@ struct SummaryRow {
     std::int64_t failed = 0;
     std::int64_t devices = 0;           // distinct devices (link and device)
     std::int64_t firstPassDevices = 0;  // of them, those whose first attempt here passed
+    std::string lot = {};               // by lot only; empty for the attempts of no lot
     double FirstPassYield() const {
         return devices == 0 ? 0.0 : static_cast<double>(firstPassDevices) / devices;
     }
@@ -55,8 +60,9 @@ class RecordReader {
     // Calls `each` with every record the filter lets through (with its id), oldest first.
     StoreError ForEach(const RecordFilter& filter,
                        const std::function<void(std::int64_t id, const AttemptRecord&)>& each);
-    // The counts per UTC day and file, in that order.
-    StoreError Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows);
+    // The counts per UTC day and file, in that order, or per lot.
+    StoreError Summary(const RecordFilter& filter, std::vector<SummaryRow>& rows,
+                       SummaryBy by = SummaryBy::DayAndFile);
 
   private:
     RecordReader(std::string path, std::unique_ptr<SqlConnection> connection,
@@ -67,4 +73,5 @@ class RecordReader {
     const std::string path_;
     std::unique_ptr<SqlConnection> connection_;  // an SQLite file
     std::unique_ptr<PlantConnection> plant_;     // or a plant database
+    int layout_ = 0;                             // the layout version read
 };

@@ -47,9 +47,10 @@ constexpr std::array<LayoutColumn, 2> kVersion3Columns{{
     {"revision", SqlType::Integer, "NOT NULL DEFAULT 0"},
 }};
 // The versions after layout 1, which a new database is made as and then migrated from.
-constexpr std::array<LayoutStep, 2> kStoreSteps{{
+constexpr std::array<LayoutStep, 3> kStoreSteps{{
     {2, kVersion2Columns, kVersion2Indexes, &GiveEachAttemptAUuid},
     {3, kVersion3Columns},
+    kJobLayoutStep,
 }};
 static_assert(kStoreSteps.back().version == kSchemaVersion);
 
@@ -104,7 +105,7 @@ StoreError ErrorOf(const QSqlError& error, const std::string& path) {
     return {StoreStatus::Unwritable, path + ": " + text};
 }
 
-StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
+StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create, int* layout) {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"))) {
         return ErrorOf(query.lastError(), path);
@@ -119,6 +120,9 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
         hasAttempts = hasAttempts || name == QStringLiteral("attempts");
     }
     if (!any && create) {
+        if (layout != nullptr) {
+            *layout = kSchemaVersion;
+        }
         // Layout 1, then the same migration an existing database of layout 1 takes.
         return InTransaction(db, query, path, [&] {
             return CreateLayout(query, kSqliteDialect, {}, 1) && MigrateFrom(query, 1);
@@ -137,6 +141,9 @@ StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create) {
     }
     if (version < 1 || !hasAttempts) {
         return NotRecords(path);
+    }
+    if (layout != nullptr) {
+        *layout = create ? kSchemaVersion : version;  // a reader reads it as it is
     }
     if (version < kSchemaVersion && create) {
         return InTransaction(db, query, path, [&] { return MigrateFrom(query, version); });

@@ -17,8 +17,9 @@
 // unique id (uuid) and whether it has been forwarded to a plant database (forwarded, 0 or 1).
 // Layout 3 adds the plant database each attempt is meant for (plant: its URL without the password,
 // none when no plant database was configured) and the count of the row's changes (revision), so a
-// row that changes after it was forwarded is forwarded again.
-inline constexpr int kSchemaVersion = 3;
+// row that changes after it was forwarded is forwarded again. Layout 4 adds the production
+// job's columns (kJobLayoutStep: job, job_sha256, lot, hook) and an index on lot.
+inline constexpr int kSchemaVersion = 4;
 
 std::string_view StateText(AttemptState state);
 
@@ -26,7 +27,9 @@ std::string_view StateText(AttemptState state);
 // layout of this version, and one of an earlier version is migrated to it (each in one
 // transaction); without, an earlier version is read as it is. A database of a later version,
 // or one that is not a records database, is refused.
-StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create);
+// The layout's version, when `version` is given: an earlier one is read as it is.
+StoreError CheckSchema(QSqlDatabase& db, const std::string& path, bool create,
+                       int* version = nullptr);
 
 // Binds a record's columns to the placeholders :started_utc ... :message of `query`.
 void BindRecord(QSqlQuery& query, const AttemptRecord& record);

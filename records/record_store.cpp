@@ -146,6 +146,38 @@ class RecordStore::Writer {
         return true;
     }
 
+    bool SetHook(const std::string& uuid, const std::string& hook) {
+        QSqlQuery query(connection_.Db());
+        query.prepare(
+            QStringLiteral("UPDATE attempts SET hook = :hook, forwarded = 0, revision = "
+                           "revision + 1 WHERE uuid = :uuid"));
+        query.bindValue(QStringLiteral(":hook"), QString::fromStdString(hook));
+        query.bindValue(QStringLiteral(":uuid"), QString::fromStdString(uuid));
+        return query.exec() && query.numRowsAffected() == 1;
+    }
+
+    std::optional<LotTally> Tally(const std::string& lot) {
+        QSqlQuery query(connection_.Db());
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral(
+            "SELECT link, device, state = 'finished' AND result_code = 0 FROM attempts WHERE lot "
+            "= :lot AND state <> 'running' ORDER BY started_utc, id"));
+        query.bindValue(QStringLiteral(":lot"), QString::fromStdString(lot));
+        if (!query.exec()) {
+            return std::nullopt;
+        }
+        std::vector<LotAttempt> attempts;
+        while (query.next()) {
+            attempts.push_back({query.value(0).toString().toStdString(),
+                                query.value(1).toString().toStdString(),
+                                query.value(2).toInt() == 1});
+        }
+        if (query.lastError().isValid()) {
+            return std::nullopt;
+        }
+        return TallyLot(attempts);
+    }
+
     bool TakeWaiting(const std::string& plant, std::size_t limit, std::vector<Waiting>& batch,
                      std::int64_t& total) {
         QSqlQuery query(connection_.Db());
@@ -317,7 +349,9 @@ std::optional<std::int64_t> RecordStore::Begin(const AttemptRecord& record) {
     if (started.startedUtc.empty()) {
         started.startedUtc = UtcNow();
     }
-    started.uuid = NewAttemptUuid();
+    if (started.uuid.empty()) {
+        started.uuid = NewAttemptUuid();
+    }
     std::optional<std::int64_t> id;
     OnWriter([&] { id = writer_->Insert(started, plant_); });
     return id;
@@ -347,4 +381,16 @@ bool RecordStore::MarkForwarded(std::span<const Waiting> sent) {
     bool marked = false;
     OnWriter([&] { marked = writer_->MarkForwarded(sent); });
     return marked;
+}
+
+bool RecordStore::SetHook(const std::string& uuid, const std::string& hook) {
+    bool written = false;
+    OnWriter([&] { written = writer_->SetHook(uuid, hook); });
+    return written;
+}
+
+std::optional<LotTally> RecordStore::Tally(const std::string& lot) {
+    std::optional<LotTally> tally;
+    OnWriter([&] { tally = writer_->Tally(lot); });
+    return tally;
 }

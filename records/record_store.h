@@ -16,6 +16,7 @@
 
 #include "log/unique_fd.h"
 #include "records/attempt_record.h"
+#include "records/lot_tally.h"
 #include "records/store_status.h"
 
 // The records database a program writes when no path is given:
@@ -41,6 +42,14 @@ class RecordStore final : public AttemptLog {
     bool Complete(std::int64_t id, const AttemptRecord& record) override;
 
     const std::string& Path() const { return path_; }
+
+    // Sets the hook's outcome of the attempt `uuid`, which arrives after its record was
+    // written; the row changes, so it is forwarded again. False when no such attempt is
+    // recorded or the write failed.
+    bool SetHook(const std::string& uuid, const std::string& hook);
+    // The tally of the lot `lot` from every attempt recorded with it; none when the database
+    // cannot be read.
+    std::optional<LotTally> Tally(const std::string& lot);
 
     // The plant database (its URL without the password) the attempts begun from now on are
     // meant for; none (empty) by default. Set before the first Begin.

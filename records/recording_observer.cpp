@@ -46,7 +46,7 @@ void RecordingObserver::WaitingForBootloader(std::uint64_t elapsedMs) {
 
 void RecordingObserver::Synchronised(const BootloaderInfo& info) {
     Note([&](AttemptRecord& r) {
-        r.bootloaderVersion = StrPrintf("%X.%.2X", info.versionHigh, info.versionLow);
+        r.bootloaderVersion = BootloaderVersionDigits(info.versionHigh, info.versionLow);
         r.deviceId = info.deviceId;
         r.deviceName = DeviceName(info.deviceId);
     });

@@ -73,8 +73,10 @@ bool CreateLayout(QSqlQuery& query, const SqlDialect& dialect,
     for (const LayoutColumn& column : leading) {
         columns << Definition(dialect, column);
     }
-    for (const LayoutColumn& column : kRecordLayout) {
-        columns << Definition(dialect, column);
+    for (const RecordColumn& column : kRecordLayout) {
+        if (column.since <= version) {
+            columns << Definition(dialect, column);
+        }
     }
     return query.exec(QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)")) &&
            query.exec(QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(version)) &&
@@ -99,6 +101,15 @@ bool AddLayoutStep(QSqlQuery& query, const SqlDialect& dialect, const LayoutStep
         }
     }
     return query.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(step.version));
+}
+
+QString RecordColumnList(int version) {
+    QStringList names;
+    for (const RecordColumn& column : kRecordLayout) {
+        names << (column.since <= version ? Sql(column.name)
+                                          : QStringLiteral("NULL AS ") + Sql(column.name));
+    }
+    return names.join(QStringLiteral(", "));
 }
 
 StoreError LaterLayout(const std::string& shown, int found, int known) {

@@ -53,11 +53,16 @@ inline constexpr SqlDialect kSqliteDialect{"INTEGER PRIMARY KEY AUTOINCREMENT", 
                                            "INTEGER"};
 inline constexpr SqlDialect kPostgresDialect{"BIGSERIAL PRIMARY KEY", "TEXT", "INTEGER", "BIGINT"};
 
-// A column of the record: how its field is stored and read back.
+// A column of the record: how its field is stored and read back, and the layout version that
+// added it (a database of an earlier layout has no such column).
 struct RecordColumn : LayoutColumn {
     QVariant (*stored)(const AttemptRecord& record);  // null for a field that is absent
     void (*take)(AttemptRecord& record, const QVariant& value);
+    int since = 1;
 };
+
+// The layout version that adds the production job's columns (job, job_sha256, lot, hook).
+inline constexpr int kJobLayout = 4;
 
 // The ways a field is stored: text as it is, a number, a number that may be absent.
 namespace record_fields {
@@ -95,7 +100,7 @@ void TakeFileSize(AttemptRecord& record, const QVariant& value);
 }  // namespace record_fields
 
 // The columns of a record after its id, in the order of AttemptRecord.
-inline constexpr std::array<RecordColumn, 20> kRecordLayout = [] {
+inline constexpr std::array<RecordColumn, 24> kRecordLayout = [] {
     using A = AttemptRecord;
     using namespace record_fields;
     const auto text = [](std::string_view name, auto stored, auto take,
@@ -105,7 +110,10 @@ inline constexpr std::array<RecordColumn, 20> kRecordLayout = [] {
     const auto number = [](std::string_view name, auto stored, auto take) {
         return RecordColumn{{name, SqlType::Integer}, stored, take};
     };
-    return std::array<RecordColumn, 20>{
+    const auto job = [](std::string_view name, auto stored, auto take) {
+        return RecordColumn{{name, SqlType::Text}, stored, take, kJobLayout};
+    };
+    return std::array<RecordColumn, 24>{
         text("started_utc", Text<&A::startedUtc>, TakeText<&A::startedUtc>, "NOT NULL"),
         text("ended_utc", EndedUtc, TakeText<&A::endedUtc>),
         text("state", State, TakeState, "NOT NULL"),
@@ -126,6 +134,10 @@ inline constexpr std::array<RecordColumn, 20> kRecordLayout = [] {
         number("retries", Number<&A::retries>, TakeNumber<&A::retries>),
         number("result_code", Optional<&A::resultCode>, TakeOptional<&A::resultCode>),
         text("message", Text<&A::message>, TakeText<&A::message>),
+        job("job", Text<&A::job>, TakeText<&A::job>),
+        job("job_sha256", Text<&A::jobSha256>, TakeText<&A::jobSha256>),
+        job("lot", Text<&A::lot>, TakeText<&A::lot>),
+        job("hook", Text<&A::hook>, TakeText<&A::hook>),
     };
 }();
 
@@ -141,9 +153,28 @@ inline constexpr std::array<std::string_view, kRecordLayout.size()> kRecordColum
 // Every store finds its attempts by the day they began.
 inline constexpr LayoutIndex kStartedIndex{"attempts_started", "started_utc"};
 
+// The step that adds the job's columns, the same in the local store and the plant database; a
+// lot's attempts are found by its index (the lot's tally, records --lot).
+inline constexpr auto kJobColumns = [] {
+    std::array<LayoutColumn, 4> columns{};
+    std::size_t n = 0;
+    for (const RecordColumn& column : kRecordLayout) {
+        if (column.since == kJobLayout) {
+            columns.at(n++) = column;
+        }
+    }
+    return columns;
+}();
+inline constexpr std::array<LayoutIndex, 1> kJobIndexes{{{"attempts_lot", "lot"}}};
+inline constexpr LayoutStep kJobLayoutStep{kJobLayout, kJobColumns, kJobIndexes};
+
+// The record's columns in a query of a database of layout `version`: a column that layout does
+// not have reads as NULL.
+QString RecordColumnList(int version);
+
 // Creates the layout of `version` in an empty database: schema_version, attempts with
-// `leading` between the id and the record's columns, and kStartedIndex. False when a
-// statement failed (the query's error says why).
+// `leading` between the id and the record's columns of that version, and kStartedIndex. False when
+// a statement failed (the query's error says why).
 bool CreateLayout(QSqlQuery& query, const SqlDialect& dialect,
                   std::span<const LayoutColumn> leading, int version);
 // Adds the step's columns, fills them and adds its indexes; then the database has the step's

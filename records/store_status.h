@@ -3,7 +3,7 @@
 #include <string>
 
 // Why a records database cannot be opened or written, each with an exit status of its own.
-// The numbers stay clear of the update codes (0, 2, 238 to 246, 130, 143 and -100-r).
+// The numbers stay clear of the update codes (0, 2, 236 to 246, 130, 143 and -100-r).
 enum class StoreStatus {
     Ok,
     Missing,

@@ -19,6 +19,9 @@ inline constexpr int kExitNoSwitch = -18;
 // The update was stopped between two frames because its front end asked it to (a station's
 // second stop, which records the attempt as interrupted by its signal instead).
 inline constexpr int kExitStopped = -19;
+// The bootloader that answered is not the device the front end expects (another device id, or
+// a bootloader older than required): no frame was sent.
+inline constexpr int kExitWrongDevice = -20;
 // A command line that cannot be carried out as written (an unknown option, a missing value,
 // a missing operand or one too many, no display for the dialog): exit status 2, and nothing was
 // tried.

@@ -56,7 +56,17 @@ void LogStep(LogSink& log, const FrontEnd& frontEnd, const std::string& step) {
 
 UpdateOutcome CheckAndSendFile(UpdateObserver& observer, const LinkUpdate& link,
                                const FrontEnd& frontEnd, LogSink& log) {
-    observer.Synchronised(link.info());
+    const BootloaderInfo info = link.info();
+    observer.Synchronised(info);
+    if (frontEnd.expectDevice) {
+        if (std::optional<std::string> wrong = frontEnd.expectDevice(info)) {
+            if (link.close) {
+                link.close();
+            }
+            LogStep(log, frontEnd, *wrong);
+            return {kExitWrongDevice, std::move(*wrong)};
+        }
+    }
     long long length = 0;
     if (const int fault = UpdateFileLengthRule(frontEnd.path, length); fault != 0) {
         if (link.close && frontEnd.closesAfterBadFile) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -36,6 +37,9 @@ struct FrontEnd {
     bool closesAfterBadFile = true;
     // The file to send.
     std::string path;
+    // Whether the bootloader that answered is the device expected: empty takes any device;
+    // otherwise the verdict for a device that does not match, none for one that does.
+    std::function<std::optional<std::string>(const BootloaderInfo&)> expectDevice = {};
 };
 
 // The last steps of an update once the bootloader answered, as a link carries them out.
@@ -50,8 +54,8 @@ struct LinkUpdate {
 // Writes a line of the run's steps to the debug log, when the front end logs them.
 void LogStep(LogSink& log, const FrontEnd& frontEnd, const std::string& step);
 
-// The steps every update shares once the bootloader answered: tell what it reported, the file
-// check (-13 when the file cannot be opened, -12 when shorter than 2 bytes), the transfer with
-// its progress, and the verdict.
+// The steps every update shares once the bootloader answered: tell what it reported, the
+// expected device (-20 for another one, no frame sent), the file check (-13 when the file cannot be
+// opened, -12 when shorter than 2 bytes), the transfer with its progress, and the verdict.
 UpdateOutcome CheckAndSendFile(UpdateObserver& observer, const LinkUpdate& link,
                                const FrontEnd& frontEnd, LogSink& log);

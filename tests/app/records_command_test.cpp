@@ -22,10 +22,11 @@ TEST(RecordsCommandTest, HostileFieldsStayInertAndEdgesSayWhatHappened) {
         {&AttemptRecord::device, "-2+3", {",'-2+3,", "\"device\":\"-2+3\"", "  -2+3  "}},
         {&AttemptRecord::description, "@SUM(1)", {",'@SUM(1),", "\"description\":\"@SUM(1)\""}},
         {&AttemptRecord::fileName, "\tx", {",'\\tx,", "\"file_name\":\"\\tx\"", "  \\tx  "}},
-        {&AttemptRecord::message, "\rx", {",'\\rx\r\n", "\"message\":\"\\rx\"", "  \\rx\n"}},
+        {&AttemptRecord::message, "\rx", {",'\\rx,", "\"message\":\"\\rx\"", "  \\rx\n"}},
         {&AttemptRecord::device, "\x1b]0;t\a", {",\\x1b]0;t\\x07,", "\\u001b]0;t\\u0007", "\\x1b"}},
         {&AttemptRecord::station, "\u009b2J", {",\\xc2\\x9b2J,", "\"\\u009b2J\"", "\\xc2\\x9b2J"}},
         {&AttemptRecord::resultText, "=2+2", {",'=2+2,", "\"result_code\":\"=2+2\"", "  =2+2  "}},
+        {&AttemptRecord::lot, "=L1", {",'=L1,\r\n", "\"lot\":\"=L1\""}},
     };
     TempDir dir;
     const std::string db = (dir.Path() / "r.sqlite").string();
@@ -63,7 +64,9 @@ TEST(RecordsCommandTest, HostileFieldsStayInertAndEdgesSayWhatHappened) {
         {{"--since", "2030-01-01", "--csv"}, 0, 1, "id,started_utc,"},
         {{"--since", "2030-01-01"}, 0, 1, "ID  STARTED (UTC)  STATION  OPERATOR  LINK  DEVICE"},
         {{"--station", "=1+1", "--summary", "--csv"}, 0, 2, "2026-12-08,,1,1,0,1,1,"},
-        {{"--summary", "--csv"}, 0, 2, "2026-12-08,,9,8,1,"},
+        {{"--summary", "--csv"}, 0, 2, "2026-12-08,,10,9,1,"},
+        {{"--lot", "=L1", "--csv"}, 0, 2, ",'=L1,\r\n"},
+        {{"--summary", "--by", "lot", "--csv"}, 0, 3, "\r\n'=L1,1,1,0,1,1,1.0000\r\n"},
         {{"--records", "mysql://line@db/r"}, 77, 0, "(postgresql:// or postgres://)"},
         {{"--records", "postgresql://line@h:99999/r"}, 77, 0, "): the port \"99999\" is not a"},
         {{"--records", db + "x"}, 66, 0, "run with --records " + db + "x makes one"},

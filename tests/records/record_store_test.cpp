@@ -184,6 +184,10 @@ TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
     SqlConnection connection(QString::fromStdString(path_), {});
     ASSERT_TRUE(connection.Open());
     QSqlQuery q(connection.Db());
+    for (const char* column : {"job", "job_sha256", "lot", "hook"}) {  // layout 4's, then 1's
+        ASSERT_TRUE(q.exec("DROP INDEX IF EXISTS attempts_lot") &&
+                    q.exec(QStringLiteral("ALTER TABLE attempts DROP COLUMN ") + column));
+    }
     for (const char* back :
          {"DROP INDEX attempts_uuid", "DROP INDEX attempts_waiting",
           "ALTER TABLE attempts DROP COLUMN uuid", "ALTER TABLE attempts DROP COLUMN forwarded",
@@ -191,15 +195,43 @@ TEST_F(RecordStoreTest, LayoutOneIsMigratedAndEachOfItsAttemptsGetsAUniqueId) {
           "UPDATE schema_version SET version = 1"}) {
         ASSERT_TRUE(q.exec(back)) << back;  // as an earlier version wrote it
     }
+    EXPECT_EQ(ReadAll(path_, {.lot = "L1"}).size(), 0u);  // read as it is
     OpenStore()->Begin(Attempt("2026-12-03T00:00:00.000Z", "c", 0));
     ASSERT_TRUE(
         q.exec("SELECT MAX(version), COUNT(DISTINCT uuid), SUM(length(uuid) = 36), "
-               "SUM(forwarded) FROM attempts, schema_version"));
+               "SUM(forwarded) - SUM(lot IS NULL) FROM attempts, schema_version"));
     ASSERT_TRUE(q.next());
-    // The current layout, three distinct ids, none forwarded.
+    // The current layout, three distinct ids, none forwarded, the two earlier without a lot.
     EXPECT_EQ(
         std::tuple(q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt(), q.value(3).toInt()),
-        std::tuple(kSchemaVersion, 3, 3, 0));
+        std::tuple(kSchemaVersion, 3, 3, -2));
+}
+
+TEST_F(RecordStoreTest, ALotsTallyAndAHookOutcomeThatArrivesAfterItsRecord) {
+    const auto store = OpenStore();
+    store->ForwardTo("plant");
+    using A = std::tuple<const char*, const char*, int, const char*>;  // link, device, code, lot
+    int minute = 10;
+    std::string last;
+    for (const auto& [link, device, code, lot] :
+         {A{"FTDI", "S1", -15, "L1"}, A{"FTDI", "S1", 0, "L1"}, A{"FTDI", "S2", 0, "L1"},
+          A{"UDP", "slot", 0, "L1"}, A{"UDP", "slot", -20, "L1"}, A{"FTDI", "S3", 0, "L2"},
+          A{"UDP", "slot", -11, "L1"}}) {
+        AttemptRecord r =
+            Attempt("2026-12-08T10:" + std::to_string(minute++) + ":00.000Z", device, code);
+        std::tie(r.link, r.lot, r.uuid) = std::tuple(link, lot, last = NewAttemptUuid());
+        store->Complete(*store->Begin(r), r);
+    }
+    const LotTally t = store->Tally("L1").value();
+    EXPECT_EQ(std::tuple(t.attempts, t.passed, t.devices, t.firstPassDevices, t.failuresInARow),
+              std::tuple(6, 3, 5, 2, 2));  // each slot attempt a device; S1 failed first
+    // The hook's outcome changes a forwarded record: it is forwarded again, with the outcome.
+    std::vector<RecordStore::Waiting> sent, again;
+    std::int64_t total = 0;
+    ASSERT_TRUE(store->TakeWaiting("plant", 9, sent, total) && store->MarkForwarded(sent));
+    ASSERT_TRUE(store->SetHook(last, "exit 3") && store->TakeWaiting("plant", 9, again, total));
+    EXPECT_EQ(std::tuple(again.at(0).record.hook, again[0].record.uuid),
+              std::tuple("exit 3", last));
 }
 
 TEST_F(RecordStoreTest, SummaryCountsFirstPassYieldPerDayAndFile) {

@@ -1,0 +1,32 @@
+#include "records/lot_tally.h"
+
+#include <set>
+#include <utility>
+
+namespace {
+
+// Whether attempts on `link` name the device itself (its serial number) rather than a slot.
+bool LinkNamesDevice(const std::string& link) {
+    return link == "FTDI" || link == "USBX";
+}
+
+}  // namespace
+
+LotTally TallyLot(std::span<const LotAttempt> attempts) {
+    LotTally tally;
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const LotAttempt& attempt : attempts) {
+        ++tally.attempts;
+        if (!LinkNamesDevice(attempt.link) || seen.emplace(attempt.link, attempt.device).second) {
+            ++tally.devices;
+            tally.firstPassDevices += attempt.passed ? 1 : 0;
+        }
+        if (attempt.passed) {
+            ++tally.passed;
+            tally.failuresInARow = 0;
+        } else {
+            ++tally.failuresInARow;
+        }
+    }
+    return tally;
+}
