@@ -200,6 +200,27 @@ void StationBoard::Plant(const PlantStatus& status) {
     Changed();
 }
 
+void StationBoard::Lot(const LotProgress& lot) {
+    {
+        const std::lock_guard hold(mutex_);
+        lot_ = "job " + EscapedText(lot.job) + "  lot " + EscapedText(lot.lot) + "  " + lot.Text();
+    }
+    Changed();
+}
+
+void StationBoard::Stopped(const JobStop& stop) {
+    Problem("stopped by the job: " + stop.reason);
+}
+
+void StationBoard::Hook(const std::string& device, const std::string& outcome, bool /*succeeded*/) {
+    {
+        const std::lock_guard hold(mutex_);
+        Row& row = RowLocked(device);
+        row.state += "  (hook " + EscapedText(outcome) + ")";
+    }
+    Changed();
+}
+
 void StationBoard::Draw() {
     if (painter_) {
         painter_->Finish(kLastFrameLimit);
@@ -266,8 +287,10 @@ std::string StationBoard::Frame() {
         lines.emplace_back(Clipped(line, size.columns - 1));
         ++used;
     };
-    if (!plant_.empty()) {
-        add(plant_);
+    for (const std::string* line : {&lot_, &plant_}) {
+        if (!line->empty()) {
+            add(*line);
+        }
     }
     const std::size_t problems = std::min(problems_.size(), room - std::min(room, used));
     for (auto p = problems_.end() - static_cast<long>(problems); p != problems_.end(); ++p) {
@@ -335,6 +358,30 @@ void StationJson::Problem(const std::string& text) {
 void StationJson::ProblemCleared(const std::string& text) {
     const std::lock_guard hold(mutex_);
     told_.erase(text);
+}
+
+void StationJson::Lot(const LotProgress& lot) {
+    QJsonObject event{{QStringLiteral("event"), QStringLiteral("lot")},
+                      {QStringLiteral("job"), QString::fromStdString(lot.job)},
+                      {QStringLiteral("lot"), QString::fromStdString(lot.lot)},
+                      {QStringLiteral("passed"), static_cast<qint64>(lot.passed)}};
+    if (lot.size) {
+        event.insert(QStringLiteral("size"), static_cast<qint64>(*lot.size));
+    }
+    lines_.Write(event);
+}
+
+void StationJson::Stopped(const JobStop& stop) {
+    lines_.Write(QJsonObject{{QStringLiteral("event"), QStringLiteral("stopped")},
+                             {QStringLiteral("reason"), QString::fromStdString(stop.reason)},
+                             {QStringLiteral("rule"), QString::fromStdString(stop.rule)}});
+}
+
+void StationJson::Hook(const std::string& device, const std::string& outcome, bool succeeded) {
+    lines_.Write(QJsonObject{{QStringLiteral("event"), QStringLiteral("hook")},
+                             {QStringLiteral("device"), QString::fromStdString(device)},
+                             {QStringLiteral("outcome"), QString::fromStdString(outcome)},
+                             {QStringLiteral("ok"), succeeded}});
 }
 
 void StationJson::Plant(const PlantStatus& status) {

@@ -39,6 +39,9 @@ class StationBoard final : public StationView {
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
+    void Lot(const LotProgress& lot) override;
+    void Stopped(const JobStop& stop) override;
+    void Hook(const std::string& device, const std::string& outcome, bool succeeded) override;
 
     // Draws the board on its terminal from now on, on a thread of its own: whoever tells the
     // board something never waits for the terminal.
@@ -78,6 +81,7 @@ class StationBoard final : public StationView {
     std::vector<Row> rows_;
     std::vector<std::string> problems_;
     std::string plant_;  // the plant database's line; empty without one
+    std::string lot_;    // the job's line; empty without a job
     StationTally tally_;
     std::size_t drawnLines_ = 0;
     std::unique_ptr<TerminalPainter> painter_;  // last: it stops drawing before the rest goes
@@ -99,6 +103,9 @@ class StationJson final : public StationView {
     void Problem(const std::string& text) override;
     void ProblemCleared(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
+    void Lot(const LotProgress& lot) override;
+    void Stopped(const JobStop& stop) override;
+    void Hook(const std::string& device, const std::string& outcome, bool succeeded) override;
     // Ends every attempt under way with its result line; nothing is written after.
     void Interrupted(int signal) override { lines_.Interrupt(signal); }
 

@@ -1,7 +1,7 @@
 #include "job/job_check.h"
 
-#include "station/sealed_file.h"
 #include "update/exit_codes.h"
+#include "update/sealed_file.h"
 
 JobCheck CheckJob(const std::string& path) {
     JobCheck check;

@@ -305,6 +305,7 @@ class JobReader {
         job_.stopAfterFailuresInARow = Count(root, "lot", "stop_after_failures_in_a_row", 1);
         const toml::node* node = Node(root, "lot", "stop_below_yield");
         if (node == nullptr) {
+            RequireLotId(root);
             return;
         }
         const toml::table* rule = node->as_table();
@@ -322,6 +323,15 @@ class JobReader {
             return;
         }
         job_.stopBelowYield = JobYieldRule{*percent, *after};
+        RequireLotId(root);
+    }
+
+    // The lot's size and stop rules count the records of the lot, which its id names.
+    void RequireLotId(const toml::table& root) {
+        if (!job_.lotId && (job_.lotSize || job_.stopAfterFailuresInARow || job_.stopBelowYield)) {
+            Error(root["lot"].node()->source(),
+                  "\"lot.id\" is missing: the lot's size and stop rules count its records");
+        }
     }
 
     void ReadHook(const toml::table& root) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/device_types.h"
-#include "station/udev_watch.h"
+#include "update/link_table.h"
 
 // Exit statuses of "job check" and of a station started with a job that cannot be used.
 inline constexpr int kExitJobInvalid = 78;       // syntax, unknown key, wrong type, hook unusable

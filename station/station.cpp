@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "log/text_format.h"
+#include "records/record_schema.h"
 #include "records/recording_observer.h"
 #include "records/store_status.h"
 #include "records/utc_time.h"
@@ -120,6 +121,10 @@ bool Station::RunAttempt(const StationDevice& device) {
     r.fileName = session_.fileName;
     r.fileSize = session_.fileSize;
     r.fileSha256 = session_.fileSha256;
+    r.job = session_.job;
+    r.jobSha256 = session_.jobSha256;
+    r.lot = session_.lot;
+    r.uuid = NewAttemptUuid();  // known before the record is written, for the job's hook
     {
         const std::lock_guard hold(mutex_);
         const std::optional<std::int64_t> id = records_.Begin(r);
@@ -176,6 +181,8 @@ void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& me
     r.state = state;
     if (!records_.Complete(attempt.id, r)) {
         RecordsFailed();
+    } else if (onRecorded_) {
+        onRecorded_(attempt.id, r);
     }
     const int tries = ++triesPerDevice_[attempt.device];
     if (tries == 1) {

@@ -16,6 +16,7 @@
 #include "records/plant_status.h"
 #include "records/recording_observer.h"
 #include "station/first_pass_yield.h"
+#include "station/job_rules.h"
 #include "update/update_observer.h"
 #include "update/update_steps.h"
 
@@ -36,6 +37,10 @@ struct StationSession {
     std::string fileName;
     std::int64_t fileSize = 0;
     std::string fileSha256;
+    // The production job's name, its file's SHA-256 and the lot: empty without a job.
+    std::string job = {};
+    std::string jobSha256 = {};
+    std::string lot = {};
 };
 
 // The station's counters: attempts passed and failed, and the devices that passed on their
@@ -73,6 +78,14 @@ class StationView {
     // The plant database the records are forwarded to came or went, or the count of records
     // waiting for it changed. Only when there is one.
     virtual void Plant(const PlantStatus& /*status*/) {}
+    // The job's lot: at the start and after every attempt. Only with a job that names a lot.
+    virtual void Lot(const LotProgress& /*lot*/) {}
+    // The station stops taking devices because its lot is full or a stop rule of its job fired.
+    virtual void Stopped(const JobStop& /*stop*/) {}
+    // The job's hook for an attempt of `device` has ended: its outcome ("exit 0", "killed after
+    // 10 s (timed out)") and whether it succeeded.
+    virtual void Hook(const std::string& /*device*/, const std::string& /*outcome*/,
+                      bool /*succeeded*/) {}
     // The station's loop has ended, every attempt with it; `exitStatus` is the station's.
     virtual void Ended(int /*exitStatus*/) {}
 };
@@ -114,6 +127,11 @@ class Station {
     int Running() const;
     // Called (on the attempt's thread) after each attempt has ended.
     void OnAttemptEnded(std::function<void()> call) { onEnded_ = std::move(call); }
+    // Called with each attempt's record once it is written as ended (under the station's lock:
+    // the call must not wait).
+    void OnRecorded(std::function<void(std::int64_t id, const AttemptRecord& record)> call) {
+        onRecorded_ = std::move(call);
+    }
 
     // 0 when every attempt succeeded, else the exit code of the last one that failed;
     // kExitRecordsUnwritable once a record could not be written.
@@ -133,6 +151,7 @@ class Station {
     StationView& view_;
     const StationUpdate update_;
     std::function<void()> onEnded_;
+    std::function<void(std::int64_t, const AttemptRecord&)> onRecorded_;
 
     mutable std::mutex mutex_;
     std::set<std::string> present_;  // on the bus at the last listing

@@ -132,6 +132,10 @@ std::optional<int> StationRun::Open() {
         Tell("the records: " + EscapedText(error));
         return recordsStatus;
     }
+    if (options_.job) {
+        job_ = std::make_unique<JobSession>(options_.job, *records_, log_);
+        job_->FillSession(session_);
+    }
     udevWatch_ = std::make_unique<UdevWatch>(StationUdevFilter(row_, options_));
     if (fromUdev_ && !udevWatch_->Arm(error)) {
         Tell("no hot-plug over " + options_.link + ": " + EscapedText(error));
@@ -171,12 +175,12 @@ std::optional<int> StationRun::LoadFile() {
         Tell(EscapedText(JobFileMismatch(*options_.job, sha256)));
         return kExitJobFileMismatch;
     }
-    session_ = {options_.station,
-                options_.operatorName,
-                options_.link,
-                RecordedFileName(path),
-                static_cast<std::int64_t>(bytes.size()),
-                sha256};
+    session_ = {.station = options_.station,
+                .operatorName = options_.operatorName,
+                .link = options_.link,
+                .fileName = RecordedFileName(path),
+                .fileSize = static_cast<std::int64_t>(bytes.size()),
+                .fileSha256 = sha256};
     return std::nullopt;
 }
 
@@ -219,7 +223,8 @@ UpdateOutcome StationRun::Update(const StationDevice& device, RecordingObserver&
             return *unsettled;
         }
     }
-    const FrontEnd frontEnd{.path = sealedPath_};
+    const FrontEnd frontEnd{.path = sealedPath_,
+                            .expectDevice = job_ ? job_->ExpectDevice() : nullptr};
     return row_.update(device.id, options_.deviceType, frontEnd, observer, log_, clock_);
 }
 
@@ -236,7 +241,17 @@ class StationRun::Loop {
                    [&run](const StationDevice& device, RecordingObserver& observer) {
                        return run.Update(device, observer);
                    }) {
-        station_.OnAttemptEnded([this] { Wake(wake_.Get()); });
+        station_.OnAttemptEnded([this] {
+            if (run_.job_) {
+                run_.job_->AttemptEnded();
+            }
+            Wake(wake_.Get());
+        });
+        if (run_.job_) {
+            station_.OnRecorded([this](std::int64_t id, const AttemptRecord& record) {
+                run_.job_->Recorded(id, record);
+            });
+        }
     }
 
     int Run(const std::function<void()>& beforeAbandon);
@@ -385,6 +400,17 @@ void StationRun::Loop::TakeStop() {
 }
 
 int StationRun::Loop::Run(const std::function<void()>& beforeAbandon) {
+    if (run_.job_) {
+        const std::optional<JobStop> full = run_.job_->Start(view_, [this](const JobStop&) {
+            station_.StopTaking();
+            Wake(wake_.Get());
+        });
+        if (full) {
+            view_.Stopped(*full);
+            view_.Ended(0);
+            return 0;
+        }
+    }
     StartSlots();
     List();
     for (;;) {
@@ -422,7 +448,16 @@ int StationRun::Loop::Run(const std::function<void()>& beforeAbandon) {
         }
     }
     Join();
-    const int status = station_.ExitCode();
+    int status = station_.ExitCode();
+    if (run_.job_) {
+        run_.job_->Finish();
+        // A job that stopped the station by itself ends with its own status, unless records
+        // could not be written or the operator stopped it first.
+        const std::optional<JobStop> stop = run_.job_->Fired();
+        if (stop && stopCount_ == 0 && status != kExitRecordsUnwritable) {
+            status = stop->fired ? kExitStopRule : 0;
+        }
+    }
     view_.Ended(status);
     return status;
 }

@@ -10,12 +10,13 @@
 #include "engine/device_types.h"
 #include "log/log_sink.h"
 #include "records/attempt_records.h"
-#include "station/sealed_file.h"
+#include "station/job_session.h"
 #include "station/station.h"
-#include "update/link_table.h"
 #include "station/station_lock.h"
 #include "station/stop_signals.h"
 #include "station/udev_watch.h"
+#include "update/link_table.h"
+#include "update/sealed_file.h"
 #include "update/update_file_check.h"
 
 struct Job;
@@ -91,4 +92,5 @@ class StationRun {
     std::vector<StationLock> locks_;
     std::unique_ptr<AttemptRecords> records_;
     std::unique_ptr<UdevWatch> udevWatch_;
+    std::unique_ptr<JobSession> job_;  // with a job; after the records, which it reads
 };

@@ -97,7 +97,8 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
         {QStringLiteral("Station"), Shown(s.station)},
         {QStringLiteral("Operator"), Shown(s.operatorName)},
         {QStringLiteral("Records"), Shown(session.records)},
-        {QStringLiteral("Plant database"), QString::fromStdString(session.plant)}};
+        {QStringLiteral("Plant database"), QString::fromStdString(session.plant)},
+        {QStringLiteral("Job"), s.job.empty() ? QStringLiteral("none") : Shown(s.job)}};
     constexpr int kRows = 4;
     for (int i = 0; i < static_cast<int>(std::size(fields)); ++i) {
         QLabel* name = PlainLabel(headerFont, this);
@@ -108,8 +109,11 @@ StationWindow::StationWindow(const StationWindowSession& session, UiServices& ui
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         header->addWidget(name, i % kRows, (i / kRows) * 2);
         header->addWidget(value, i % kRows, (i / kRows) * 2 + 1);
-        if (i + 1 == static_cast<int>(std::size(fields))) {
+        if (i + 2 == static_cast<int>(std::size(fields))) {
             plant_ = value;
+        }
+        if (i + 1 == static_cast<int>(std::size(fields))) {
+            job_ = value;
         }
     }
     header->setColumnStretch(1, 1);
@@ -263,6 +267,18 @@ void StationWindow::ProblemReported(const std::string& text) {
     problems_->setText(now.isEmpty() ? line : now + QLatin1Char('\n') + line);
     problems_->setAccessibleDescription(problems_->text());
     problems_->show();
+}
+
+void StationWindow::LotChanged(const LotProgress& lot) {
+    lotText_ = Shown(lot.job) + QStringLiteral(" \u00b7 lot ") + Shown(lot.lot) +
+               QStringLiteral(" \u00b7 ") + QString::fromStdString(lot.Text());
+    ShowValue(*job_, lotText_);
+}
+
+void StationWindow::HookEnded(const std::string& device, const std::string& outcome) {
+    const QString base = lotText_.isEmpty() ? Shown(session_.session.job) : lotText_;
+    ShowValue(*job_, base + QStringLiteral(" \u00b7 hook for ") + Shown(device) +
+                         QStringLiteral(": ") + Shown(outcome));
 }
 
 void StationWindow::SetPlantDatabaseState(const QString& state) {

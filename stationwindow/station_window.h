@@ -42,6 +42,9 @@ class StationWindow final : public QWidget {
                       bool needsReplug = false);
     void TallyChanged(const StationTally& tally);
     void ProblemReported(const std::string& text);
+    // The job's lot and progress, and the last hook's outcome, in the header's Job field.
+    void LotChanged(const LotProgress& lot);
+    void HookEnded(const std::string& device, const std::string& outcome);
 
     // The plant database's state as the header shows it: "none" while there is no plant
     // database, else what its forwarder reports ("connected", "disconnected", ...).
@@ -79,6 +82,8 @@ class StationWindow final : public QWidget {
     const QFont tileFont_;
     TileGrid* grid_;
     QLabel* plant_;
+    QLabel* job_;
+    QString lotText_;
     QLabel* problems_;
     QLabel* finalLine_;
     QLabel* passed_;

@@ -81,3 +81,16 @@ void StationWindowView::Plant(const PlantStatus& status) {
 void StationWindowView::Ended(int exitStatus) {
     Post([exitStatus](StationWindow& window) { window.StationEnded(exitStatus); });
 }
+
+void StationWindowView::Lot(const LotProgress& lot) {
+    Post([lot](StationWindow& w) { w.LotChanged(lot); });
+}
+
+void StationWindowView::Stopped(const JobStop& stop) {
+    Post([stop](StationWindow& w) { w.ProblemReported("stopped by the job: " + stop.reason); });
+}
+
+void StationWindowView::Hook(const std::string& device, const std::string& outcome,
+                             bool /*succeeded*/) {
+    Post([device, outcome](StationWindow& w) { w.HookEnded(device, outcome); });
+}

@@ -22,6 +22,9 @@ class StationWindowView final : public StationView {
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
     void Plant(const PlantStatus& status) override;
+    void Lot(const LotProgress& lot) override;
+    void Stopped(const JobStop& stop) override;
+    void Hook(const std::string& device, const std::string& outcome, bool succeeded) override;
     void Ended(int exitStatus) override;
 
     // Runs `call` with the window on its thread.

@@ -38,7 +38,7 @@ std::string WriteJob(const StationStart& start, const std::string& from = "",
     std::string text =
         "[job]\nname = \"rev C\"\nfile = \"app.enc\"\nsha256 = \"{sha}\"\n"
         "[station]\nlink = \"UDP\"\nslots = [\"127.0.102.1\"]\n"
-        "[lot]\nsize = 3\n[operator]\nrequired = true\n"
+        "[lot]\nsize = 3\nid = \"L1\"\n[operator]\nrequired = true\n"
         "[hook]\non_result = [\"hook.sh\", \"--label\"]\n";
     if (!from.empty()) {
         text.replace(text.find(from), from.size(), to);
@@ -217,7 +217,7 @@ TEST(JobFileTest, EveryKeyOfAJobIsReadAsTheEngineerWroteIt) {
     const std::string job =
         WriteJob(start, "[lot]\n",
                  "device_type = \"korvo\"\n[expect]\ndevice_id = 7\nbootloader_min = \"1.0A\"\n"
-                 "[lot]\nid = \"L1\"\nstop_below_yield = { percent = 90, after = 50 }\n");
+                 "[lot]\nstop_below_yield = { percent = 90, after = 50 }\n");
     const JobLoad load = LoadJob(job);
     ASSERT_TRUE(load.job) << testing::PrintToString(load.errors);
     const Job& j = *load.job;

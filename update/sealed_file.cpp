@@ -1,4 +1,4 @@
-#include "station/sealed_file.h"
+#include "update/sealed_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
