@@ -51,11 +51,14 @@ demo: deps
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright flashwright-sim -- --no-print-directory
 	@bash scripts/demo.sh $(BUILD)
 
-# A 128 KiB update through the real program to the simulator, against the protocol's floor.
+# A 128 KiB update through the real program to the simulator, against the protocol's floor;
+# BENCH_UPDATE_ARGS picks the runs per case and the cases, e.g. "5 ftdi" (cases: udp, fleet,
+# serial, ftdi, usbxpress; every case when none is named).
+BENCH_UPDATE_ARGS ?=
 bench-update: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target flashwright_update_bench -- --no-print-directory
-	@$(BUILD)/bench/flashwright_update_bench
+	@$(BUILD)/bench/flashwright_update_bench $(BENCH_UPDATE_ARGS)
 
 # How long a failed synchronisation attempt of the network link takes (50 ms plus the 5 ms
 # receive bound).

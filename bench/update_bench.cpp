@@ -3,7 +3,8 @@
 // modelling a 115200 baud line. The protocol itself fixes how fast an update can be (10 ms
 // after each frame, 1 ms after each acknowledgement, 75 ms for the handshake; on the serial
 // line also each frame's time on the wire); this reports how close the program comes to that
-// floor and how much processor time it needs.
+// floor and how much processor time it needs. Arguments: the runs per case (3), then the cases
+// to measure (udp, fleet, serial, ftdi, usbxpress; all when none is named).
 
 #include <spawn.h>
 #include <sys/resource.h>
@@ -214,8 +215,8 @@ bool MeasureFtdi(const std::string& file, const std::filesystem::path& folder, s
 
 // The USBXpress case: a simulated device on a bus folder with 115200 baud modelled; the link
 // does not wait after a frame either, so the floor is that of the FTDI case.
-bool MeasureUsbXpress(const std::string& file, const std::filesystem::path& folder, std::size_t frames,
-                 int runs) {
+bool MeasureUsbXpress(const std::string& file, const std::filesystem::path& folder,
+                      std::size_t frames, int runs) {
     const std::filesystem::path bus = folder / "usb-bus";
     std::filesystem::create_directories(bus);
     UsbXpressSimOptions options;
@@ -241,10 +242,43 @@ bool MeasureUsbXpress(const std::string& file, const std::filesystem::path& fold
     return measured;
 }
 
+// The cases a run measures: those named after the run count, every case when none is named.
+struct Cases {
+    bool udp = true, fleet = true, serial = true, ftdi = true, usbxpress = true;
+};
+
+std::optional<Cases> ParseCases(int argc, char** argv) {
+    if (argc <= 2) {
+        return Cases{};
+    }
+    Cases cases{false, false, false, false, false};
+    for (int i = 2; i < argc; ++i) {
+        const std::string name = argv[i];
+        bool* chosen = name == "udp"         ? &cases.udp
+                       : name == "fleet"     ? &cases.fleet
+                       : name == "serial"    ? &cases.serial
+                       : name == "ftdi"      ? &cases.ftdi
+                       : name == "usbxpress" ? &cases.usbxpress
+                                             : nullptr;
+        if (chosen == nullptr) {
+            std::fprintf(stderr,
+                         "usage: flashwright_update_bench [runs] [udp|fleet|serial|ftdi|usbxpress "
+                         "...]\n");
+            return std::nullopt;
+        }
+        *chosen = true;
+    }
+    return cases;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::optional<Cases> cases = ParseCases(argc, argv);
+    if (!cases) {
+        return 2;
+    }
     const auto folder = std::filesystem::temp_directory_path() /
                         ("flashwright-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
@@ -255,22 +289,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::size_t frames = (kImagePayload + kFrameBody - 1) / kFrameBody;
-    const double floorMs = static_cast<double>(frames) * kPerFrameFloorMs + kHandshakeFloorMs;
-
-    UdpSimServer device(SimOptions{}, kAddress);
-    if (!device.Start(error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
+    bool measured = true;
+    // The fleet is measured against a device alone, so it needs the single device's run.
+    if (cases->udp || cases->fleet) {
+        const double floorMs = static_cast<double>(frames) * kPerFrameFloorMs + kHandshakeFloorMs;
+        UdpSimServer device(SimOptions{}, kAddress);
+        if (!device.Start(error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        std::printf("update of %zu KiB in %zu frames of L = %u to %s; protocol floor %.0f ms\n",
+                    kImagePayload / 1024, frames, kFrameBody, kAddress, floorMs);
+        const std::optional<Run> single =
+            Measure({FLASHWRIGHT_PROGRAM, "UDP", kAddress, file}, runs, floorMs, kRatioGoal);
+        device.Stop();
+        measured = single && (!cases->fleet || MeasureFleet(file, single->wallMs, runs));
     }
-    std::printf("update of %zu KiB in %zu frames of L = %u to %s; protocol floor %.0f ms\n",
-                kImagePayload / 1024, frames, kFrameBody, kAddress, floorMs);
-    const std::optional<Run> single =
-        Measure({FLASHWRIGHT_PROGRAM, "UDP", kAddress, file}, runs, floorMs, kRatioGoal);
-    device.Stop();
-    const bool udpMeasured = single && MeasureFleet(file, single->wallMs, runs);
-    const bool serialMeasured = udpMeasured && MeasureSerial(file, frames, runs);
-    const bool ftdiMeasured = serialMeasured && MeasureFtdi(file, folder, frames, runs);
-    const bool usbxMeasured = ftdiMeasured && MeasureUsbXpress(file, folder, frames, runs);
+    measured = measured && (!cases->serial || MeasureSerial(file, frames, runs));
+    measured = measured && (!cases->ftdi || MeasureFtdi(file, folder, frames, runs));
+    measured = measured && (!cases->usbxpress || MeasureUsbXpress(file, folder, frames, runs));
     std::filesystem::remove_all(folder);
-    return usbxMeasured ? 0 : 1;
+    return measured ? 0 : 1;
 }
