@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <csignal>
+#include <map>
 
 #include "e2e_fixture.h"
 #include "job/job_file.h"
 #include "sim/enc_maker.h"
+#include "sim/udp_transport.h"
+#include "station/job_rules.h"
 #include "update/exit_codes.h"
 
 namespace {
@@ -234,4 +239,100 @@ TEST(JobFileTest, EveryKeyOfAJobIsReadAsTheEngineerWroteIt) {
     EXPECT_EQ(j.hookArgv,
               (std::vector<std::string>{(start.files.Path() / "hook.sh").string(), "--label"}));
     EXPECT_EQ(j.sha256.size(), 64u);
+}
+
+namespace {
+
+// The records of a lot, one JSON object a device.
+std::map<std::string, QJsonObject> LotRecords(StationStart& start, const std::string& lot) {
+    const ChildResult r = RunChild(
+        FlashwrightProgram(),
+        {"records", "--records", (start.files.Path() / "rec.db").string(), "--lot", lot, "--json"},
+        start.Options());
+    std::map<std::string, QJsonObject> records;
+    for (const QByteArray& line : QByteArray::fromStdString(r.out).split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        records[o.value("device").toString().toStdString()] = o;
+    }
+    return records;
+}
+
+}  // namespace
+
+// Four slots of a job: the wrong device gets no frame, a failing device and every hook's end
+// are recorded; the lot goes on after a restart and ends the station when full. Failures in a
+// row stop a station with status 3.
+TEST(StationJobTest, ALotSurvivesARestartAndEndsTheStationWhileHooksRunBeside) {
+    StationStart start;
+    const std::string fourSlots = R"(slots = ["127.0.102.11", "127.0.102.12", "127.0.102.13", )"
+                                  R"("127.0.102.14"])";
+    const std::string job = WriteJob(start, "slots = [\"127.0.102.1\"]\n[lot]\n",
+                                     fourSlots + "\n[expect]\ndevice_id = 1\n[lot]\n");
+    start.files.Write("job.toml", start.files.Read("job.toml") + "timeout_seconds = 2\n");
+    start.files.Write("hook.sh",
+                      "#!/bin/sh\ncase $FLASHWRIGHT_DEVICE in *.12) exec sleep 30;; "
+                      "*.13) exit 3;; esac\ncat > \"$0.$FLASHWRIGHT_DEVICE.json\"\n");
+    std::vector<std::unique_ptr<UdpSimServer>> devices;
+    SimOptions wrongId;
+    wrongId.deviceId = 2;
+    SimOptions signatureError;
+    signatureError.defaultReply = 0x33;  // every frame: signature error
+    for (const auto& [address, options] : {std::pair{"127.0.102.11", SimOptions{}},
+                                           {"127.0.102.12", wrongId},
+                                           {"127.0.102.13", signatureError},
+                                           {"127.0.102.14", SimOptions{}}}) {
+        devices.push_back(std::make_unique<UdpSimServer>(options, address));
+        std::string error;
+        ASSERT_TRUE(devices.back()->Start(error)) << error;
+    }
+    const std::string db = (start.files.Path() / "rec.db").string();
+    const std::vector<std::string> args{"station", "--job",     job, "--operator",
+                                        "ann",     "--records", db,  "--json"};
+    ChildOptions options = start.Options();
+    {
+        BackgroundChild station(FlashwrightProgram(), args, options);
+        for (int i = 0; i < 4; ++i) {  // the hanging hook ends at its time-out, the rest before
+            ASSERT_TRUE(station.WaitForLine("\"event\":\"hook\"", std::chrono::seconds(30)));
+        }
+        station.Signal(SIGTERM);
+        station.Wait();
+    }
+    const struct {
+        std::string device;
+        int code;
+        std::string hook;
+    } rows[] = {{"127.0.102.11", 0, "exit 0"},
+                {"127.0.102.12", kExitWrongDevice, "killed after 2 s (timed out)"},
+                {"127.0.102.13", kExitSignatureError, "exit 3"},
+                {"127.0.102.14", 0, "exit 0"}};
+    std::map<std::string, QJsonObject> records = LotRecords(start, "L1");
+    for (const auto& row : rows) {
+        const QJsonObject& r = records[row.device];
+        EXPECT_EQ(r.value("result_code").toInt(), row.code) << row.device;
+        EXPECT_EQ(r.value("hook").toString().toStdString(), row.hook) << row.device;
+        EXPECT_EQ(r.value("job").toString(), QStringLiteral("rev C")) << row.device;
+    }
+    EXPECT_EQ(records["127.0.102.12"].value("frames_sent").toInt(), 0);
+    EXPECT_NE(start.files.Read("hook.sh.127.0.102.11.json").find("\"lot\":\"L1\""),
+              std::string::npos);
+    // After the restart the lot's third pass fills it: the station ends by itself with 0.
+    BackgroundChild again(FlashwrightProgram(), args, options);
+    const std::optional<std::string> stopped =
+        again.WaitForLine("\"event\":\"stopped\"", std::chrono::seconds(30));
+    ASSERT_TRUE(stopped);
+    EXPECT_NE(stopped->find("the lot is full: 3 of 3 passed"), std::string::npos) << *stopped;
+    EXPECT_EQ(again.Wait(), 0);
+    // Two failing devices in a row stop a lot whose rule says 2.
+    const std::string failing = WriteJob(
+        start, "slots = [\"127.0.102.1\"]\n[lot]\nsize = 3\nid = \"L1\"\n",
+        R"(slots = ["127.0.102.12", "127.0.102.13"])"
+        "\n[expect]\ndevice_id = 1\n[lot]\nid = \"L2\"\nstop_after_failures_in_a_row = 2\n");
+    BackgroundChild rule(
+        FlashwrightProgram(),
+        {"station", "--job", failing, "--operator", "ann", "--records", db, "--json"}, options);
+    const std::optional<std::string> fired =
+        rule.WaitForLine("\"event\":\"stopped\"", std::chrono::seconds(30));
+    ASSERT_TRUE(fired);
+    EXPECT_NE(fired->find("\"rule\":\"failures-in-a-row\""), std::string::npos) << *fired;
+    EXPECT_EQ(rule.Wait(), kExitStopRule);
 }
