@@ -123,6 +123,57 @@ void FeedInput(UniqueFd& input, std::string_view text, std::size_t& written, sho
     }
 }
 
+// A hook that runs: its process, readable when it ends, and its input still to be fed.
+struct RunningHook {
+    pid_t pid;
+    UniqueFd process;
+    UniqueFd input;
+    std::string text;
+    std::size_t written = 0;
+
+    // Waits up to `ms` for the hook's end, feeding its input meanwhile; whether it ended.
+    bool WaitFor(std::uint64_t ms, Clock& clock) {
+        const std::uint64_t deadline = clock.NowMs() + ms;
+        for (;;) {
+            if (Ended(pid)) {
+                return true;
+            }
+            const std::uint64_t now = clock.NowMs();
+            if (now >= deadline) {
+                return false;
+            }
+            pollfd fds[2]{};
+            nfds_t count = 0;
+            if (process.Valid()) {
+                fds[count++] = {process.Get(), POLLIN, 0};
+            }
+            const nfds_t inputAt = count;
+            if (input.Valid()) {
+                fds[count++] = {input.Get(), POLLOUT, 0};
+            }
+            const auto slice = static_cast<int>(std::min<std::uint64_t>(
+                deadline - now, process.Valid() ? kHookWaitSliceMs : kHookExitPollMs));
+            if (::poll(fds, count, slice) > 0 && input.Valid()) {
+                FeedInput(input, text, written, fds[inputAt].revents);
+            }
+        }
+    }
+};
+
+// Collects the ended (or killed) hook; an ended one's exit status or signal goes into `outcome`.
+void Reap(pid_t pid, bool ended, HookOutcome& outcome) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (ended && WIFEXITED(status)) {
+        outcome.kind = HookOutcome::Kind::Exited;
+        outcome.exitStatus = WEXITSTATUS(status);
+    } else if (ended) {
+        outcome.kind = HookOutcome::Kind::Signalled;
+        outcome.signal = WTERMSIG(status);
+    }
+}
+
 }  // namespace
 
 std::string HookOutcome::Text() const {
@@ -237,55 +288,18 @@ HookOutcome ResultHooks::RunHook(const HookCall& call) {
     ::fcntl(input.Get(), F_SETFL, O_NONBLOCK);
     // Readable when the hook ends (by a system call: the C library's wrapper is not declared for
     // C++ everywhere).
-    const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    const std::string text = call.stdinJson + "\n";
-    std::size_t written = 0;
-    // Waits up to `ms` for the hook's end, feeding its input meanwhile; whether it ended.
-    const auto waitFor = [&](std::uint64_t ms) {
-        const std::uint64_t deadline = clock_.NowMs() + ms;
-        for (;;) {
-            if (Ended(pid)) {
-                return true;
-            }
-            const std::uint64_t now = clock_.NowMs();
-            if (now >= deadline) {
-                return false;
-            }
-            pollfd fds[2]{};
-            nfds_t count = 0;
-            if (process.Valid()) {
-                fds[count++] = {process.Get(), POLLIN, 0};
-            }
-            const nfds_t inputAt = count;
-            if (input.Valid()) {
-                fds[count++] = {input.Get(), POLLOUT, 0};
-            }
-            const auto slice = static_cast<int>(std::min<std::uint64_t>(
-                deadline - now, process.Valid() ? kHookWaitSliceMs : kHookExitPollMs));
-            if (::poll(fds, count, slice) > 0 && input.Valid()) {
-                FeedInput(input, text, written, fds[inputAt].revents);
-            }
-        }
-    };
-    const bool ended = waitFor(std::uint64_t{call.timeoutSeconds} * 1000);
-    input.Reset();
+    RunningHook hook{pid, UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))),
+                     std::move(input), call.stdinJson + "\n"};
+    const bool ended = hook.WaitFor(std::uint64_t{call.timeoutSeconds} * 1000, clock_);
+    hook.input.Reset();
     if (!ended) {
         // The whole group: a hook's own children must not outlive it.
         ::kill(-pid, SIGTERM);
-        waitFor(kHookKillGraceMs);
+        hook.WaitFor(kHookKillGraceMs, clock_);
         ::kill(-pid, SIGKILL);
         outcome.kind = HookOutcome::Kind::TimedOut;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (ended && WIFEXITED(status)) {
-        outcome.kind = HookOutcome::Kind::Exited;
-        outcome.exitStatus = WEXITSTATUS(status);
-    } else if (ended) {
-        outcome.kind = HookOutcome::Kind::Signalled;
-        outcome.signal = WTERMSIG(status);
-    }
+    Reap(pid, ended, outcome);
     log_.Log(kHookLogLevel, "result hook " + EscapedText(call.argv.front()) + ": " + outcome.Text(),
              kSourceResultHook);
     // An EPIPE left its SIGPIPE pending on this thread: taken here, it goes nowhere else.
