@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "records/record_json.h"
 #include "station/result_hook.h"
@@ -76,9 +78,20 @@ TEST(ResultHooksTest, HooksGetTheRecordAndEndAsReported) {
     std::istringstream pids(dir.Read("pids"));
     int checked = 0;
     for (std::string pid; pids >> pid; ++checked) {
-        std::ifstream stat("/proc/" + pid + "/stat");
-        std::string line;
-        std::getline(stat, line);
+        // A killed process dies asynchronously: its end is waited for, with a bound.
+        const auto stateLine = [&] {
+            std::ifstream stat("/proc/" + pid + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            return line;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        std::string line = stateLine();
+        while (!line.empty() && line.find(") Z ") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            line = stateLine();
+        }
         EXPECT_TRUE(line.empty() || line.find(") Z ") != std::string::npos) << line;
     }
     EXPECT_EQ(checked, 2);
