@@ -37,6 +37,9 @@ wait "$sim_pid" || fail "the simulator ended with $?"
 sim_pid=
 grep -q 'accepted' "$work/sim.log" || { cat "$work/sim.log" >&2; fail "the simulator served no update"; }
 
+[[ -f $root/usr/share/flashwright/prometheus/flashwright-rules.yml ]] ||
+    fail "the package has no alert rules"
+
 desktop-file-validate "$root/usr/share/applications/flashwright.desktop" ||
     fail "desktop-file-validate"
 
