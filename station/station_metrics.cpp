@@ -215,8 +215,12 @@ void StationMetrics::Tally(const StationTally& tally) {
 }
 
 void StationMetrics::Problem(const std::string& text) {
+    // Both stop the station taking devices; the running attempts end.
     if (text == kRecordsUnwritableProblem) {
         writeErrors_.Increment();
+        SetState("stopping");
+    } else if (text == kStoppingProblem) {
+        SetState("stopping");
     }
 }
 
@@ -234,6 +238,7 @@ void StationMetrics::Ended(int /*exitStatus*/) {
 }
 
 void StationMetrics::SetState(std::string_view state) {
+    const std::lock_guard hold(mutex_);  // one current state, whichever thread tells it
     for (const std::string_view name : kStates) {
         state_.Add({{"station", station_}, {"state", std::string(name)}})
             .Set(name == state ? 1 : 0);

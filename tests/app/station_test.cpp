@@ -418,17 +418,20 @@ TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsThe
               std::string::npos)
         << text;
 
-    // Another station (its own slot and records) asking for the same port does not start.
+    // Another station (its own slot and records) given the same port by its settings does
+    // not start.
+    std::filesystem::create_directories(files_.Path() / "flashwright");
+    files_.Write("flashwright/flashwright.conf", "[metrics]\nlisten=" + listen + "\n");
     std::vector<std::string> second{
         "station", file,          "--link",    "UDP",
         "--slots", "127.0.107.3", "--records", (files_.Path() / "other.db").string(),
-        "--json",  "--metrics",   listen};
+        "--json"};
     const ChildResult taken = RunChild(FlashwrightProgram(), second, Options());
     EXPECT_EQ(taken.status, 71) << taken.err;
     EXPECT_NE(taken.err.find("the metrics cannot be served at " + listen), std::string::npos)
         << taken.err;
     // No address is implied.
-    second.back() = ":9108";
+    second.insert(second.end(), {"--metrics", ":9108"});
     EXPECT_EQ(RunChild(FlashwrightProgram(), second, Options()).status, kExitUsage);
 
     station.Signal(SIGTERM);
