@@ -175,13 +175,13 @@ int ServeIn(StationRun& run, StationView& view, StationBoard* board, StationWind
 
 // The station's figures served where the request says, or nothing when it names no address;
 // the exit status when they cannot be served.
-std::optional<int> ServeMetrics(const StationRequest& request, const StationRun& run,
+std::optional<int> ServeMetrics(const StationRequest& request, const StationRun& run, Clock& clock,
                                 std::unique_ptr<StationMetrics>& metrics) {
     if (request.metricsListen.empty()) {
         return std::nullopt;
     }
     metrics = std::make_unique<StationMetrics>(run.Session(), request.metricsStation,
-                                               FLASHWRIGHT_VERSION, DefaultClock());
+                                               FLASHWRIGHT_VERSION, clock);
     std::string error;
     if (!metrics->Listen(request.metricsListen, error)) {
         std::fprintf(stderr, "flashwright station: the metrics cannot be served at %s: %s\n",
@@ -235,6 +235,7 @@ std::optional<int> ApplyJob(StationRequest& request) {
     options.job = load.job;
     if (request.metricsListen.empty() && job.metricsListen) {
         request.metricsListen = *job.metricsListen;
+        request.metricsSource = job.path + ": \"metrics.listen\"";
     }
     // A slot that names no device makes the job unusable, as an unknown link does.
     if (const std::optional<std::string> error =
@@ -318,10 +319,11 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
     }
     if (request.metricsListen.empty()) {
         request.metricsListen = SettingsValue("metrics/listen").value_or("");
+        request.metricsSource = SettingsFileName() + ": metrics/listen";
     }
     if (!request.metricsListen.empty()) {
         if (const std::optional<std::string> error = MetricsListenError(request.metricsListen)) {
-            return UsageError("station", *error);
+            return UsageError("station", EscapedText(request.metricsSource + ": " + *error));
         }
     }
     Clock& clock = DefaultClock();
@@ -330,7 +332,7 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         return *code;
     }
     std::unique_ptr<StationMetrics> metrics;
-    if (const std::optional<int> code = ServeMetrics(request, run, metrics)) {
+    if (const std::optional<int> code = ServeMetrics(request, run, clock, metrics)) {
         return *code;
     }
     StopSignals stopSignals;

@@ -25,6 +25,7 @@ struct StationRequest {
     // Where the station's figures are served ("ADDR:PORT"; --metrics, else the job's
     // [metrics] listen, else the settings' metrics/listen); empty: nowhere.
     std::string metricsListen;
+    std::string metricsSource = "--metrics";  // where metricsListen comes from, for its errors
     std::string metricsStation;  // --station's value for the figures' label, empty without it
 };
 
