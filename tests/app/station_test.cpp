@@ -448,4 +448,16 @@ TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsThe
     EXPECT_EQ(attempts("passed") + attempts("failed"), columns[0]) << summary.out;
     EXPECT_EQ(attempts("passed"), columns[1]) << text;
     EXPECT_EQ(attempts("failed"), columns[2]) << text;
+    // Every frame the records count, counted once, through the operator's view's observer.
+    const std::string records =
+        RunChild(FlashwrightProgram(), {"records", "--json"}, Options()).out;
+    int frames = 0;
+    for (std::size_t at = records.find("\"frames_sent\":"); at != std::string::npos;
+         at = records.find("\"frames_sent\":", at + 1)) {
+        frames += std::stoi(records.substr(at + 14));
+    }
+    EXPECT_NE(text.find("flashwright_frames_sent_total{link=\"UDP\",station=\"line 1\"} " +
+                        std::to_string(frames) + "\n"),
+              std::string::npos)
+        << records;
 }
