@@ -18,14 +18,11 @@
 
 #include "engine/clock.h"
 #include "station/station.h"
+#include "update/metrics_listen.h"
 
 // The metrics endpoint could not be opened (its port is taken, its address is not this
 // machine's): the station ends before it serves any device (EX_OSERR).
 inline constexpr int kExitMetricsUnavailable = 71;
-
-// Why `listen` is not "ADDR:PORT" with an address and a port 1..65535; nothing when it is.
-// The address is never implied: a station listens only where it is told to.
-std::optional<std::string> MetricsListenError(std::string_view listen);
 
 // The station's figures for a monitoring server that scrapes them over HTTP: one more view of
 // the station, counting from the same events the operator's view is told of.
