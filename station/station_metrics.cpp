@@ -1,5 +1,6 @@
 #include "station/station_metrics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
