@@ -219,6 +219,10 @@ int main() {
     ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
     bool ok = Measure(bus, {file, "--link", "FTDI", "--json"}, "the station");
+    // The same with its figures served, right after, for the cost of counting them.
+    ok = Measure(bus, {file, "--link", "FTDI", "--json", "--metrics", "127.0.107.60:9110"},
+                 "the station with --metrics") &&
+         ok;
     ok = Measure(bus, {"--job", WriteJob(dir, file), "--json"},
                  "a job: the device's id checked, a hook of " + std::to_string(kHookSeconds) +
                      " s after every attempt") &&

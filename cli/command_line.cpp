@@ -136,10 +136,11 @@ constexpr std::string_view kUsageForms = R"(Usage:
 constexpr std::string_view kStationForm =
     R"(  flashwright station <file> --link FTDI|USBX|COM|UDP [--slots LIST|@list-file]
               [--match VID:PID,...] [--device-type T] [--station NAME] [--operator NAME]
-              [--records PATH] [--json | --window]
+              [--records PATH] [--json | --window] [--metrics ADDR:PORT]
                                        update every device that arrives, once per visit
   flashwright station --job <job-file> [--operator NAME] [--station NAME] [--records PATH]
-              [--json | --window]      the same with the settings of a production job
+              [--json | --window] [--metrics ADDR:PORT]
+                                       the same with the settings of a production job
 )";
 constexpr std::string_view kRecordsForm =
     R"(  flashwright records [--records PATH] [--since DATE] [--device ID] [--station NAME]
@@ -212,6 +213,10 @@ failure; 2 when another station serves the same bus or slot, or a slot names no 
 same device as another; -10 when udev is not running or the bus folder does not exist.
 --window shows the station in a window for the operator instead of the terminal: a tile per
 device, the counters, and the stop buttons.
+--metrics ADDR:PORT (also [metrics] listen in a job, metrics/listen in the settings) serves the
+station's figures for a monitoring server at http://ADDR:PORT/metrics, read only; the address
+is always given, never implied. A port that cannot be bound ends the station at the start
+(status 71).
 )";
 constexpr std::string_view kUsageBetween = R"(
 COM, FTDI and USBX take --wait SECONDS to keep asking the bootloader for longer than 10 s, for

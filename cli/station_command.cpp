@@ -19,9 +19,12 @@
 #include "records/attempt_origin.h"
 #include "records/utc_time.h"
 #include "station/fixture_slot.h"
+#include "station/station_metrics.h"
+#include "station/station_views.h"
 #include "station/station_window_hook.h"
 #include "update/exit_codes.h"
 #include "update/same_device.h"
+#include "update/settings.h"
 
 namespace {
 
@@ -30,7 +33,8 @@ constexpr std::array kStationOptions{
     OptionSpec{"--device-type", true}, OptionSpec{"--station", true},
     OptionSpec{"--operator", true},    OptionSpec{"--records", true},
     OptionSpec{"--json", false},       OptionSpec{"--match", true},
-    OptionSpec{"--window", false},     OptionSpec{"--job", true}};
+    OptionSpec{"--window", false},     OptionSpec{"--job", true},
+    OptionSpec{"--metrics", true}};
 
 // What a job sets, and may not be given again beside it: the option and the job's key.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kSetByJob{{
@@ -169,6 +173,24 @@ int ServeIn(StationRun& run, StationView& view, StationBoard* board, StationWind
     return status;
 }
 
+// The station's figures served where the request says, or nothing when it names no address;
+// the exit status when they cannot be served.
+std::optional<int> ServeMetrics(const StationRequest& request, const StationRun& run, Clock& clock,
+                                std::unique_ptr<StationMetrics>& metrics) {
+    if (request.metricsListen.empty()) {
+        return std::nullopt;
+    }
+    metrics = std::make_unique<StationMetrics>(run.Session(), request.metricsStation,
+                                               FLASHWRIGHT_VERSION, clock);
+    std::string error;
+    if (!metrics->Listen(request.metricsListen, error)) {
+        std::fprintf(stderr, "flashwright station: the metrics cannot be served at %s: %s\n",
+                     EscapedText(request.metricsListen).c_str(), EscapedText(error).c_str());
+        return kExitMetricsUnavailable;
+    }
+    return std::nullopt;
+}
+
 // "--job FILE": the settings the job locks cannot be given again.
 std::optional<int> ParseJobOperands(const Operands& operands, const std::string& job,
                                     StationRequest& request) {
@@ -211,6 +233,10 @@ std::optional<int> ApplyJob(StationRequest& request) {
     options.match = job.match;
     options.deviceType = job.deviceType;
     options.job = load.job;
+    if (request.metricsListen.empty() && job.metricsListen) {
+        request.metricsListen = *job.metricsListen;
+        request.metricsSource = job.path + ": \"metrics.listen\"";
+    }
     // A slot that names no device makes the job unusable, as an unknown link does.
     if (const std::optional<std::string> error =
             SlotError(*FindLink(job.link), options, job.path + ": \"station.slots\"")) {
@@ -243,6 +269,11 @@ std::optional<int> ParseStationRequest(std::span<const std::string> tokens,
     options.records = operands->Option("--records").value_or("");
     request.json = operands->Option("--json").has_value();
     request.window = operands->Option("--window").has_value();
+    request.metricsListen = operands->Option("--metrics").value_or("");
+    request.metricsStation = operands->Option("--station").value_or("");
+    if (operands->Option("--metrics") && request.metricsListen.empty()) {
+        return UsageError("station", "--metrics needs ADDR:PORT");
+    }
     if (request.json && request.window) {
         return UsageError("station", "--json and --window exclude each other");
     }
@@ -286,9 +317,22 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
             return *code;
         }
     }
+    if (request.metricsListen.empty()) {
+        request.metricsListen = SettingsValue("metrics/listen").value_or("");
+        request.metricsSource = SettingsFileName() + ": metrics/listen";
+    }
+    if (!request.metricsListen.empty()) {
+        if (const std::optional<std::string> error = MetricsListenError(request.metricsListen)) {
+            return UsageError("station", EscapedText(request.metricsSource + ": " + *error));
+        }
+    }
     Clock& clock = DefaultClock();
     StationRun run(request.options, log, clock);
     if (const std::optional<int> code = run.Open()) {
+        return *code;
+    }
+    std::unique_ptr<StationMetrics> metrics;
+    if (const std::optional<int> code = ServeMetrics(request, run, clock, metrics)) {
         return *code;
     }
     StopSignals stopSignals;
@@ -311,5 +355,9 @@ int RunStationCommand(std::span<const std::string> tokens, LogSink& log) {
         board = shown.get();
         view = std::move(shown);
     }
-    return ServeIn(run, *view, board, window.get(), stopSignals);
+    if (!metrics) {
+        return ServeIn(run, *view, board, window.get(), stopSignals);
+    }
+    StationViews views({view.get(), metrics.get()});
+    return ServeIn(run, views, board, window.get(), stopSignals);
 }

@@ -19,6 +19,7 @@
 #include "log/text_format.h"
 #include "log/unique_fd.h"
 #include "update/link_table.h"
+#include "update/metrics_listen.h"
 
 namespace {
 
@@ -83,6 +84,11 @@ class JobReader {
         job_.operatorRequired =
             Get<bool>(root, "operator", "required", "a boolean").value_or(false);
         job_.metricsListen = Get<std::string>(root, "metrics", "listen", "a string");
+        if (job_.metricsListen) {
+            if (const std::optional<std::string> error = MetricsListenError(*job_.metricsListen)) {
+                errors_.push_back({0, 0, path_ + ": \"metrics.listen\" " + *error});
+            }
+        }
     }
 
     // The hook program can be changed by another user.

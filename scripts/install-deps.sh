@@ -8,8 +8,8 @@ packages=(
     clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-private-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev
-    postgresql prometheus
-    libftdi1-dev libudev-dev libtomlplusplus-dev
+    postgresql prometheus curl
+    libftdi1-dev libudev-dev libtomlplusplus-dev prometheus-cpp-dev
     umockdev libumockdev-dev
     xvfb xauth fonts-dejavu-core
     dpkg-dev help2man lintian desktop-file-utils man-db

@@ -240,5 +240,5 @@ int Station::ExitCode() const {
 void Station::RecordsFailed() {
     stopping_ = true;
     recordsFailed_ = true;
-    view_.Problem("the records cannot be written: no new devices are taken");
+    view_.Problem(std::string(kRecordsUnwritableProblem));
 }

@@ -22,6 +22,12 @@
 
 // How a recorded message begins when the device needs a replug.
 inline constexpr std::string_view kNeedsReplugText = "needs a replug: ";
+// The problem a view is told when an attempt's record cannot be written.
+inline constexpr std::string_view kRecordsUnwritableProblem =
+    "the records cannot be written: no new devices are taken";
+// The problem a view is told at the first stop.
+inline constexpr std::string_view kStoppingProblem =
+    "stopping: no new devices; the running updates end";
 
 // What names a device on its link (serial number or slot address) and what else is known.
 struct StationDevice {

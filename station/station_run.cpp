@@ -392,7 +392,7 @@ void StationRun::Loop::TakeStop() {
     ++stopCount_;
     if (stopCount_ == 1) {
         station_.StopTaking();
-        view_.Problem("stopping: no new devices; the running updates end");
+        view_.Problem(std::string(kStoppingProblem));
     } else if (stopCount_ == 2) {
         station_.Cancel(signal);
         cancelledAt_ = run_.clock_.NowMs();

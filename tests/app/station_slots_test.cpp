@@ -151,6 +151,8 @@ TEST(StationStartTest, AJobThatCannotBeUsedIsRefusedByJobCheckAndByTheStation) {
          "job.toml can be changed by users other than its owner (mode 0666)"
          ": chmod go-w ",
          unsafe},
+        {"[operator]", "[metrics]\nlisten = \":9100\"\n[operator]", kExitJobInvalid,
+         "job.toml: \"metrics.listen\" :9100 is not ADDR:PORT"},
         {"hook.sh", "gone.sh", kExitJobInvalid, "/gone.sh does not exist"},
         {"hook.sh", "plain.sh", kExitJobInvalid, "/plain.sh is not executable: chmod +x /"},
         {"hook.sh", "open.sh", kExitJobUnsafe,

@@ -373,3 +373,91 @@ TEST_F(StationE2eTest, TheWindowServesTheSameStationAndStopsAsCtrlCDoes) {
     EXPECT_NE(records.out.find(",127.0.21.4,"), std::string::npos) << records.out;
     EXPECT_NE(records.out.find("Programming successful"), std::string::npos);
 }
+
+// The station's figures: a scrape of /metrics counts the attempts by result as the records do
+// and passes the monitoring server's own lint; the port a running station serves its figures
+// on is refused to another, which ends before serving anything.
+TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsTheStationsOwn) {
+    const std::string file = UpdateFile();
+    const std::string listen = "127.0.107.50:9107";
+    SimOptions failing;
+    failing.defaultReply = 0x22;  // refuses every frame
+    UdpSimServer good({}, "127.0.107.1");
+    UdpSimServer bad(failing, "127.0.107.2");
+    std::string error;
+    ASSERT_TRUE(good.Start(error)) << error;
+    ASSERT_TRUE(bad.Start(error)) << error;
+    BackgroundChild station(FlashwrightProgram(),
+                            {"station", file, "--link", "UDP", "--slots", "127.0.107.1,127.0.107.2",
+                             "--station", "line 1", "--json", "--metrics", listen},
+                            Options());
+    EXPECT_EQ(Result(station, "127.0.107.1"), 0);
+    EXPECT_NE(Result(station, "127.0.107.2"), 0);
+
+    const std::string scrape = (files_.Path() / "scrape.txt").string();
+    const ChildResult fetched =
+        RunChild("/bin/sh", {"-c", "curl -fsS http://" + listen + "/metrics > " + scrape});
+    ASSERT_EQ(fetched.status, 0) << fetched.err;
+    const ChildResult lint = RunChild("/bin/sh", {"-c", "promtool check metrics < " + scrape});
+    EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
+    const std::string text = files_.Read("scrape.txt");
+    const auto attempts = [&text](const std::string& result) {
+        const std::string name = "flashwright_attempts_total{";
+        double total = 0;
+        for (std::size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + 1)) {
+            const std::string line = text.substr(at, text.find('\n', at) - at);
+            if (line.find("result=\"" + result + "\"") != std::string::npos &&
+                line.find("station=\"line 1\"") != std::string::npos) {
+                total += std::stod(line.substr(line.rfind(' ') + 1));
+            }
+        }
+        return static_cast<int>(total);
+    };
+    EXPECT_NE(text.find("flashwright_first_pass_yield_ratio{station=\"line 1\"} 0.5"),
+              std::string::npos)
+        << text;
+
+    // Another station (its own slot and records) given the same port by its settings does
+    // not start.
+    std::filesystem::create_directories(files_.Path() / "flashwright");
+    files_.Write("flashwright/flashwright.conf", "[metrics]\nlisten=" + listen + "\n");
+    std::vector<std::string> second{
+        "station", file,          "--link",    "UDP",
+        "--slots", "127.0.107.3", "--records", (files_.Path() / "other.db").string(),
+        "--json"};
+    const ChildResult taken = RunChild(FlashwrightProgram(), second, Options());
+    EXPECT_EQ(taken.status, 71) << taken.err;
+    EXPECT_NE(taken.err.find("the metrics cannot be served at " + listen), std::string::npos)
+        << taken.err;
+    // No address is implied.
+    second.insert(second.end(), {"--metrics", ":9108"});
+    EXPECT_EQ(RunChild(FlashwrightProgram(), second, Options()).status, kExitUsage);
+
+    station.Signal(SIGTERM);
+    station.Wait();
+    // day,file_sha256,attempts,passed,failed,...
+    const ChildResult summary =
+        RunChild(FlashwrightProgram(), {"records", "--summary", "--csv"}, Options());
+    const std::string row = summary.out.substr(summary.out.find('\n') + 1);
+    std::vector<int> columns;
+    for (std::size_t at = row.find(',', row.find(',') + 1); columns.size() < 3;
+         at = row.find(',', at + 1)) {
+        columns.push_back(std::stoi(row.substr(at + 1)));
+    }
+    EXPECT_EQ(attempts("passed") + attempts("failed"), columns[0]) << summary.out;
+    EXPECT_EQ(attempts("passed"), columns[1]) << text;
+    EXPECT_EQ(attempts("failed"), columns[2]) << text;
+    // Every frame the records count, counted once, through the operator's view's observer.
+    const std::string records =
+        RunChild(FlashwrightProgram(), {"records", "--json"}, Options()).out;
+    int frames = 0;
+    for (std::size_t at = records.find("\"frames_sent\":"); at != std::string::npos;
+         at = records.find("\"frames_sent\":", at + 1)) {
+        frames += std::stoi(records.substr(at + 14));
+    }
+    EXPECT_NE(text.find("flashwright_frames_sent_total{link=\"UDP\",station=\"line 1\"} " +
+                        std::to_string(frames) + "\n"),
+              std::string::npos)
+        << records;
+}
