@@ -241,4 +241,5 @@ void Station::RecordsFailed() {
     stopping_ = true;
     recordsFailed_ = true;
     view_.Problem(std::string(kRecordsUnwritableProblem));
+    view_.StoppedTaking(true);
 }

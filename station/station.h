@@ -84,6 +84,9 @@ class StationView {
     // The plant database the records are forwarded to came or went, or the count of records
     // waiting for it changed. Only when there is one.
     virtual void Plant(const PlantStatus& /*status*/) {}
+    // The station takes no new devices from now on, the running attempts ending normally: a
+    // first stop, or (`recordsFailed`) an attempt's record that could not be written.
+    virtual void StoppedTaking(bool /*recordsFailed*/) {}
     // The job's lot: at the start and after every attempt. Only with a job that names a lot.
     virtual void Lot(const LotProgress& /*lot*/) {}
     // The station stops taking devices because its lot is full or a stop rule of its job fired.

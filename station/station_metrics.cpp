@@ -199,14 +199,11 @@ void StationMetrics::Tally(const StationTally& tally) {
     }
 }
 
-void StationMetrics::Problem(const std::string& text) {
-    // Both stop the station taking devices; the running attempts end.
-    if (text == kRecordsUnwritableProblem) {
+void StationMetrics::StoppedTaking(bool recordsFailed) {
+    if (recordsFailed) {
         writeErrors_.Increment();
-        SetState("stopping");
-    } else if (text == kStoppingProblem) {
-        SetState("stopping");
     }
+    SetState("stopping");
 }
 
 void StationMetrics::Plant(const PlantStatus& status) {

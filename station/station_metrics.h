@@ -43,7 +43,8 @@ class StationMetrics final : public StationView {
     void Result(const std::string& device, int exitCode, const std::string& message,
                 bool needsReplug) override;
     void Tally(const StationTally& tally) override;
-    void Problem(const std::string& text) override;
+    void Problem(const std::string& /*text*/) override {}
+    void StoppedTaking(bool recordsFailed) override;
     void Plant(const PlantStatus& status) override;
     void Stopped(const JobStop& stop) override;
     void Ended(int exitStatus) override;

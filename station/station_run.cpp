@@ -393,6 +393,7 @@ void StationRun::Loop::TakeStop() {
     if (stopCount_ == 1) {
         station_.StopTaking();
         view_.Problem(std::string(kStoppingProblem));
+        view_.StoppedTaking(false);
     } else if (stopCount_ == 2) {
         station_.Cancel(signal);
         cancelledAt_ = run_.clock_.NowMs();

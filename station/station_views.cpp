@@ -117,15 +117,11 @@ class AttemptObservers final : public UpdateObserver {
 }  // namespace
 
 void StationViews::Arrived(const std::string& device) {
-    for (StationView* view : views_) {
-        view->Arrived(device);
-    }
+    Each(&StationView::Arrived, device);
 }
 
 void StationViews::Left(const std::string& device) {
-    for (StationView* view : views_) {
-        view->Left(device);
-    }
+    Each(&StationView::Left, device);
 }
 
 std::unique_ptr<UpdateObserver> StationViews::Attempt(const std::string& device) {
@@ -138,61 +134,45 @@ std::unique_ptr<UpdateObserver> StationViews::Attempt(const std::string& device)
 
 void StationViews::Result(const std::string& device, int exitCode, const std::string& message,
                           bool needsReplug) {
-    for (StationView* view : views_) {
-        view->Result(device, exitCode, message, needsReplug);
-    }
+    Each(&StationView::Result, device, exitCode, message, needsReplug);
 }
 
 void StationViews::Tally(const StationTally& tally) {
-    for (StationView* view : views_) {
-        view->Tally(tally);
-    }
+    Each(&StationView::Tally, tally);
 }
 
 void StationViews::Problem(const std::string& text) {
-    for (StationView* view : views_) {
-        view->Problem(text);
-    }
+    Each(&StationView::Problem, text);
 }
 
 void StationViews::ProblemCleared(const std::string& text) {
-    for (StationView* view : views_) {
-        view->ProblemCleared(text);
-    }
+    Each(&StationView::ProblemCleared, text);
+}
+
+void StationViews::StoppedTaking(bool recordsFailed) {
+    Each(&StationView::StoppedTaking, recordsFailed);
 }
 
 void StationViews::Interrupted(int signal) {
-    for (StationView* view : views_) {
-        view->Interrupted(signal);
-    }
+    Each(&StationView::Interrupted, signal);
 }
 
 void StationViews::Plant(const PlantStatus& status) {
-    for (StationView* view : views_) {
-        view->Plant(status);
-    }
+    Each(&StationView::Plant, status);
 }
 
 void StationViews::Lot(const LotProgress& lot) {
-    for (StationView* view : views_) {
-        view->Lot(lot);
-    }
+    Each(&StationView::Lot, lot);
 }
 
 void StationViews::Stopped(const JobStop& stop) {
-    for (StationView* view : views_) {
-        view->Stopped(stop);
-    }
+    Each(&StationView::Stopped, stop);
 }
 
 void StationViews::Hook(const std::string& device, const std::string& outcome, bool succeeded) {
-    for (StationView* view : views_) {
-        view->Hook(device, outcome, succeeded);
-    }
+    Each(&StationView::Hook, device, outcome, succeeded);
 }
 
 void StationViews::Ended(int exitStatus) {
-    for (StationView* view : views_) {
-        view->Ended(exitStatus);
-    }
+    Each(&StationView::Ended, exitStatus);
 }

@@ -20,6 +20,7 @@ class StationViews final : public StationView {
                 bool needsReplug) override;
     void Tally(const StationTally& tally) override;
     void Problem(const std::string& text) override;
+    void StoppedTaking(bool recordsFailed) override;
     void ProblemCleared(const std::string& text) override;
     void Interrupted(int signal) override;
     void Plant(const PlantStatus& status) override;
@@ -29,5 +30,13 @@ class StationViews final : public StationView {
     void Ended(int exitStatus) override;
 
   private:
+    // Calls `method` of every view with `arguments`.
+    template <typename... Parameters, typename... Arguments>
+    void Each(void (StationView::*method)(Parameters...), const Arguments&... arguments) {
+        for (StationView* view : views_) {
+            (view->*method)(arguments...);
+        }
+    }
+
     std::vector<StationView*> views_;
 };
