@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 
 #include <toml++/toml.h>
 
@@ -407,14 +406,6 @@ bool ReadJobFile(const std::string& path, std::string& bytes, JobLoad& load) {
 }
 
 }  // namespace
-
-std::string Sha256Hex(std::string_view bytes) {
-    return QCryptographicHash::hash(
-               QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
 
 JobLoad LoadJob(const std::string& path) {
     JobLoad load;

@@ -9,6 +9,7 @@
 
 #include "engine/device_types.h"
 #include "update/link_table.h"
+#include "update/sha256_hex.h"
 
 // Exit statuses of "job check" and of a station started with a job that cannot be used.
 inline constexpr int kExitJobInvalid = 78;       // syntax, unknown key, wrong type, hook unusable
@@ -72,9 +73,6 @@ struct JobLoad {
 // file's safety, and the hook program's (it must exist, be executable and be safe). The update
 // file is not looked at. Never throws.
 JobLoad LoadJob(const std::string& path);
-
-// The SHA-256 of `bytes` in lower-case hexadecimal, as records and jobs write it.
-std::string Sha256Hex(std::string_view bytes);
 
 // "app.enc: its SHA-256 is <actual>, the job expects <job.sha256> (job.sha256)". Inline: the
 // station's start says it too, without linking the job's parser.

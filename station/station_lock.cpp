@@ -9,7 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <QCryptographicHash>
+#include "update/sha256_hex.h"
+
+namespace {
+
+// The hexadecimal digits of a key's SHA-256 that name its lock file.
+constexpr std::size_t kLockKeyDigits = 16;
+
+}  // namespace
 
 std::string StationLockFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -20,10 +27,7 @@ std::string StationLockFolder() {
 }
 
 std::string HashedLockKey(const std::string& text) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha256)
-        .toHex()
-        .left(16)
-        .toStdString();
+    return Sha256Hex(text).substr(0, kLockKeyDigits);
 }
 
 bool StationLock::Take(const std::string& key, const std::string& what, std::string& error) {

@@ -4,7 +4,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <QThread>
 
 #include <algorithm>
@@ -164,12 +163,7 @@ std::optional<int> StationRun::LoadFile() {
         Tell(EscapedText(path) + ": " + fileCheck_.verdict);
         return fileCheck_.exitCode;
     }
-    const std::string sha256 =
-        QCryptographicHash::hash(
-            QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
-            QCryptographicHash::Sha256)
-            .toHex()
-            .toStdString();
+    const std::string sha256 = Sha256Hex(bytes);
     // The bytes sealed are the bytes served: only those are compared with the approved hash.
     if (options_.job && sha256 != options_.job->fileSha256) {
         Tell(EscapedText(JobFileMismatch(*options_.job, sha256)));
