@@ -44,6 +44,7 @@ std::optional<JobStop> JobSession::Start(StationView& view,
     }
     const std::optional<LotTally> tally = records_.Tally(*job_->lotId);
     const LotTally counted = tally.value_or(LotTally{});
+    passed_ = counted.passed;
     view.Lot({job_->name, *job_->lotId, counted.passed, job_->lotSize});
     // Only a full lot ends a station at its start: a rule that fired in an earlier session
     // was the reason to look at the fixture, and the operator restarting it has.
@@ -57,6 +58,9 @@ std::optional<JobStop> JobSession::Start(StationView& view,
 }
 
 void JobSession::Recorded(std::int64_t id, const AttemptRecord& record) {
+    if (record.resultCode == 0) {
+        ++passed_;  // counted before the records are read again, should that fail
+    }
     if (!hooks_) {
         return;
     }
@@ -80,8 +84,16 @@ void JobSession::AttemptEnded() {
     if (!tally) {
         return;  // the records say why
     }
+    // Never lower: another attempt's count may have read the records before this one's pass.
+    std::int64_t counted = passed_;
+    while (counted < tally->passed && !passed_.compare_exchange_weak(counted, tally->passed)) {
+    }
     view_->Lot({job_->name, *job_->lotId, tally->passed, job_->lotSize});
     Judge(JudgeLot(*job_, *tally));
+}
+
+bool JobSession::MayBegin(int started) const {
+    return !job_->lotSize || passed_ + started < *job_->lotSize;
 }
 
 void JobSession::Judge(const std::optional<JobStop>& stop) {

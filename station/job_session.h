@@ -39,6 +39,9 @@ class JobSession {
     void Recorded(std::int64_t id, const AttemptRecord& record);
     // An attempt has ended: the lot counted again from the records and the rules judged.
     void AttemptEnded();
+    // Whether one more attempt may begin while `started` attempts run: never more than the
+    // passes the lot still lacks, so that it cannot end with more passes than its size.
+    bool MayBegin(int started) const;
     // Waits for the hooks still running (each until its time-out at most); no hook is started
     // after.
     void Finish();
@@ -55,5 +58,6 @@ class JobSession {
     std::function<void(const JobStop&)> stop_;
     mutable std::mutex mutex_;
     std::optional<JobStop> fired_;
-    std::unique_ptr<ResultHooks> hooks_;  // with a hook; gone after Finish
+    std::atomic<std::int64_t> passed_{0};  // the lot's passes at the last count
+    std::unique_ptr<ResultHooks> hooks_;   // with a hook; gone after Finish
 };

@@ -112,7 +112,6 @@ bool Station::RunAttempt(const StationDevice& device) {
     Attempt attempt;
     attempt.device = device.id;
     AttemptRecord& r = attempt.record;
-    r.startedUtc = UtcNow();
     r.station = session_.station;
     r.operatorName = session_.operatorName;
     r.link = session_.link;
@@ -126,7 +125,12 @@ bool Station::RunAttempt(const StationDevice& device) {
     r.lot = session_.lot;
     r.uuid = NewAttemptUuid();  // known before the record is written, for the job's hook
     {
-        const std::lock_guard hold(mutex_);
+        std::unique_lock hold(mutex_);
+        mayBeginChanged_.wait(hold, [&] { return stopping_ || !mayBegin_ || mayBegin_(started_); });
+        if (stopping_) {
+            return false;
+        }
+        r.startedUtc = UtcNow();
         const std::optional<std::int64_t> id = records_.Begin(r);
         if (!id) {
             RecordsFailed();
@@ -135,6 +139,7 @@ bool Station::RunAttempt(const StationDevice& device) {
         attempt.id = *id;
         attempts_.push_back(&attempt);
         running_.insert(device.id);
+        ++started_;
     }
     ++active_;
     const std::unique_ptr<UpdateObserver> shown = view_.Attempt(device.id);
@@ -157,6 +162,12 @@ bool Station::RunAttempt(const StationDevice& device) {
     if (onEnded_) {
         onEnded_();
     }
+    {
+        // Only now: what decides whether another may begin has counted this attempt's end.
+        const std::lock_guard hold(mutex_);
+        --started_;
+    }
+    mayBeginChanged_.notify_all();
     return true;
 }
 
@@ -200,12 +211,17 @@ void Station::FinishLocked(Attempt& attempt, int exitCode, const std::string& me
 }
 
 void Station::StopTaking() {
-    stopping_ = true;
+    {
+        // Under the lock, so that a device waiting to begin cannot miss it.
+        const std::lock_guard hold(mutex_);
+        stopping_ = true;
+    }
+    mayBeginChanged_.notify_all();
 }
 
 void Station::Cancel(int signal) {
     cancelSignal_ = signal;
-    stopping_ = true;
+    StopTaking();
     // The running updates see it at their next frame boundary and end there; each attempt is
     // recorded by its own thread once its update has returned, so the record counts every frame
     // that went out.
@@ -239,6 +255,7 @@ int Station::ExitCode() const {
 
 void Station::RecordsFailed() {
     stopping_ = true;
+    mayBeginChanged_.notify_all();
     recordsFailed_ = true;
     view_.Problem(std::string(kRecordsUnwritableProblem));
     view_.StoppedTaking(true);

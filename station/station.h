@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -136,6 +137,13 @@ class Station {
     int Running() const;
     // Called (on the attempt's thread) after each attempt has ended.
     void OnAttemptEnded(std::function<void()> call) { onEnded_ = std::move(call); }
+    // Whether one more attempt may begin while `started` have begun and not yet ended (their
+    // OnAttemptEnded call included): a job's lot that must never take more passes than its size.
+    // A device refused waits for a running attempt to end, or for the station to stop taking
+    // devices. Called under the station's lock: the call must not wait.
+    void LimitAttempts(std::function<bool(int started)> mayBegin) {
+        mayBegin_ = std::move(mayBegin);
+    }
     // Called with each attempt's record once it is written as ended (under the station's lock:
     // the call must not wait).
     void OnRecorded(std::function<void(std::int64_t id, const AttemptRecord& record)> call) {
@@ -160,6 +168,7 @@ class Station {
     StationView& view_;
     const StationUpdate update_;
     std::function<void()> onEnded_;
+    std::function<bool(int)> mayBegin_;
     std::function<void(std::int64_t, const AttemptRecord&)> onRecorded_;
 
     mutable std::mutex mutex_;
@@ -168,6 +177,8 @@ class Station {
     std::set<std::string> running_;
     std::vector<Attempt*> attempts_;  // those running
     std::map<std::string, int> triesPerDevice_;
+    int started_ = 0;                          // begun, their OnAttemptEnded call not yet returned
+    std::condition_variable mayBeginChanged_;  // with mutex_: an attempt ended, or stopping_
     StationTally tally_;
     int exitCode_ = 0;
     bool recordsFailed_ = false;

@@ -245,6 +245,7 @@ class StationRun::Loop {
             station_.OnRecorded([this](std::int64_t id, const AttemptRecord& record) {
                 run_.job_->Recorded(id, record);
             });
+            station_.LimitAttempts([this](int started) { return run_.job_->MayBegin(started); });
         }
     }
 

@@ -1,5 +1,5 @@
-// The station's runner without a program around it: when a fixture slot is free again, and
-// how its attempts' threads end when a second stop comes while they run.
+// The station's runner without a program around it: when a fixture slot is free again, how its
+// attempts' threads end when a second stop comes while they run, and a limit on attempts.
 
 #include <gtest/gtest.h>
 
@@ -49,13 +49,16 @@ class ScriptedSlot final : public NetworkLink {
 
 class CountingView final : public StationView {
   public:
-    std::atomic<int> arrived = 0, left = 0, results = 0;
+    std::atomic<int> arrived = 0, left = 0, results = 0, passed = 0;
     void Arrived(const std::string&) override { ++arrived; }
     void Left(const std::string&) override { ++left; }
     std::unique_ptr<UpdateObserver> Attempt(const std::string&) override {
         return std::make_unique<UpdateObserver>();
     }
-    void Result(const std::string&, int, const std::string&, bool) override { ++results; }
+    void Result(const std::string&, int exitCode, const std::string&, bool) override {
+        passed += exitCode == 0 ? 1 : 0;
+        ++results;
+    }
     void Tally(const StationTally&) override {}
     void Problem(const std::string&) override {}
 };
@@ -144,4 +147,40 @@ TEST(StationThreadsTest, ASecondStopCompletesEveryRunningAttemptOnce) {
     EXPECT_EQ(records.begun, 8);
     EXPECT_EQ(records.completed, 8);
     EXPECT_EQ(view.results, 8);
+}
+
+// A lot that lacks two passes, six devices at once: the devices beyond the two running wait,
+// and once two have passed the rest are never begun. With failures the waiting ones take their
+// turn, and still no more than two pass.
+TEST(StationThreadsTest, ALimitOnAttemptsNeverLetsTheLotTakeMorePassesThanItLacks) {
+    constexpr int kLacking = 2;
+    for (const bool someFail : {false, true}) {
+        SCOPED_TRACE(someFail);
+        std::atomic<int> passed = 0;
+        CountingAttemptLog records;
+        CountingView view;
+        {
+            Station station({}, records, view, [&](const StationDevice& device, UpdateObserver&) {
+                const bool fails = someFail && device.id.back() % 2 == 0;
+                return UpdateOutcome{fails ? -1 : 0, "done"};
+            });
+            station.LimitAttempts([&](int started) { return passed + started < kLacking; });
+            station.OnAttemptEnded([&] {
+                passed = view.passed.load();
+                if (passed >= kLacking) {
+                    station.StopTaking();
+                }
+            });
+            std::vector<StationDevice> present;
+            for (char c = '0'; c < '6'; ++c) {
+                present.push_back({std::string("D") + c, ""});
+            }
+            station.BusListing(present);
+        }  // every attempt's thread has ended, the waiting ones when the station stopped taking
+        EXPECT_EQ(view.passed, kLacking);
+        EXPECT_EQ(records.completed, records.begun);
+        if (!someFail) {
+            EXPECT_EQ(records.begun, kLacking);
+        }
+    }
 }
