@@ -3,15 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "e2e_fixture.h"
 #include "records/store_status.h"
@@ -374,12 +380,66 @@ TEST_F(StationE2eTest, TheWindowServesTheSameStationAndStopsAsCtrlCDoes) {
     EXPECT_NE(records.out.find("Programming successful"), std::string::npos);
 }
 
-// The station's figures: a scrape of /metrics counts the attempts by result as the records do
-// and passes the monitoring server's own lint; the port a running station serves its figures
-// on is refused to another, which ends before serving anything.
+// A monitoring server of the test's own: its configuration and data in `folder`, scraping
+// `target` every second, its HTTP API at `api`.
+class PrivatePrometheus {
+  public:
+    PrivatePrometheus(const std::filesystem::path& folder, const std::string& target,
+                      std::string api)
+        : api_(std::move(api)) {
+        std::filesystem::create_directories(folder / "data");
+        const std::filesystem::path config = folder / "prometheus.yml";
+        std::ofstream(config) << "global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
+                                 "scrape_configs:\n  - job_name: station\n"
+                                 "    static_configs: [{targets: ['"
+                              << target << "']}]\n";
+        server_.emplace("/bin/sh",
+                        std::vector<std::string>{
+                            "-c", "exec prometheus --config.file=" + config.string() +
+                                      " --storage.tsdb.path=" + (folder / "data").string() +
+                                      " --web.listen-address=" + api_ + " > " +
+                                      (folder / "prometheus.log").string() + " 2>&1"});
+    }
+    // The instant query's value for each value of `label`, once there is one for each of
+    // `wanted` (its first samples come some seconds after the start), or what there was then.
+    std::map<std::string, double> Query(const std::string& query, const std::string& label,
+                                        std::size_t wanted) const {
+        std::map<std::string, double> values;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+        while (values.size() < wanted && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const ChildResult r =
+                RunChild("/usr/bin/curl", {"-fsSG", "http://" + api_ + "/api/v1/query",
+                                           "--data-urlencode", "query=" + query});
+            const QJsonArray result = QJsonDocument::fromJson(QByteArray::fromStdString(r.out))
+                                          .object()["data"]
+                                          .toObject()["result"]
+                                          .toArray();
+            values.clear();
+            for (const QJsonValue& series : result) {
+                const QJsonObject o = series.toObject();
+                values[o["metric"]
+                           .toObject()[QString::fromStdString(label)]
+                           .toString()
+                           .toStdString()] = o["value"].toArray()[1].toString().toDouble();
+            }
+        }
+        return values;
+    }
+
+  private:
+    std::string api_;
+    std::optional<BackgroundChild> server_;
+};
+
+// The station's figures: a real monitoring server scraping the station and a scrape of
+// /metrics count the attempts by result as the records do, and the scrape passes the server's
+// own lint; the port a running station serves its figures on is refused to another, which ends
+// before serving anything.
 TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsTheStationsOwn) {
     const std::string file = UpdateFile();
     const std::string listen = "127.0.107.50:9107";
+    const PrivatePrometheus prometheus(files_.Path() / "prometheus", listen, "127.0.108.1:9090");
     SimOptions failing;
     failing.defaultReply = 0x22;  // refuses every frame
     UdpSimServer good({}, "127.0.107.1");
@@ -434,6 +494,9 @@ TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsThe
     second.insert(second.end(), {"--metrics", ":9108"});
     EXPECT_EQ(RunChild(FlashwrightProgram(), second, Options()).status, kExitUsage);
 
+    // What the server scraped while the station still serves.
+    const std::map<std::string, double> scraped = prometheus.Query(
+        "sum by (result) (flashwright_attempts_total{station=\"line 1\"})", "result", 2);
     station.Signal(SIGTERM);
     station.Wait();
     // day,file_sha256,attempts,passed,failed,...
@@ -448,6 +511,14 @@ TEST_F(StationE2eTest, TheMetricsCountTheAttemptsAsTheRecordsDoAndTheirPortIsThe
     EXPECT_EQ(attempts("passed") + attempts("failed"), columns[0]) << summary.out;
     EXPECT_EQ(attempts("passed"), columns[1]) << text;
     EXPECT_EQ(attempts("failed"), columns[2]) << text;
+    const auto at = [&scraped](const std::string& result) {
+        return scraped.count(result) != 0 ? scraped.at(result) : -1.0;
+    };
+    EXPECT_EQ(at("passed"), columns[1]) << summary.out;
+    EXPECT_EQ(at("failed"), columns[2]) << summary.out;
+    std::cout << "query: passed " << at("passed") << ", failed " << at("failed")
+              << "\nrecords --summary:\n"
+              << summary.out;
     // Every frame the records count, counted once, through the operator's view's observer.
     const std::string records =
         RunChild(FlashwrightProgram(), {"records", "--json"}, Options()).out;
