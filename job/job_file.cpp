@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include <toml++/toml.h>
 
 #include <algorithm>
@@ -278,30 +277,11 @@ class JobReader {
         if (!text) {
             return;
         }
-        // As the device reports it ("%X.%.2X"): "1.05" for 0x01 0x05. Two digits after the dot,
-        // so "1.5" is not taken for 1.05 when 1.50 was meant.
-        const std::size_t dot = text->find('.');
-        const auto hexByte = [](std::string_view digits, std::size_t least) {
-            std::optional<std::uint8_t> byte;
-            if (digits.size() >= least && digits.size() <= 2 &&
-                std::all_of(digits.begin(), digits.end(), [](char c) {
-                    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-                })) {
-                byte = static_cast<std::uint8_t>(std::stoul(std::string(digits), nullptr, 16));
-            }
-            return byte;
-        };
-        const std::string_view version(*text);
-        const std::optional<std::uint8_t> high =
-            dot == std::string::npos ? std::nullopt : hexByte(version.substr(0, dot), 1);
-        const std::optional<std::uint8_t> low =
-            dot == std::string::npos ? std::nullopt : hexByte(version.substr(dot + 1), 2);
-        if (!high || !low) {
+        job_.bootloaderMin = ParseBootloaderVersion(*text);
+        if (!job_.bootloaderMin) {
             Error(Node(root, "expect", "bootloader_min")->source(),
                   "\"expect.bootloader_min\" must be a version such as \"1.05\"");
-            return;
         }
-        job_.bootloaderMin = JobVersion{*high, *low};
     }
 
     void ReadLot(const toml::table& root) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/device_types.h"
+#include "update/expected_device.h"
 #include "update/link_table.h"
 #include "update/sha256_hex.h"
 
@@ -15,12 +16,6 @@
 inline constexpr int kExitJobInvalid = 78;       // syntax, unknown key, wrong type, hook unusable
 inline constexpr int kExitJobFileMismatch = 79;  // the update file's SHA-256 is not job.sha256
 inline constexpr int kExitJobUnsafe = 80;        // job file or hook writable by another user
-
-// A bootloader version as the device reports it: "1.05" is high 0x01, low 0x05.
-struct JobVersion {
-    std::uint8_t high = 0;
-    std::uint8_t low = 0;
-};
 
 struct JobYieldRule {
     double percent = 0;      // stop when the yield falls below this...
@@ -44,7 +39,7 @@ struct Job {
     const DeviceType* deviceType = nullptr;
     // [expect]
     std::optional<std::uint8_t> deviceId;
-    std::optional<JobVersion> bootloaderMin;
+    std::optional<BootloaderVersion> bootloaderMin;
     // [lot]
     std::optional<std::string> lotId;
     std::optional<std::int64_t> lotSize;

@@ -10,9 +10,7 @@ std::function<std::optional<std::string>(const BootloaderInfo&)> ExpectOf(const 
     if (job.deviceId) {
         expected.deviceId = *job.deviceId;
     }
-    if (job.bootloaderMin) {
-        expected.bootloaderMin = BootloaderVersion{job.bootloaderMin->high, job.bootloaderMin->low};
-    }
+    expected.bootloaderMin = job.bootloaderMin;
     return ExpectDevicePredicate(expected);
 }
 
