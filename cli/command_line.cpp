@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -439,12 +438,7 @@ std::optional<std::string> SuggestKeyword(std::string_view word) {
         // One slip in a short keyword, two in a long one; a file name is far from all.
         const std::size_t allowed = keyword.size() <= 3 ? 1 : 2;
         if (upper != keyword && EditDistance(upper, keyword) <= allowed) {
-            std::string shown(keyword);
-            if (shown.starts_with("--")) {
-                std::transform(shown.begin(), shown.end(), shown.begin(),
-                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            }
-            return shown;
+            return keyword.starts_with("--") ? LowerCase(keyword) : std::string(keyword);
         }
     }
     return std::nullopt;

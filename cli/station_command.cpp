@@ -44,19 +44,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kSetByJob
     {"--device-type", "station.device_type"},
 }};
 
-// The device type of that name (in any case) on a slot link; none when it has no such type.
-const DeviceType* SlotDeviceType(const LinkRow& row, const std::string& name) {
-    if (row.arrival != LinkArrival::FixtureSlots) {
-        return nullptr;
-    }
-    for (const DeviceType& type : DeviceTypes()) {
-        if (type.link == row.link && UpperCase(type.name) == UpperCase(name)) {
-            return &type;
-        }
-    }
-    return nullptr;
-}
-
 // Resolves every slot before anything opens: a name that can never be a device, or two names
 // of one device (which two slot threads would update at once), is an error; what is wrong, or
 // nothing. `source` names where the slots come from: "--slots".

@@ -204,8 +204,7 @@ class JobReader {
         }
         if (std::optional<std::string> hash =
                 Get<std::string>(root, "job", "sha256", "a string", true)) {
-            std::transform(hash->begin(), hash->end(), hash->begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            hash = LowerCase(*hash);
             if (hash->size() != 64 || !std::all_of(hash->begin(), hash->end(), [](char c) {
                     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
                 })) {
@@ -255,12 +254,7 @@ class JobReader {
         }
         if (const std::optional<std::string> type =
                 Get<std::string>(root, "station", "device_type", "a string")) {
-            for (const DeviceType& known : DeviceTypes()) {
-                if (slotLink && known.link == row->link &&
-                    UpperCase(known.name) == UpperCase(*type)) {
-                    job_.deviceType = &known;
-                }
-            }
+            job_.deviceType = SlotDeviceType(*row, *type);
             if (job_.deviceType == nullptr) {
                 Error(Node(root, "station", "device_type")->source(),
                       "\"station.device_type\" " + *type + " is not known for " + job_.link);

@@ -52,3 +52,10 @@ std::string UpperCase(std::string_view text) {
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return upper;
 }
+
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}

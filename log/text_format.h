@@ -14,3 +14,4 @@ void Logf(LogSink& log, int level, int source, const char* format, ...)
 
 // The text in upper case (ASCII letters only): keywords are taken in any case.
 std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);

@@ -17,13 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "log/text_format.h"
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
+namespace {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -57,11 +53,11 @@ std::optional<std::string> QtArgument(const DisplayProbe& probe, const std::stri
 std::vector<std::string> Candidates(const DisplayProbe& probe) {
     std::string list = QtArgument(probe, "platform").value_or(Env(probe, "QT_QPA_PLATFORM"));
     if (list.empty()) {
-        list = Lower(Env(probe, "XDG_SESSION_TYPE")) == "wayland" ? "wayland;xcb" : "xcb";
+        list = LowerCase(Env(probe, "XDG_SESSION_TYPE")) == "wayland" ? "wayland;xcb" : "xcb";
     }
     std::vector<std::string> names;
     for (const std::string& entry : Split(list, ';')) {
-        const std::string name = Lower(entry.substr(0, entry.find(':')));  // options follow ':'
+        const std::string name = LowerCase(entry.substr(0, entry.find(':')));  // options follow ':'
         if (!name.empty()) {
             names.push_back(name);
         }
@@ -129,7 +125,7 @@ std::set<std::string> InstalledPlatformPlugins() {
                                          .value(QStringLiteral("MetaData"))
                                          .toObject();
             for (const QJsonValue key : meta.value(QStringLiteral("Keys")).toArray()) {
-                keys.insert(Lower(key.toString().toStdString()));
+                keys.insert(LowerCase(key.toString().toStdString()));
             }
         }
     }

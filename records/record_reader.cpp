@@ -10,11 +10,11 @@
 #include <QVariant>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <limits>
 #include <utility>
 
+#include "log/text_format.h"
 #include "log/unique_fd.h"
 #include "records/database_url.h"
 #include "records/plant_database.h"
@@ -86,10 +86,8 @@ void Bind(QSqlQuery& query, const RecordFilter& filter) {
         query.bindValue(QStringLiteral(":station"), QString::fromStdString(filter.station));
     }
     if (!filter.sha256Prefix.empty()) {
-        std::string lower = filter.sha256Prefix;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        query.bindValue(QStringLiteral(":sha"), QString::fromStdString(lower));
+        query.bindValue(QStringLiteral(":sha"),
+                        QString::fromStdString(LowerCase(filter.sha256Prefix)));
     }
 }
 

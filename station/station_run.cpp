@@ -6,7 +6,6 @@
 
 #include <QThread>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
@@ -73,10 +72,7 @@ std::string UsbIdText(const UsbId& id) {
 // adapters by the ids of --match, leaving the ports of --slots to their slots.
 // The start of the names of the locks on a link's slots: "udp-", "com-".
 std::string LockPrefix(const LinkRow& row) {
-    std::string prefix(row.keyword);
-    std::transform(prefix.begin(), prefix.end(), prefix.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return prefix + "-";
+    return LowerCase(row.keyword) + "-";
 }
 
 UdevFilter StationUdevFilter(const LinkRow& row, const StationOptions& options) {

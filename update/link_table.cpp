@@ -42,6 +42,19 @@ const LinkRow& FindLink(UpdateLink link) {
     return Rows().front();  // every UpdateLink has its row
 }
 
+const DeviceType* SlotDeviceType(const LinkRow& row, std::string_view name) {
+    if (row.arrival != LinkArrival::FixtureSlots) {
+        return nullptr;
+    }
+    const std::string upper = UpperCase(name);
+    for (const DeviceType& type : DeviceTypes()) {
+        if (type.link == row.link && UpperCase(type.name) == upper) {
+            return &type;
+        }
+    }
+    return nullptr;
+}
+
 std::string LinkKeywords() {
     std::string text;
     const auto& rows = Rows();

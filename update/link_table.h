@@ -81,6 +81,9 @@ const LinkRow* FindLink(std::string_view keyword);
 const LinkRow& FindLink(UpdateLink link);
 // "FTDI, USBX, COM or UDP".
 std::string LinkKeywords();
+// The device type named `name` (any case) of a link whose devices sit in fixture slots; none
+// for another link or a name the link has no type of.
+const DeviceType* SlotDeviceType(const LinkRow& row, std::string_view name);
 
 // How long a device udev has just reported may take to be listed by its link: the kernel's
 // serial driver may bind to it and be detached again, access may still be being granted.
