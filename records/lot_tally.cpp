@@ -3,11 +3,15 @@
 #include <set>
 #include <utility>
 
+#include "update/link_table.h"
+
 namespace {
 
-// Whether attempts on `link` name the device itself (its serial number) rather than a slot.
+// Whether attempts on `link` name the device itself (its serial number on a USB bus) rather
+// than a fixture slot.
 bool LinkNamesDevice(const std::string& link) {
-    return link == "FTDI" || link == "USBX";
+    const LinkRow* row = FindLink(link);
+    return row != nullptr && row->arrival == LinkArrival::UsbBus;
 }
 
 }  // namespace
