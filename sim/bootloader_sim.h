@@ -26,8 +26,9 @@ struct SimFault {
     unsigned count = 1;
 };
 
-// A byte the device sends right after its first reply to frame `frame`, as a write (or
-// datagram) of its own: a copy of the reply (a reply duplicated on its way) or a stray byte.
+// A byte the device sends right after its first reply to frame `frame` (over UDP as a datagram
+// of its own, on a line right behind the reply): a copy of the reply (a reply duplicated on its
+// way) or a stray byte.
 struct SimExtraByte {
     unsigned frame = 0;
     std::optional<std::uint8_t> byte;  // none: a copy of the reply

@@ -31,8 +31,8 @@ Ctrl-C or SIGTERM.
   --reply R           reply to every frame that no --fault names (default ack)
   --fault F:R[xN]     reply R to the next N attempts (default 1) of frame F, counted from 0
                       as the host counts them; repeat the option to script more, in order
-  --duplicate-reply F the first reply to frame F goes out twice, the copy as a datagram or
-                      write of its own (as a network may duplicate it)
+  --duplicate-reply F the first reply to frame F goes out twice, the copy as a datagram of
+                      its own over UDP (as a network may duplicate it), right behind it on a line
   --stray-byte F:B    right after the first reply to frame F, also send the byte B (0xNN),
                       like noise on the line; repeat either option for more frames
   --sync-answer HEX   answer synchronisation with these bytes instead (a broken device),

@@ -38,12 +38,20 @@ void SimulatedLine::Depart(std::vector<std::uint8_t> bytes, Clock::time_point ma
 }
 
 void SimulatedLine::SendDue(int master, Clock::time_point now) {
+    if (departures_.empty() || departures_.front().at > now) {
+        return;
+    }
+    // Answers due by now are on the host's side of the line together: one write, so that no
+    // scheduling between two writes lets the host see a reply without what came right after it.
+    std::vector<std::uint8_t> due = std::move(departures_.front().bytes);
+    departures_.pop_front();
     while (!departures_.empty() && departures_.front().at <= now) {
         const std::vector<std::uint8_t>& bytes = departures_.front().bytes;
-        if (master >= 0) {
-            [[maybe_unused]] const ssize_t written = ::write(master, bytes.data(), bytes.size());
-        }
+        due.insert(due.end(), bytes.begin(), bytes.end());
         departures_.pop_front();
+    }
+    if (master >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(master, due.data(), due.size());
     }
 }
 
